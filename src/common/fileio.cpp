@@ -1,0 +1,118 @@
+#include "common/fileio.h"
+
+#include "common/error.h"
+
+#include <cerrno>
+#include <cstdio>
+#include <fcntl.h>
+#include <filesystem>
+#include <random>
+#include <sys/stat.h>
+#include <unistd.h>
+
+namespace qf {
+namespace {
+
+std::string DirectoryOf(const std::string& path) {
+    auto slash = path.find_last_of('/');
+    if (slash == std::string::npos) {
+        return ".";
+    }
+    return slash == 0 ? "/" : path.substr(0, slash);
+}
+
+std::string TempNameBeside(const std::string& path) {
+    static thread_local std::mt19937_64 rng{std::random_device{}()};
+    char suffix[32];
+    std::snprintf(suffix, sizeof suffix, ".%016llx.tmp", static_cast<unsigned long long>(rng()));
+    const std::string dir = DirectoryOf(path);
+    const std::string base = path.substr(path.find_last_of('/') + 1);
+    return (dir == "/" ? "" : dir) + "/." + base + suffix;
+}
+
+} // namespace
+
+std::string ReadFileBytes(const std::string& path) {
+    int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+    if (fd < 0) {
+        ThrowSystemError("Cannot open file", path, errno);
+    }
+    std::string out;
+    char buf[65536];
+    for (;;) {
+        ssize_t n = ::read(fd, buf, sizeof buf);
+        if (n < 0) {
+            if (errno == EINTR) {
+                continue;
+            }
+            int err = errno;
+            ::close(fd);
+            ThrowSystemError("Cannot read file", path, err);
+        }
+        if (n == 0) {
+            break;
+        }
+        out.append(buf, static_cast<size_t>(n));
+    }
+    ::close(fd);
+    return out;
+}
+
+void WriteFileAtomic(const std::string& path, std::string_view bytes, mode_t mode) {
+    const std::string tmp = TempNameBeside(path);
+    int fd = ::open(tmp.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, mode);
+    if (fd < 0) {
+        ThrowSystemError("Cannot create file", path, errno);
+    }
+    auto fail = [&](const char* what) {
+        int err = errno;
+        ::close(fd);
+        ::unlink(tmp.c_str());
+        ThrowSystemError(what, path, err);
+    };
+    // The umask may have narrowed the mode; owner-only files must stay so, and
+    // others get exactly what the caller asked for.
+    if (::fchmod(fd, mode) != 0) {
+        fail("Cannot create file");
+    }
+    size_t done = 0;
+    while (done < bytes.size()) {
+        ssize_t n = ::write(fd, bytes.data() + done, bytes.size() - done);
+        if (n < 0) {
+            if (errno == EINTR) {
+                continue;
+            }
+            fail("Cannot write file");
+        }
+        done += static_cast<size_t>(n);
+    }
+    if (::fsync(fd) != 0) {
+        fail("Cannot write file");
+    }
+    if (::close(fd) != 0) {
+        int err = errno;
+        ::unlink(tmp.c_str());
+        ThrowSystemError("Cannot write file", path, err);
+    }
+    if (::rename(tmp.c_str(), path.c_str()) != 0) {
+        int err = errno;
+        ::unlink(tmp.c_str());
+        ThrowSystemError("Cannot create file", path, err);
+    }
+    // Make the rename itself durable.
+    int dfd = ::open(DirectoryOf(path).c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (dfd >= 0) {
+        ::fsync(dfd);
+        ::close(dfd);
+    }
+}
+
+void MakeDirectories(const std::string& path) {
+    std::error_code ec;
+    std::filesystem::create_directories(path, ec);
+    if (ec) {
+        ThrowSystemError("Cannot create folder", path, ec.value());
+    }
+}
+
+} // namespace qf

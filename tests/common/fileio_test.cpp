@@ -1,0 +1,62 @@
+#include "common/error.h"
+#include "common/fileio.h"
+
+#include <filesystem>
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+
+namespace qf {
+namespace {
+
+namespace fs = std::filesystem;
+
+class FileIo : public ::testing::Test {
+protected:
+    void SetUp() override {
+        dir_ = fs::temp_directory_path() / ("qf-fileio-" + std::to_string(::getpid()));
+        fs::remove_all(dir_);
+        fs::create_directories(dir_);
+    }
+    void TearDown() override {
+        fs::permissions(dir_, fs::perms::owner_all);
+        fs::remove_all(dir_);
+    }
+    fs::path dir_;
+};
+
+TEST_F(FileIo, AtomicWriteReplacesContentAndSetsMode) {
+    const std::string p = (dir_ / "a.txt").string();
+    WriteFileAtomic(p, "first", 0600);
+    WriteFileAtomic(p, std::string("second\0x", 8), 0600);
+    EXPECT_EQ(ReadFileBytes(p), std::string("second\0x", 8));
+    struct stat st {};
+    ASSERT_EQ(::stat(p.c_str(), &st), 0);
+    EXPECT_EQ(st.st_mode & 0777, 0600u);
+    // No temporary files are left beside it.
+    EXPECT_EQ(std::distance(fs::directory_iterator(dir_), fs::directory_iterator()), 1);
+}
+
+TEST_F(FileIo, FailedWriteKeepsTheOldFile) {
+    if (::geteuid() == 0) {
+        GTEST_SKIP() << "root ignores folder permissions";
+    }
+    const std::string p = (dir_ / "keep.txt").string();
+    WriteFileAtomic(p, "precious");
+    fs::permissions(dir_, fs::perms::owner_read | fs::perms::owner_exec);
+    EXPECT_THROW(WriteFileAtomic(p, "lost"), FileError);
+    fs::permissions(dir_, fs::perms::owner_all);
+    EXPECT_EQ(ReadFileBytes(p), "precious");
+}
+
+TEST_F(FileIo, ErrorsNameThePath) {
+    try {
+        ReadFileBytes((dir_ / "missing").string());
+        FAIL();
+    } catch (const FileError& e) {
+        EXPECT_NE(std::string(e.what()).find("missing"), std::string::npos);
+    }
+    EXPECT_THROW(WriteFileAtomic((dir_ / "no/such/dir/x").string(), "x"), FileError);
+}
+
+} // namespace
+} // namespace qf

@@ -1,0 +1,31 @@
+#include "common/text.h"
+
+#include <gtest/gtest.h>
+
+namespace qf {
+namespace {
+
+TEST(Text, Utf8AndUtf16RoundTripAcrossAllPlanes) {
+    const std::string s = "A\xC3\xA9\xE2\x82\xAC\xF0\x9F\x98\x80z"; // A é € 😀 z
+    const std::u16string w = Utf8ToUtf16(s);
+    EXPECT_EQ(w, (std::u16string{u'A', 0x00E9, 0x20AC, 0xD83D, 0xDE00, u'z'}));
+    EXPECT_EQ(Utf16ToUtf8(w), s);
+}
+
+TEST(Text, MalformedInputBecomesReplacementCharacters) {
+    EXPECT_EQ(Utf8ToUtf16("\xC3"), u"\uFFFD");                             // truncated
+    EXPECT_EQ(Utf8ToUtf16("\xC0\xAF"), u"\uFFFD");                         // overlong "/"
+    EXPECT_EQ(Utf8ToUtf16("\xED\xA0\x80"), u"\uFFFD");                     // encoded surrogate
+    EXPECT_EQ(Utf16ToUtf8(std::u16string{0xD800, u'x'}), "\xEF\xBF\xBDx"); // lone surrogate
+    EXPECT_FALSE(IsValidUtf8("caf\xE9"));
+    EXPECT_TRUE(IsValidUtf8("caf\xC3\xA9"));
+}
+
+TEST(Text, CaseInsensitiveComparisonIsAsciiOnly) {
+    EXPECT_TRUE(EqualsNoCase(".DOC", ".doc"));
+    EXPECT_FALSE(EqualsNoCase(".doc", ".docx"));
+    EXPECT_EQ(ToLowerAscii("Software\\Brindlemox"), "software\\brindlemox");
+}
+
+} // namespace
+} // namespace qf
