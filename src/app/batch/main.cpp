@@ -1,17 +1,103 @@
 // quillfence-batch: the headless front end for terminals and schedulers.
+//
+// Exit codes: 0 success, 1 any other error (its text on standard error),
+// 2 a usage error.
+#include "app/batch/settings_text.h"
+#include "common/error.h"
 #include "common/installation.h"
+#include "platform/registry/registry.h"
+#include "settings/settings.h"
 
 #include <CLI/CLI.hpp>
 #include <iostream>
+#include <memory>
+
+namespace {
+
+constexpr int kExitOk = 0;
+constexpr int kExitError = 1;
+constexpr int kExitUsage = 2;
+
+// What the command line asked for.  Each action is one function below; the
+// run and its question flags will join them here.
+struct Request {
+    bool printSettings = false;
+    std::string printFrom;           // options file, or "" for the registry
+    std::vector<std::string> saveAs; // OUT [FILE]
+};
+
+// The registry as the desktop program sees it, opened without writing back:
+// looking at the settings must not change what the next start finds.
+void OpenRegistry() {
+    auto reg = std::make_shared<qf::registry::FileRegistry>(
+        qf::registry::DefaultRegistryPath(), qf::registry::FileRegistry::Mode::ReadOnly);
+    for (const auto& w : reg->Warnings()) {
+        std::cerr << "quillfence-batch: registry " << reg->Path() << ": " << w << "\n";
+    }
+    qf::registry::SetCurrent(std::move(reg));
+}
+
+// The effective settings: from an options file, or as the desktop program
+// loads them at start (a blank record filled from the registry).
+qf::TSettings LoadSettings(const std::string& optionsFile) {
+    qf::TSettings s;
+    s.LoadFromRegistry();
+    if (!optionsFile.empty()) {
+        s.LoadFromFile(optionsFile);
+    }
+    return s;
+}
+
+int PrintSettings(const Request& req) {
+    std::cout << qf::batch::DescribeSettings(LoadSettings(req.printFrom));
+    return kExitOk;
+}
+
+int SaveAs(const Request& req) {
+    qf::TSettings s = LoadSettings(req.saveAs.size() > 1 ? req.saveAs[1] : std::string());
+    s.SaveToFile(req.saveAs[0]);
+    return kExitOk;
+}
+
+} // namespace
 
 int main(int argc, char** argv) {
     CLI::App app{"Turns the emails waiting in a mail folder into numbered plain-text files.",
                  "quillfence-batch"};
     app.set_version_flag("--version", std::string(qf::kProductTitle) + " " + qf::kProductVersion);
+
+    Request req;
+    auto* print = app.add_option("--print-settings", req.printFrom,
+                                 "Print the effective settings, one field per line, from the "
+                                 "options file FILE or else from the last-used settings")
+                      ->expected(0, 1)
+                      ->type_name("[FILE]");
+    auto* save = app.add_option("--save-as", req.saveAs,
+                                "Write the settings of the options file FILE (or the last-used "
+                                "settings) to the options file OUT")
+                     ->expected(1, 2)
+                     ->type_name("OUT [FILE]");
+    print->excludes(save);
+    app.require_option(1);
+
     try {
         app.parse(argc, argv);
     } catch (const CLI::ParseError& e) {
-        return app.exit(e) == 0 ? 0 : 2;
+        return app.exit(e) == 0 ? kExitOk : kExitUsage;
     }
-    return 0;
+    req.printSettings = print->count() > 0;
+
+    try {
+        OpenRegistry();
+        if (req.printSettings) {
+            return PrintSettings(req);
+        }
+        if (!req.saveAs.empty()) {
+            return SaveAs(req);
+        }
+    } catch (const std::exception& e) {
+        std::cerr << "quillfence-batch: " << e.what() << "\n";
+        return kExitError;
+    }
+    return kExitUsage;
 }

@@ -1,0 +1,121 @@
+#include "app/batch/settings_text.h"
+
+namespace qf::batch {
+
+std::string EscapeText(std::string_view text) {
+    std::string out;
+    out.reserve(text.size());
+    for (char ch : text) {
+        const auto c = static_cast<unsigned char>(ch);
+        switch (c) {
+        case 7:
+            out += "\\a";
+            break;
+        case 8:
+            out += "\\b";
+            break;
+        case 9:
+            out += "\\t";
+            break;
+        case 10:
+            out += "\\n";
+            break;
+        case 11:
+            out += "\\v";
+            break;
+        case 12:
+            out += "\\f";
+            break;
+        case 13:
+            out += "\\r";
+            break;
+        case 27:
+            out += "\\e";
+            break;
+        case 92:
+            out += "\\\\";
+            break;
+        default:
+            if (c < 32) {
+                out += '\\';
+                out += static_cast<char>('0' + (c >> 6));
+                out += static_cast<char>('0' + ((c >> 3) & 7));
+                out += static_cast<char>('0' + (c & 7));
+            } else {
+                out += ch;
+            }
+        }
+    }
+    return out;
+}
+
+namespace {
+
+std::string Hex(const EntryId& id) {
+    static const char* digits = "0123456789abcdef";
+    std::string out;
+    for (std::uint8_t b : id.Bytes()) {
+        out += digits[b >> 4];
+        out += digits[b & 15];
+    }
+    return out;
+}
+
+class Lines {
+public:
+    void Text(std::string_view name, std::string_view value) { Add(name, EscapeText(value)); }
+    void Int(std::string_view name, std::int64_t value) { Add(name, std::to_string(value)); }
+    void Bool(std::string_view name, bool value) { Add(name, value ? "true" : "false"); }
+    void Id(std::string_view name, const EntryId& id) { Add(name, Hex(id)); }
+    std::string out;
+
+private:
+    void Add(std::string_view name, const std::string& value) {
+        out.append(name);
+        out += " = ";
+        out += value;
+        out += '\n';
+    }
+};
+
+} // namespace
+
+std::string DescribeSettings(const TSettings& s) {
+    Lines l;
+    l.Int("formatVersion", s.formatVersion);
+    l.Text("optionsFilePath", s.optionsFilePath);
+    l.Text("filterFilename", s.filterFilename);
+    l.Text("Directory", s.Directory);
+    l.Int("firstNumber", s.firstNumber);
+    l.Text("FileNameFormat", s.FileNameFormat);
+    l.Text("startTag", s.startTag);
+    l.Text("endTag", s.endTag);
+    l.Text("emailHeader", s.emailHeader);
+    l.Text("emailFooter", s.emailFooter);
+    l.Bool("includeAttachments", s.includeAttachments);
+    l.Int("emailsTo", s.emailsTo);
+    l.Text("messageDestination", s.messageDestination);
+    l.Int("emailsFrom", s.emailsFrom);
+    l.Text("messageSource", s.messageSource);
+    l.Bool("reprocessEmails", s.reprocessEmails);
+    l.Int("sortOrder", s.sortOrder);
+    l.Bool("descending", s.descending);
+    l.Bool("readStatus", s.readStatus);
+    l.Text("tagText", s.tagText);
+    l.Text("extensions", JoinLines(s.extensions));
+    l.Text("extensionActions", JoinLines(s.extensionActions));
+    l.Id("sourceFolder.folderId", s.sourceFolder.folderId);
+    l.Id("sourceFolder.storeId", s.sourceFolder.storeId);
+    l.Id("destinationFolder.folderId", s.destinationFolder.folderId);
+    l.Id("destinationFolder.storeId", s.destinationFolder.storeId);
+    l.Int("Profile", s.Profile);
+    l.Int("reservedInteger", s.reservedInteger);
+    l.Text("profileName", s.profileName);
+    l.Text("password", s.password);
+    l.Text("wordMacro", s.wordMacro);
+    l.Text("manualFolder", s.manualFolder);
+    l.Text("manualFormat", s.manualFormat);
+    return l.out;
+}
+
+} // namespace qf::batch
