@@ -1,0 +1,61 @@
+// The text-filter tool (Siftloom Pro) run over the files a run has written.
+#pragma once
+
+#include "run/run_host.h"
+
+#include <chrono>
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace qf {
+
+// The current user's registry as the filter needs it; the registry store
+// plugs in through a thin adapter.  Key paths keep their backslashes.
+class RegistryAccess {
+public:
+    virtual ~RegistryAccess() = default;
+    // A string value; nullopt when the key or the value is missing.
+    virtual std::optional<std::string> ReadString(std::string_view key, std::string_view name) = 0;
+    // Writes an integer value into an existing key; writes nothing and
+    // returns false when the key does not exist.
+    virtual bool WriteIntegerIfKeyExists(std::string_view key, std::string_view name,
+                                         std::uint32_t value) = 0;
+};
+
+inline constexpr const char* kFilterToolKey = "SOFTWARE\\Brindlemox\\Siftloom";
+inline constexpr const char* kFileListName = "filelist$.txt";
+
+// The tool's folder from its "rootDir" value, ending in "/"; empty when the
+// tool is not installed.
+std::string FilterToolFolder(RegistryAccess& registry);
+
+// One leading and one trailing double quote removed where present.
+std::string StripQuotes(std::string_view text);
+
+// Writes `directory` + "filelist$.txt": every file, each line ended by CR LF.
+// Throws FileError.
+void WriteFileList(const std::string& directory, const std::vector<std::string>& files);
+
+// The tool's fixed command line.
+std::string FilterCommandLine(const std::string& toolFolder, const std::string& filterFile,
+                              const std::string& directory);
+
+// Starts the command line (split the way the platform splits command lines)
+// in `folder` and waits for it, letting the host pump every `interval`, until
+// it ends or the host is cancelled (the program then keeps running).  False
+// when it could not be started.
+bool RunAndWait(const std::string& folder, const std::string& commandLine, RunHost& host,
+                std::chrono::milliseconds interval = std::chrono::milliseconds(500));
+
+// Runs the filter over `filesWritten` when `filterFilename` is set: the file
+// list, the tool's two settings, its command line and the wait.  Warns when
+// the tool is not installed or cannot be started; throws only when the file
+// list cannot be written.
+void RunFilter(const std::string& filterFilename, const std::string& directory,
+               const std::vector<std::string>& filesWritten, RunHost& host,
+               RegistryAccess& registry);
+
+} // namespace qf
