@@ -1,0 +1,110 @@
+#include "i18n/loadstrings.h"
+
+#include "common/fileio.h"
+#include "i18n/escape.h"
+
+#include <filesystem>
+#include <sys/stat.h>
+#include <system_error>
+
+namespace qf {
+namespace {
+
+std::unique_ptr<TStringLoader>& Installed() {
+    static std::unique_ptr<TStringLoader> loader;
+    return loader;
+}
+
+// Keeps the permissions of the file being replaced; a new file gets 0644.
+mode_t ModeOf(const std::string& path) {
+    struct stat st {};
+    if (::stat(path.c_str(), &st) == 0 && S_ISREG(st.st_mode)) {
+        return st.st_mode & 07777;
+    }
+    return 0644;
+}
+
+} // namespace
+
+TStringLoader::TStringLoader(std::string fileName) : fileName_(std::move(fileName)) {
+    if (fileName_.empty()) {
+        return;
+    }
+    namespace fs = std::filesystem;
+    std::error_code ec;
+    const fs::path path(fileName_);
+    if (path.has_parent_path()) {
+        fs::create_directories(path.parent_path(), ec);
+    }
+    const auto status = fs::status(path, ec);
+    if (status.type() == fs::file_type::not_found) {
+        passThrough_ = false;
+        return;
+    }
+    try {
+        document_ = TLangDocument::Parse(ReadFileBytes(fileName_));
+        passThrough_ = false;
+    } catch (const std::exception&) {
+        // Unreadable: every text stays as built in.
+    }
+}
+
+std::optional<std::string> TStringLoader::Translation(std::string_view section,
+                                                      std::string_view key) const {
+    if (passThrough_) {
+        return std::nullopt;
+    }
+    auto value = document_.FindValue(section, key);
+    if (!value) {
+        return std::nullopt;
+    }
+    return UnescapeText(*value);
+}
+
+void TStringLoader::WriteEntry(std::string_view section, std::string_view key,
+                               std::string_view text) {
+    if (!Recording()) {
+        return;
+    }
+    try {
+        TLangDocument updated = document_;
+        updated.SetValue(section, key, EscapeText(text));
+        if (!fileName_.empty()) {
+            WriteFileAtomic(fileName_, updated.Serialize(), ModeOf(fileName_));
+        }
+        document_ = std::move(updated);
+    } catch (const std::exception&) {
+        recordingFailed_ = true;
+    }
+}
+
+TStringLoader& GetStringLoader() {
+    auto& loader = Installed();
+    if (!loader) {
+        loader = std::make_unique<TStringLoader>();
+    }
+    return *loader;
+}
+
+void SetStringLoader(std::unique_ptr<TStringLoader> loader) {
+    Installed() = std::move(loader);
+}
+
+std::string LanguageFilePath(std::string_view languageName, std::string_view installationFolder) {
+    if (languageName.empty() ||
+        languageName.find_first_of(std::string_view("/\0", 2)) != std::string_view::npos) {
+        return {};
+    }
+    std::string path(installationFolder);
+    if (!path.empty() && path.back() != '/') {
+        path += '/';
+    }
+    return path + "Languages/" + std::string(languageName) + ".ini";
+}
+
+void InstallLanguage(std::string_view languageName, std::string_view installationFolder) {
+    SetStringLoader(
+        std::make_unique<TStringLoader>(LanguageFilePath(languageName, installationFolder)));
+}
+
+} // namespace qf
