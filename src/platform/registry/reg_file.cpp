@@ -207,6 +207,9 @@ void ParseRegText(std::string_view text, MemoryRegistry& into, std::vector<std::
 
     // Split into physical lines (LF or CR LF).
     std::vector<std::string_view> lines;
+    // Every line the writer makes ends with a line feed; a byte list on a
+    // last line without one may have lost bytes at the end.
+    const bool lastLineEnded = text.empty() || text.back() == '\n';
     for (size_t pos = 0; pos <= text.size();) {
         size_t nl = text.find('\n', pos);
         std::string_view line = text.substr(pos, nl == std::string_view::npos ? nl : nl - pos);
@@ -299,6 +302,11 @@ void ParseRegText(std::string_view text, MemoryRegistry& into, std::vector<std::
             if (data.ends_with('\\')) {
                 data.pop_back();
                 data += ','; // cut after the continuation: report as damaged
+            }
+            if (last + 1 == lines.size() && !lastLineEnded) {
+                warn(lineNo, "value \"" + name + "\": the byte list is cut; skipped");
+                n = last;
+                continue;
             }
         }
         n = last;

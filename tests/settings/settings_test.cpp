@@ -1,0 +1,273 @@
+#include "common/error.h"
+#include "common/fileio.h"
+#include "common/installation.h"
+#include "settings/settings.h"
+#include "test_support.h"
+
+#include <gtest/gtest.h>
+
+namespace qf {
+namespace {
+
+using testing_support::TempDir;
+
+TEST(SettingsDefaultsTest, FirstStartHoldsTheDocumentedValues) {
+    const std::string inst = InstallationFolder();
+    const TSettings s = TSettings::FirstStartDefaults();
+    const std::string stars(52, '*');
+    EXPECT_EQ(s.filterFilename, inst + "Filters/preptext2.fll");
+    EXPECT_EQ(s.Directory, inst + "TextFiles/");
+    EXPECT_EQ(s.manualFolder, inst + "Manual/");
+    EXPECT_EQ(s.firstNumber, 0);
+    EXPECT_EQ(s.FileNameFormat, "%5.5d.txt");
+    EXPECT_EQ(s.startTag, "\r\n" + stars + "\r\nAttached file: %FILENAME\r\n");
+    EXPECT_EQ(s.endTag, "\r\n" + stars + "\r\n");
+    EXPECT_EQ(s.emailHeader, "From: %FROM\r\nSent: %SENT\r\nTo: %TO\r\nSubject: %SUBJECT\r\n");
+    EXPECT_EQ(s.emailFooter, "");
+    EXPECT_TRUE(s.includeAttachments);
+    EXPECT_EQ(s.emailsTo, 0);
+    EXPECT_EQ(s.emailsFrom, 0);
+    EXPECT_FALSE(s.readStatus);
+    EXPECT_EQ(s.tagText, "*QF* ");
+    EXPECT_EQ(s.manualFormat, "%FROM_%NUMBER");
+    EXPECT_EQ(s.extensions.size(), 19u);
+    EXPECT_EQ(JoinLines(s.extensions), TSettings::kDefaultExtensionsText);
+    EXPECT_EQ(JoinLines(s.extensionActions), TSettings::kDefaultActionsText);
+    EXPECT_EQ(s.sourceFolder.folderId.Length(), 24u);
+    EXPECT_TRUE(s.sourceFolder.folderId.IsBlank());
+    EXPECT_EQ(s.Profile, 0);
+    EXPECT_EQ(s.profileName, "");
+}
+
+TEST(SettingsTest, RestoreDefaultExtensionsReplacesWhateverWasThere) {
+    TSettings s;
+    s.extensions = {".a", ".b"};
+    s.extensionActions = {"1"};
+    s.RestoreDefaultExtensions();
+    ASSERT_EQ(s.extensions.size(), 19u);
+    ASSERT_EQ(s.extensionActions.size(), 19u);
+    EXPECT_EQ(s.extensions.front(), ".doc");
+    EXPECT_EQ(s.extensions.back(), ".vcf");
+    EXPECT_EQ(s.extensionActions[5], "6");
+    EXPECT_EQ(s.extensionActions[13], "4");
+}
+
+TEST(SettingsTest, ActionForExtensionTakesTheFirstMatchIgnoringCase) {
+    TSettings s;
+    s.RestoreDefaultExtensions();
+    EXPECT_EQ(s.ActionForExtension(".DOC"), 1);
+    EXPECT_EQ(s.ActionForExtension(".docx"), 3);
+    EXPECT_EQ(s.ActionForExtension(".Txt"), 6);
+    EXPECT_EQ(s.ActionForExtension(".zip"), 2);
+    EXPECT_EQ(s.ActionForExtension(""), 3);
+
+    s.extensions = {".pdf", "", ".pdf"};
+    s.extensionActions = {"5", "2", "1"};
+    EXPECT_EQ(s.ActionForExtension(".PDF"), 5);
+    EXPECT_EQ(s.ActionForExtension(""), 2) << "an empty entry matches a name without extension";
+}
+
+TEST(SettingsTest, ActionForExtensionNeverReadsPastTheShorterList) {
+    TSettings s;
+    s.extensions = {".a", ".b", ".c"};
+    s.extensionActions = {"1", "x1"};
+    EXPECT_EQ(s.ActionForExtension(".a"), 1);
+    try {
+        s.ActionForExtension(".b");
+        FAIL();
+    } catch (const Error& e) {
+        EXPECT_STREQ(e.what(), "'x1' is not a valid integer value");
+    }
+    try {
+        s.ActionForExtension(".c"); // no action at all
+        FAIL();
+    } catch (const Error& e) {
+        EXPECT_STREQ(e.what(), "'' is not a valid integer value");
+    }
+    EXPECT_EQ(s.ActionForExtension(".d"), 3);
+    s.extensionActions = {"99999999999"};
+    EXPECT_THROW(s.ActionForExtension(".a"), Error);
+}
+
+TEST(SettingsTest, PathHelpers) {
+    struct Case {
+        const char* in;
+        const char* stripped;
+        const char* normalized;
+    } cases[] = {
+        {"\"/out/\"", "/out/", "/out/"},
+        {"\"/out", "/out", "/out/"},
+        {"/out\"", "/out", "/out/"},
+        {"/out", "/out", "/out/"},
+        {"\"", "", "/"},
+        {"\"\"\"", "\"", "\"/"},
+        {"", "", "/"},
+    };
+    for (const auto& c : cases) {
+        EXPECT_EQ(TSettings::StripQuotes(c.in), c.stripped) << c.in;
+        EXPECT_EQ(TSettings::NormalizeFolder(c.in), c.normalized) << c.in;
+    }
+}
+
+TEST(SettingsTest, FilterToolFolderReadsRootDirWithoutCreatingTheKey) {
+    registry::MemoryRegistry reg;
+    EXPECT_EQ(TSettings::FilterToolFolder(reg), "");
+    EXPECT_FALSE(reg.KeyExists(kFilterToolKey));
+    reg.CreateKey(kFilterToolKey);
+    EXPECT_EQ(TSettings::FilterToolFolder(reg), "");
+    reg.SetValue(kFilterToolKey, "rootDir", registry::Value::String(""));
+    EXPECT_EQ(TSettings::FilterToolFolder(reg), "");
+    reg.SetValue(kFilterToolKey, "ROOTDIR", registry::Value::String("/opt/siftloom"));
+    EXPECT_EQ(TSettings::FilterToolFolder(reg), "/opt/siftloom/");
+}
+
+// Validation runs against real folders and files in a temporary folder.
+class ValidateTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        registry_ = std::make_shared<registry::MemoryRegistry>();
+        registry::SetCurrent(registry_);
+        MakeDirectories(dir_ / "out");
+        MakeDirectories(dir_ / "manual");
+        s_ = TSettings::FirstStartDefaults();
+        s_.Directory = dir_ / "out";
+        s_.manualFolder = dir_ / "manual/";
+        s_.filterFilename.clear();
+        hooks_.askYesNo = [this](const std::string& q) {
+            questions_.push_back(q);
+            if (answers_.empty()) {
+                ADD_FAILURE() << "unexpected question: " << q;
+                return false;
+            }
+            bool a = answers_.front();
+            answers_.erase(answers_.begin());
+            return a;
+        };
+        hooks_.shellOpen = [this](const std::string& a) { opened_.push_back(a); };
+    }
+    void TearDown() override { registry::SetCurrent(nullptr); }
+
+    std::string ErrorOf() {
+        try {
+            s_.Validate(hooks_);
+        } catch (const Error& e) {
+            return e.what();
+        }
+        return "";
+    }
+    void InstallFilterTool() {
+        registry_->CreateKey(kFilterToolKey);
+        registry_->SetValue(kFilterToolKey, "rootDir", registry::Value::String("/opt/siftloom/"));
+    }
+
+    TempDir dir_;
+    std::shared_ptr<registry::MemoryRegistry> registry_;
+    TSettings s_;
+    ValidationHooks hooks_;
+    std::vector<bool> answers_;
+    std::vector<std::string> questions_;
+    std::vector<std::string> opened_;
+};
+
+TEST_F(ValidateTest, ChecksRunInOrderAndTheFirstFailureWins) {
+    EXPECT_TRUE(s_.Validate(hooks_));
+
+    // Each row breaks one more thing than the row below it, so each message
+    // proves the checks before it passed and the ones after it did not run.
+    struct Row {
+        std::function<void(TSettings&)> breakIt;
+        std::string message;
+    };
+    const std::string missingFilter = dir_ / "none.fll";
+    std::vector<Row> rows = {
+        {[&](TSettings& s) { s.filterFilename = missingFilter; },
+         "The Siftloom Pro filter file " + missingFilter + " does not exist"},
+        {[](TSettings& s) {
+             s.emailsTo = 2;
+             s.tagText.clear();
+         },
+         "The tag text is blank"},
+        {[](TSettings& s) {
+             s.emailsTo = 1;
+             s.messageDestination.clear();
+         },
+         "The folder to move processed emails to is blank"},
+        {[](TSettings& s) {
+             s.emailsFrom = 1;
+             s.messageSource.clear();
+         },
+         "The folder to get emails from is blank"},
+        {[](TSettings& s) { s.manualFormat.clear(); }, "The manual filename format is blank"},
+        {[&](TSettings& s) { s.manualFolder = dir_ / "nowhere"; },
+         "The manual folder does not exist"},
+        {[](TSettings& s) { s.manualFolder.clear(); }, "The manual folder is blank"},
+        {[](TSettings& s) { s.FileNameFormat.clear(); }, "The filename format is blank"},
+        {[&](TSettings& s) { s.Directory = "\"" + dir_.path() + "/out\""; },
+         "The folder to save resumes to does not exist"},
+        {[](TSettings& s) { s.Directory.clear(); }, "The folder to save resumes to is blank"},
+    };
+    for (const auto& row : rows) {
+        row.breakIt(s_);
+        EXPECT_EQ(ErrorOf(), row.message);
+    }
+    EXPECT_TRUE(questions_.empty());
+}
+
+TEST_F(ValidateTest, UnusedFolderNamesAndTagDoNotMatter) {
+    s_.emailsTo = 0;
+    s_.messageDestination.clear();
+    s_.tagText.clear();
+    s_.emailsFrom = 0;
+    s_.messageSource.clear();
+    EXPECT_TRUE(s_.Validate(hooks_));
+}
+
+TEST_F(ValidateTest, MissingFilterToolAsksAndOpensTheDownloadPageOnYes) {
+    s_.filterFilename = dir_ / "f.fll";
+    WriteFileAtomic(s_.filterFilename, "filter");
+    answers_ = {true};
+    EXPECT_TRUE(s_.Validate(hooks_));
+    ASSERT_EQ(questions_.size(), 1u);
+    EXPECT_EQ(questions_[0], "A Siftloom Pro filter file was specified, but Siftloom Pro is not "
+                             "installed\r\nDownload it now?");
+    EXPECT_EQ(opened_, std::vector<std::string>{hooks_.filterToolDownloadPage});
+
+    answers_ = {false};
+    EXPECT_FALSE(s_.Validate(hooks_));
+
+    InstallFilterTool();
+    questions_.clear();
+    EXPECT_TRUE(s_.Validate(hooks_));
+    EXPECT_TRUE(questions_.empty());
+}
+
+TEST_F(ValidateTest, ExistingFirstOutputFileIsAskedEvenAfterANo) {
+    s_.filterFilename = dir_ / "f.fll";
+    WriteFileAtomic(s_.filterFilename, "filter");
+    s_.firstNumber = 1;
+    const std::string first = dir_.path() + "/out/00001.txt";
+    WriteFileAtomic(first, "old");
+    answers_ = {false, true};
+    EXPECT_FALSE(s_.Validate(hooks_));
+    ASSERT_EQ(questions_.size(), 2u);
+    EXPECT_EQ(questions_[1], "The output file " + first + " already exists. Continue?");
+
+    InstallFilterTool();
+    answers_ = {false};
+    EXPECT_FALSE(s_.Validate(hooks_));
+    answers_ = {true};
+    EXPECT_TRUE(s_.Validate(hooks_));
+
+    s_.FileNameFormat = "%d.txt"; // "1.txt" does not exist
+    EXPECT_TRUE(s_.Validate(hooks_));
+}
+
+TEST_F(ValidateTest, AFormatTheNumberFormattingRefusesEndsValidation) {
+    s_.FileNameFormat = "%FROM_%d.txt";
+    EXPECT_EQ(ErrorOf(), "Format '%FROM_%d.txt' invalid or incompatible with argument");
+    s_.FileNameFormat = "%s.txt";
+    EXPECT_EQ(ErrorOf(), "Format '%s.txt' invalid or incompatible with argument");
+}
+
+} // namespace
+} // namespace qf
