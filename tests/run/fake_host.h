@@ -1,0 +1,45 @@
+// A run host that records what the run told it.
+#pragma once
+
+#include "run/run_host.h"
+
+#include <functional>
+#include <optional>
+#include <string>
+#include <vector>
+
+namespace qf::testing {
+
+class FakeHost : public RunHost {
+public:
+    std::vector<std::string> statuses, warnings, errors, rows;
+    int pumps = 0;
+    bool cancelled = false;
+    // Called at every pump, e.g. to press Cancel after a while.
+    std::function<void(FakeHost&)> onPump;
+    std::optional<std::int32_t> nextNumber;
+    int saves = 0;
+
+    void Show() override {}
+    void SetStatusText(const std::string& text) override { statuses.push_back(text); }
+    void SetProgressValue(int) override {}
+    void SetSubject(const std::string&) override {}
+    void AddExceptionRow(const std::string& text, const std::string&, const std::string&) override {
+        rows.push_back(text);
+    }
+    void Finish() override {}
+    void ShowWarning(const std::string& text) override { warnings.push_back(text); }
+    bool AskYesNo(const std::string&) override { return false; }
+    void ShowError(const std::string& text) override { errors.push_back(text); }
+    bool Cancelled() const override { return cancelled; }
+    void PumpMessages() override {
+        ++pumps;
+        if (onPump) {
+            onPump(*this);
+        }
+    }
+    void SetNextFileNumber(std::int32_t n) override { nextNumber = n; }
+    void SaveAfterRun() override { ++saves; }
+};
+
+} // namespace qf::testing
