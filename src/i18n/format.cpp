@@ -10,7 +10,7 @@ namespace {
 
 constexpr size_t kMaxField = 4096;
 
-struct Spec {
+struct Conversion {
     bool left = false;
     bool plus = false;
     bool space = false;
@@ -35,13 +35,13 @@ std::u16string Digits(std::uint64_t v, unsigned base, bool upper) {
     return out;
 }
 
-void Pad(std::u16string& out, const Spec& spec, std::u16string_view prefix,
+void Pad(std::u16string& out, const Conversion& conv, std::u16string_view prefix,
          std::u16string_view body, bool numeric) {
     const size_t len = prefix.size() + body.size();
-    const size_t fill = spec.width > len ? spec.width - len : 0;
-    if (spec.left) {
+    const size_t fill = conv.width > len ? conv.width - len : 0;
+    if (conv.left) {
         out.append(prefix).append(body).append(fill, u' ');
-    } else if (numeric && spec.zero && !spec.hasPrecision) {
+    } else if (numeric && conv.zero && !conv.hasPrecision) {
         out.append(prefix).append(fill, u'0').append(body);
     } else {
         out.append(fill, u' ').append(prefix).append(body);
@@ -75,28 +75,28 @@ std::u16string FormatWide(std::u16string_view tmpl, std::span<const FmtArg> args
             ++i;
             continue;
         }
-        Spec spec;
+        Conversion conv;
         for (; i < tmpl.size(); ++i) {
             const char16_t f = tmpl[i];
             if (f == u'-') {
-                spec.left = true;
+                conv.left = true;
             } else if (f == u'+') {
-                spec.plus = true;
+                conv.plus = true;
             } else if (f == u' ') {
-                spec.space = true;
+                conv.space = true;
             } else if (f == u'0') {
-                spec.zero = true;
+                conv.zero = true;
             } else if (f == u'#') {
-                spec.alt = true;
+                conv.alt = true;
             } else {
                 break;
             }
         }
-        readNumber(spec.width);
+        readNumber(conv.width);
         if (i < tmpl.size() && tmpl[i] == u'.') {
             ++i;
-            spec.hasPrecision = true;
-            readNumber(spec.precision);
+            conv.hasPrecision = true;
+            readNumber(conv.precision);
         }
         if (i >= tmpl.size() || next >= args.size()) {
             Invalid(tmpl);
@@ -109,15 +109,15 @@ std::u16string FormatWide(std::u16string_view tmpl, std::span<const FmtArg> args
                 Invalid(tmpl);
             }
             std::u16string body = Utf8ToUtf16(*text);
-            if (spec.hasPrecision && body.size() > spec.precision) {
-                size_t cut = spec.precision;
+            if (conv.hasPrecision && body.size() > conv.precision) {
+                size_t cut = conv.precision;
                 // Never keep half of a surrogate pair.
                 if (cut > 0 && body[cut - 1] >= 0xD800 && body[cut - 1] <= 0xDBFF) {
                     --cut;
                 }
                 body.resize(cut);
             }
-            Pad(out, spec, u"", body, false);
+            Pad(out, conv, u"", body, false);
             continue;
         }
         const auto* number = std::get_if<std::int64_t>(&arg);
@@ -131,26 +131,26 @@ std::u16string FormatWide(std::u16string_view tmpl, std::span<const FmtArg> args
             const std::uint64_t magnitude = negative ? 0 - static_cast<std::uint64_t>(*number)
                                                      : static_cast<std::uint64_t>(*number);
             body = Digits(magnitude, 10, false);
-            prefix = negative ? u"-" : spec.plus ? u"+" : spec.space ? u" " : u"";
+            prefix = negative ? u"-" : conv.plus ? u"+" : conv.space ? u" " : u"";
         } else if (type == u'u') {
             body = Digits(static_cast<std::uint64_t>(*number), 10, false);
         } else if (type == u'x' || type == u'X') {
             const bool upper = type == u'X';
             body = Digits(static_cast<std::uint64_t>(*number), 16, upper);
-            if (spec.alt && *number != 0) {
+            if (conv.alt && *number != 0) {
                 prefix = upper ? u"0X" : u"0x";
             }
         } else {
             Invalid(tmpl);
         }
-        if (spec.hasPrecision) {
-            if (spec.precision == 0 && *number == 0) {
+        if (conv.hasPrecision) {
+            if (conv.precision == 0 && *number == 0) {
                 body.clear();
-            } else if (body.size() < spec.precision) {
-                body.insert(0, spec.precision - body.size(), u'0');
+            } else if (body.size() < conv.precision) {
+                body.insert(0, conv.precision - body.size(), u'0');
             }
         }
-        Pad(out, spec, prefix, body, true);
+        Pad(out, conv, prefix, body, true);
     }
     return out;
 }

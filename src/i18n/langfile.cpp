@@ -48,7 +48,7 @@ void AppendLines(std::string& out, const std::vector<std::string>& lines) {
 
 TLangDocument TLangDocument::Parse(std::string_view bytes) {
     TLangDocument doc;
-    if (bytes.starts_with("\xEF\xBB\xBF")) {
+    while (bytes.starts_with("\xEF\xBB\xBF")) {
         bytes.remove_prefix(3);
     }
     std::vector<std::string>* target = &doc.preamble_;

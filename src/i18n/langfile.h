@@ -34,7 +34,7 @@ struct TLangSection {
 class TLangDocument {
 public:
     // Reads the bytes of a language file.  Never fails: a line the rules do
-    // not read is kept, unread.  A leading UTF-8 byte-order mark is skipped.
+    // not read is kept, unread.  Leading UTF-8 byte-order marks are skipped.
     static TLangDocument Parse(std::string_view bytes);
 
     // The stored (escaped) value of `key` in the first section named

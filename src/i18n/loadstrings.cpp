@@ -1,6 +1,7 @@
 #include "i18n/loadstrings.h"
 
 #include "common/fileio.h"
+#include "common/installation.h"
 #include "i18n/escape.h"
 
 #include <filesystem>
@@ -105,6 +106,10 @@ std::string LanguageFilePath(std::string_view languageName, std::string_view ins
 void InstallLanguage(std::string_view languageName, std::string_view installationFolder) {
     SetStringLoader(
         std::make_unique<TStringLoader>(LanguageFilePath(languageName, installationFolder)));
+}
+
+void InstallLanguage(std::string_view languageName) {
+    InstallLanguage(languageName, InstallationFolder());
 }
 
 } // namespace qf

@@ -85,5 +85,7 @@ std::string LanguageFilePath(std::string_view languageName, std::string_view ins
 // it.  A missing file or a name that names none leaves every text English,
 // silently.
 void InstallLanguage(std::string_view languageName, std::string_view installationFolder);
+// The same in the installation folder of the running program.
+void InstallLanguage(std::string_view languageName);
 
 } // namespace qf
