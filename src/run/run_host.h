@@ -35,7 +35,7 @@ public:
     // A warning with a single OK; returns when the user has confirmed it.
     virtual void ShowWarning(const std::string& text) = 0;
     // A Yes/No question; true for Yes.  A host that cannot ask (a scheduled
-    // batch run) answers as it was told to or answers No.
+    // batch run) answers as it was told to, or throws to stop the run.
     virtual bool AskYesNo(const std::string& text) = 0;
     // The error that ended a run, in an error box titled "Application Error".
     virtual void ShowError(const std::string& text) = 0;
