@@ -382,14 +382,42 @@ void TSettings::LoadFromBytes(std::string_view bytes) {
     }
 }
 
-void TSettings::LoadFromFile(const std::string& path) {
-    std::string bytes;
-    try {
-        bytes = ReadFileBytes(path);
-    } catch (const FileError&) {
+namespace {
+
+// Reads at most options::kMaxFileSize + 1 bytes: a device or a huge file
+// named as an options file must not fill the memory.
+std::string ReadOptionsFile(const std::string& path) {
+    const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+    if (fd < 0) {
         throw FileError("Cannot open file " + path);
     }
-    LoadFromBytes(bytes);
+    std::string out;
+    char buf[65536];
+    while (out.size() <= options::kMaxFileSize) {
+        const ssize_t n = ::read(fd, buf, sizeof buf);
+        if (n < 0 && errno == EINTR) {
+            continue;
+        }
+        if (n < 0) {
+            ::close(fd);
+            throw FileError("Cannot open file " + path);
+        }
+        if (n == 0) {
+            break;
+        }
+        out.append(buf, static_cast<std::size_t>(n));
+    }
+    ::close(fd);
+    if (out.size() > options::kMaxFileSize) {
+        throw Error("Invalid stream format");
+    }
+    return out;
+}
+
+} // namespace
+
+void TSettings::LoadFromFile(const std::string& path) {
+    LoadFromBytes(ReadOptionsFile(path));
     optionsFilePath = path;
 }
 

@@ -3,6 +3,7 @@
 // each a tag byte followed by its data (integers little-endian).
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 #include <string>
 #include <string_view>
@@ -26,6 +27,8 @@ inline constexpr std::string_view kPropertyName = "TSettings";
 
 // Strings longer than this are refused on reading, whatever the file says.
 inline constexpr std::uint32_t kMaxStringLength = 16u << 20;
+// Larger files are not options files (a real one is a few kilobytes).
+inline constexpr std::size_t kMaxFileSize = 64u << 20;
 
 // Appends values in the shortest encoding.
 class ValueWriter {

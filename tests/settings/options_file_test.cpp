@@ -401,6 +401,17 @@ TEST(OptionsFileTest, FilesAreSavedOwnerOnlyAndReplacedWhole) {
     }
 }
 
+TEST(OptionsFileTest, ADeviceIsNotReadWithoutEnd) {
+    TSettings s;
+    try {
+        s.LoadFromFile("/dev/zero");
+        FAIL();
+    } catch (const Error& e) {
+        EXPECT_STREQ(e.what(), "Invalid stream format");
+    }
+    EXPECT_EQ(s.optionsFilePath, "");
+}
+
 TEST(OptionsFileTest, ReadsAFilerFlagsPrefixAndSkipsTheClassName) {
     std::string file = TSettings::FirstStartDefaults().SaveToBytes();
     std::string flagged = "TPF0\xF0" + std::string("\x07TOthers", 8) + file.substr(14);

@@ -8,7 +8,9 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <fcntl.h>
 #include <pwd.h>
+#include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -326,7 +328,8 @@ void ParseRegText(std::string_view text, MemoryRegistry& into, std::vector<std::
 
 std::string FormatRegText(const MemoryRegistry& reg) {
     std::string out(kHeader);
-    out += "\n";
+    out += "\n; Quillfence's registry.  In quoted texts \\\\ stands for a backslash, \\\" for a\n"
+           "; double quote, \\r for a carriage return and \\n for a line feed.\n";
     for (const auto* key : reg.Keys()) {
         out += "\n[";
         out += kRoot;
@@ -356,45 +359,133 @@ std::string FormatRegText(const MemoryRegistry& reg) {
     return out;
 }
 
-FileRegistry::FileRegistry(std::string path, Mode mode) : path_(std::move(path)), mode_(mode) {
+namespace {
+
+// Reads the registry file into `into`.  Returns the text when it was
+// damaged (so it can be kept), else "".
+std::string LoadRegFile(const std::string& path, MemoryRegistry& into,
+                        std::vector<std::string>& warnings) {
     struct stat st {};
-    if (::stat(path_.c_str(), &st) != 0) {
+    if (::stat(path.c_str(), &st) != 0) {
         if (errno != ENOENT) {
-            warnings_.push_back("cannot read " + path_ + ": " + std::strerror(errno));
+            warnings.push_back("cannot read " + path + ": " + std::strerror(errno));
         }
-        dirty_ = false;
-        return;
+        return {};
     }
     std::string text;
     try {
-        text = ReadFileBytes(path_);
+        text = ReadFileBytes(path);
     } catch (const Error& e) {
-        warnings_.push_back(e.what());
-        damagedOriginal_.clear();
-        dirty_ = false;
-        return;
+        warnings.push_back(e.what());
+        return {};
     }
-    ParseRegText(text, *this, warnings_);
-    if (!warnings_.empty()) {
-        damagedOriginal_ = std::move(text);
+    const size_t before = warnings.size();
+    ParseRegText(text, into, warnings);
+    return warnings.size() > before ? text : std::string();
+}
+
+// Holds an exclusive lock on "<path>.lock" while a save reads and replaces
+// the file, so two programs saving at once never lose each other's values.
+class SaveLock {
+public:
+    explicit SaveLock(const std::string& path) {
+        fd_ = ::open((path + ".lock").c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0600);
+        if (fd_ < 0) {
+            ThrowSystemError("Cannot create file", path + ".lock", errno);
+        }
+        while (::flock(fd_, LOCK_EX) != 0) {
+            if (errno != EINTR) {
+                const int err = errno;
+                ::close(fd_);
+                ThrowSystemError("Cannot lock file", path + ".lock", err);
+            }
+        }
     }
+    ~SaveLock() { ::close(fd_); }
+    SaveLock(const SaveLock&) = delete;
+    SaveLock& operator=(const SaveLock&) = delete;
+
+private:
+    int fd_ = -1;
+};
+
+} // namespace
+
+FileRegistry::FileRegistry(std::string path, Mode mode) : path_(std::move(path)), mode_(mode) {
+    LoadRegFile(path_, *this, warnings_);
     dirty_ = false;
 }
 
+bool FileRegistry::CreateKey(std::string_view key) {
+    const bool ok = MemoryRegistry::CreateKey(key);
+    if (ok) {
+        pending_.push_back({Change::kCreateKey, std::string(key), {}, {}});
+    }
+    return ok;
+}
+
+bool FileRegistry::DeleteKey(std::string_view key) {
+    const bool ok = MemoryRegistry::DeleteKey(key);
+    if (ok) {
+        pending_.push_back({Change::kDeleteKey, std::string(key), {}, {}});
+    }
+    return ok;
+}
+
+bool FileRegistry::SetValue(std::string_view key, std::string_view name, Value value) {
+    const bool ok = MemoryRegistry::SetValue(key, name, value);
+    if (ok) {
+        pending_.push_back(
+            {Change::kSetValue, std::string(key), std::string(name), std::move(value)});
+    }
+    return ok;
+}
+
+bool FileRegistry::DeleteValue(std::string_view key, std::string_view name) {
+    const bool ok = MemoryRegistry::DeleteValue(key, name);
+    if (ok) {
+        pending_.push_back({Change::kDeleteValue, std::string(key), std::string(name), {}});
+    }
+    return ok;
+}
+
 void FileRegistry::Flush() {
-    if (mode_ == Mode::ReadOnly || !dirty_) {
+    if (mode_ == Mode::ReadOnly || pending_.empty()) {
         return;
     }
     auto slash = path_.find_last_of('/');
     if (slash != std::string::npos && slash > 0) {
         MakeDirectories(path_.substr(0, slash));
     }
-    if (!damagedOriginal_.empty()) {
+    SaveLock lock(path_);
+    MemoryRegistry current;
+    std::vector<std::string> warnings;
+    const std::string damaged = LoadRegFile(path_, current, warnings);
+    if (!damaged.empty()) {
         // What could not be read is kept for a person to look at.
-        WriteFileAtomic(path_ + ".damaged", damagedOriginal_, 0600);
-        damagedOriginal_.clear();
+        WriteFileAtomic(path_ + ".damaged", damaged, 0600);
     }
-    WriteFileAtomic(path_, FormatRegText(*this), 0600);
+    for (const Change& c : pending_) {
+        switch (c.kind) {
+        case Change::kCreateKey:
+            current.CreateKey(c.key);
+            break;
+        case Change::kDeleteKey:
+            current.DeleteKey(c.key);
+            break;
+        case Change::kSetValue:
+            // The key may have been deleted by the other program: ours wins.
+            current.CreateKey(c.key);
+            current.SetValue(c.key, c.name, c.value);
+            break;
+        case Change::kDeleteValue:
+            current.DeleteValue(c.key, c.name);
+            break;
+        }
+    }
+    WriteFileAtomic(path_, FormatRegText(current), 0600);
+    pending_.clear();
+    static_cast<MemoryRegistry&>(*this) = std::move(current);
     dirty_ = false;
 }
 

@@ -183,11 +183,6 @@ std::vector<const MemoryRegistry::Key*> MemoryRegistry::Keys() const {
     return out;
 }
 
-void MemoryRegistry::Clear() {
-    keys_.clear();
-    dirty_ = true;
-}
-
 // --- The current registry ---------------------------------------------------
 
 namespace {

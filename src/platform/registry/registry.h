@@ -69,7 +69,6 @@ public:
         std::vector<std::pair<std::string, Value>> values;
     };
     std::vector<const Key*> Keys() const;
-    void Clear();
 
     // "A\\b\\C" with surrounding backslashes removed; nullopt when a part is empty.
     static std::optional<std::string> NormalizeKeyPath(std::string_view key);
@@ -102,20 +101,36 @@ public:
     // in Warnings(); a missing file is an empty registry.
     explicit FileRegistry(std::string path, Mode mode = Mode::ReadWrite);
 
-    // Writes the whole registry when something changed: to a temporary file
-    // beside the target, flushed and renamed over it, readable by the owner
-    // only.  A file that was damaged when loaded is first kept beside it as
-    // "<name>.damaged".  Does nothing in ReadOnly mode.
+    bool CreateKey(std::string_view key) override;
+    bool DeleteKey(std::string_view key) override;
+    bool SetValue(std::string_view key, std::string_view name, Value value) override;
+    bool DeleteValue(std::string_view key, std::string_view name) override;
+
+    // Saves the changes made since the last flush.  Another program may have
+    // saved the file meanwhile, so under a lock file the current file is read
+    // again, these changes are applied to it, and the result replaces it: in
+    // a temporary file beside the target, flushed and renamed over it,
+    // readable by the owner only.  Values this program did not change keep
+    // what the other one wrote.  A file found damaged is first kept beside it
+    // as "<name>.damaged".  Does nothing in ReadOnly mode.
     void Flush() override;
 
     const std::string& Path() const { return path_; }
     const std::vector<std::string>& Warnings() const { return warnings_; }
 
 private:
+    // One change, replayed on the file's current contents when flushing.
+    struct Change {
+        enum Kind { kCreateKey, kDeleteKey, kSetValue, kDeleteValue } kind;
+        std::string key;
+        std::string name;
+        Value value;
+    };
+
     std::string path_;
     Mode mode_;
     std::vector<std::string> warnings_;
-    std::string damagedOriginal_;
+    std::vector<Change> pending_;
 };
 
 // Parses the text of a ".reg" file into `into`; each line that cannot be

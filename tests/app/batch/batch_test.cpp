@@ -1,0 +1,150 @@
+#include "app/batch/settings_text.h"
+#include "common/fileio.h"
+#include "settings/settings.h"
+
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+#include <filesystem>
+#include <sys/stat.h>
+#include <sys/wait.h>
+
+namespace qf::batch {
+namespace {
+
+TEST(EscapeTextTest, UsesTheLanguageFileEscapes) {
+    struct Case {
+        std::string in;
+        std::string out;
+    } cases[] = {
+        {"plain text", "plain text"},
+        {"a\r\nb\tc", "a\\r\\nb\\tc"},
+        {"back\\slash", "back\\\\slash"},
+        {"\a\b\v\f\x1b", "\\a\\b\\v\\f\\e"},
+        {std::string("\0\x01\x1f", 3), "\\000\\001\\037"},
+        {"\x7f", "\x7f"},
+        {"Grüße \"q\" [x]", "Grüße \"q\" [x]"},
+    };
+    for (const auto& c : cases) {
+        EXPECT_EQ(EscapeText(c.in), c.out) << c.in;
+    }
+}
+
+TEST(DescribeSettingsTest, OneFieldPerLine) {
+    TSettings s;
+    s.startTag = "\r\n**\r\n";
+    s.includeAttachments = true;
+    s.sourceFolder.storeId.Assign({0xab, 0x01});
+    s.extensions = {".a", ".b"};
+    const std::string text = DescribeSettings(s);
+    EXPECT_NE(text.find("\nstartTag = \\r\\n**\\r\\n\n"), std::string::npos);
+    EXPECT_NE(text.find("\nincludeAttachments = true\n"), std::string::npos);
+    EXPECT_NE(text.find("\ndescending = false\n"), std::string::npos);
+    EXPECT_NE(text.find("\nsourceFolder.storeId = ab01" + std::string(44, '0') + "\n"),
+              std::string::npos);
+    EXPECT_NE(text.find("\nextensions = .a\\r\\n.b\\r\\n\n"), std::string::npos);
+    EXPECT_TRUE(text.starts_with("formatVersion = 0\n"));
+    EXPECT_EQ(std::count(text.begin(), text.end(), '\n'), 33);
+}
+
+// The front end as a user runs it, with a registry of its own.
+class BatchProgramTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        char tmpl[] = "/tmp/qf-batch-XXXXXX";
+        dir_ = ::mkdtemp(tmpl);
+        exe_ = QF_BATCH_EXE;
+        registry_ = dir_ + "/config/Brindlemox/registry.reg";
+    }
+    void TearDown() override { std::filesystem::remove_all(dir_); }
+
+    int Run(const std::string& args) {
+        const std::string cmd = "QUILLFENCE_REGISTRY='" + registry_ + "' QUILLFENCE_HOME= '" +
+                                exe_ + "' " + args + " >'" + dir_ + "/out' 2>'" + dir_ + "/err'";
+        const int status = std::system(cmd.c_str());
+        out_ = ReadFileBytes(dir_ + "/out");
+        err_ = ReadFileBytes(dir_ + "/err");
+        return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+    }
+
+    std::string dir_, exe_, registry_, out_, err_;
+};
+
+TEST_F(BatchProgramTest, PrintsFirstStartDefaultsOnAnEmptyRegistryWithoutWritingIt) {
+    ASSERT_EQ(Run("--print-settings"), 0) << err_;
+    const std::string bin = std::filesystem::path(exe_).parent_path().string() + "/";
+    EXPECT_NE(out_.find("\nDirectory = " + bin + "TextFiles/\n"), std::string::npos) << out_;
+    EXPECT_NE(out_.find("\nmanualFolder = " + bin + "Manual/\n"), std::string::npos);
+    EXPECT_NE(out_.find("\nfilterFilename = " + bin + "Filters/preptext2.fll\n"),
+              std::string::npos);
+    EXPECT_NE(out_.find("\nFileNameFormat = %5.5d.txt\n"), std::string::npos);
+    EXPECT_NE(out_.find("\nincludeAttachments = true\n"), std::string::npos);
+    EXPECT_NE(out_.find("\ntagText = *QF* \n"), std::string::npos);
+    EXPECT_NE(out_.find("\nsourceFolder.folderId = " + std::string(48, '0') + "\n"),
+              std::string::npos);
+    EXPECT_EQ(err_, "");
+    EXPECT_FALSE(std::filesystem::exists(registry_));
+}
+
+TEST_F(BatchProgramTest, ReadsTheRegistryAsTheDesktopProgramDoes) {
+    WriteFileAtomic(dir_ + "/reg.reg",
+                    "Windows Registry Editor Version 5.00\n\n"
+                    "[HKEY_CURRENT_USER\\Software\\Brindlemox\\Quillfence]\n"
+                    "\"save folder\"=\"/srv/out/\"\n\"Include subject\"=dword:00000001\n"
+                    "\"First number\"=dword:0000001f\n\"broken\"=dword:1\n");
+    registry_ = dir_ + "/reg.reg";
+    ASSERT_EQ(Run("--print-settings"), 0);
+    EXPECT_NE(out_.find("\nDirectory = /srv/out/\n"), std::string::npos);
+    EXPECT_NE(out_.find("\nfirstNumber = 31\n"), std::string::npos);
+    EXPECT_NE(out_.find("\nemailHeader = %SUBJECT\\r\\n\\r\\nFrom: %FROM"), std::string::npos);
+    EXPECT_NE(err_.find("line 7: "), std::string::npos) << err_;
+}
+
+TEST_F(BatchProgramTest, SaveAsWritesTheSameBytesItReads) {
+    TSettings s = TSettings::FirstStartDefaults();
+    s.password = "secret";
+    s.destinationFolder.folderId.SetLength(50);
+    s.destinationFolder.folderId.Bytes()[49] = 0xfe;
+    s.SaveToFile(dir_ + "/in.qfo");
+
+    ASSERT_EQ(Run("--save-as " + dir_ + "/out.qfo " + dir_ + "/in.qfo"), 0) << err_;
+    EXPECT_EQ(ReadFileBytes(dir_ + "/out.qfo"), ReadFileBytes(dir_ + "/in.qfo"));
+    struct stat st {};
+    ASSERT_EQ(::stat((dir_ + "/out.qfo").c_str(), &st), 0);
+    EXPECT_EQ(st.st_mode & 0777, 0600u);
+
+    ASSERT_EQ(Run("--print-settings " + dir_ + "/out.qfo"), 0);
+    EXPECT_TRUE(out_.starts_with("formatVersion = 17\noptionsFilePath = " + dir_ + "/out.qfo\n"));
+    EXPECT_NE(out_.find("\npassword = secret\n"), std::string::npos);
+    EXPECT_NE(out_.find("fe\n"), std::string::npos);
+
+    ASSERT_EQ(Run("--save-as " + dir_ + "/fromreg.qfo"), 0);
+    TSettings back;
+    back.LoadFromFile(dir_ + "/fromreg.qfo");
+    EXPECT_EQ(back.FileNameFormat, "%5.5d.txt");
+}
+
+TEST_F(BatchProgramTest, ExitCodesAndErrorTexts) {
+    WriteFileAtomic(dir_ + "/cut.qfo", TSettings::FirstStartDefaults().SaveToBytes().substr(0, 60));
+    EXPECT_EQ(Run("--print-settings " + dir_ + "/cut.qfo"), 1);
+    EXPECT_EQ(err_, "quillfence-batch: Error reading TSettings.TSettings: Stream read error\n");
+    EXPECT_EQ(out_, "");
+    EXPECT_EQ(Run("--print-settings " + dir_ + "/none.qfo"), 1);
+    EXPECT_EQ(err_, "quillfence-batch: Cannot open file " + dir_ + "/none.qfo\n");
+    EXPECT_EQ(Run("--save-as " + dir_ + "/no/such/dir/x.qfo"), 1);
+    EXPECT_NE(err_.find("Cannot create file"), std::string::npos) << err_;
+
+    EXPECT_EQ(Run(""), 2);
+    EXPECT_EQ(Run("--bogus"), 2);
+    EXPECT_EQ(Run("--print-settings a b"), 2);
+    EXPECT_EQ(Run("--save-as"), 2);
+    EXPECT_EQ(Run("--print-settings --save-as x"), 2);
+
+    EXPECT_EQ(Run("--version"), 0);
+    EXPECT_EQ(out_, "Quillfence Pro 3.2\n");
+    EXPECT_EQ(Run("--help"), 0);
+    EXPECT_NE(out_.find("--print-settings"), std::string::npos);
+}
+
+} // namespace
+} // namespace qf::batch
