@@ -1,0 +1,93 @@
+// An instance that hangs on a document, or dies under it, is replaced and the
+// next document converts.
+#include "office_fixture.h"
+#include "platform/wordproc/office_process.h"
+
+#include <chrono>
+#include <csignal>
+#include <gmock/gmock.h>
+#include <gtest/gtest.h>
+
+namespace qf::wordproc::testing {
+namespace {
+
+using ::testing::HasSubstr;
+using Clock = std::chrono::steady_clock;
+
+std::string Convert(WordProcessor& wp, const fs::path& path) {
+    DocumentId doc = wp.Open(path.string(), "tqmzv", "tqmzv");
+    std::string text = wp.WholeText(doc);
+    wp.Close(doc);
+    return text;
+}
+
+TEST(LibreOfficeResilience, AHangingMacroHitsTheDeadlineAndTheNextDocumentWorks) {
+    TempDir dir;
+    LibreOfficeOptions options = TestOptions(dir.path());
+    options.deadline = std::chrono::seconds(4);
+    LibreOffice office(options);
+    ASSERT_TRUE(office.Connect());
+    auto docs = MakeDocuments(office, dir.path());
+    office.InstallBasicModule("Standard", "QfHang", "Sub Spin(doc)\n  Do\n  Loop\nEnd Sub\n");
+    pid_t first = office.OfficeProcessGroup();
+
+    DocumentId doc = office.Open(docs.at("docx").string(), "tqmzv", "tqmzv");
+    auto start = Clock::now();
+    try {
+        office.RunMacro(doc, "Spin");
+        FAIL() << "the endless macro returned";
+    } catch (const WordProcessorError& e) {
+        EXPECT_EQ(e.failure(), Failure::Timeout) << e.what();
+        EXPECT_TRUE(e.EndsDocument());
+        EXPECT_THAT(e.what(), HasSubstr("within 4 s"));
+    }
+    EXPECT_LT(Clock::now() - start, std::chrono::seconds(30));
+    EXPECT_FALSE(ProcessGroupAlive(first));
+    EXPECT_EQ(office.Restarts(), 1);
+    // Later steps on the lost document give the same reason; closing it is harmless.
+    try {
+        office.WholeText(doc);
+        ADD_FAILURE() << "text from a document whose instance was killed";
+    } catch (const WordProcessorError& e) {
+        EXPECT_EQ(e.failure(), Failure::Timeout);
+    }
+    office.Close(doc);
+
+    EXPECT_THAT(Convert(office, docs.at("doc")), HasSubstr(kBodyWords));
+    office.Quit();
+}
+
+TEST(LibreOfficeResilience, AKilledInstanceIsDetectedAndReplaced) {
+    TempDir dir;
+    LibreOffice office(TestOptions(dir.path()));
+    ASSERT_TRUE(office.Connect());
+    auto docs = MakeDocuments(office, dir.path());
+
+    // Killed between documents: the next document finds it gone.
+    pid_t group = office.OfficeProcessGroup();
+    ::kill(-group, SIGKILL);
+    EXPECT_THAT(Convert(office, docs.at("odt")), HasSubstr(kBodyWords));
+    EXPECT_EQ(office.Restarts(), 1);
+    EXPECT_NE(office.OfficeProcessGroup(), group);
+
+    // Killed while a document is open: that document ends, the next works.
+    DocumentId doc = office.Open(docs.at("rtf").string(), "tqmzv", "tqmzv");
+    group = office.OfficeProcessGroup();
+    ::kill(-group, SIGKILL);
+    try {
+        office.WholeText(doc);
+        FAIL() << "text from a killed instance";
+    } catch (const WordProcessorError& e) {
+        EXPECT_EQ(e.failure(), Failure::OfficeDied) << e.what();
+    }
+    office.Close(doc);
+    EXPECT_THAT(Convert(office, docs.at("docx")), HasSubstr(kBodyWords));
+    EXPECT_EQ(office.Restarts(), 2);
+
+    group = office.OfficeProcessGroup();
+    office.Quit();
+    EXPECT_FALSE(ProcessGroupAlive(group));
+}
+
+} // namespace
+} // namespace qf::wordproc::testing
