@@ -1,6 +1,7 @@
 #include "platform/wordproc/libreoffice.h"
 
 #include "common/fileio.h"
+#include "common/text.h"
 #include "platform/wordproc/document_check.h"
 #include "platform/wordproc/office_process.h"
 #include "platform/wordproc/uno_bridge.h"
@@ -113,6 +114,62 @@ bool CanIsolateNetwork() {
         }
     }();
     return can;
+}
+
+std::string UserMacros(const std::string& configured) {
+    if (!configured.empty())
+        return configured;
+    if (const char* config = std::getenv("XDG_CONFIG_HOME"); config && *config == '/')
+        return std::string(config) + "/libreoffice/4/user/basic";
+    if (const char* home = std::getenv("HOME"); home && *home == '/')
+        return std::string(home) + "/.config/libreoffice/4/user/basic";
+    return {};
+}
+
+// The Basic source in a module file (.xba) of a LibreOffice profile.
+std::optional<std::string> ModuleSource(const std::string& xml) {
+    std::size_t open = xml.find("<script:module");
+    if (open == std::string::npos)
+        return std::nullopt;
+    std::size_t start = xml.find('>', open);
+    std::size_t end = xml.rfind("</script:module>");
+    if (start == std::string::npos || end == std::string::npos || end < start)
+        return std::nullopt;
+    std::string escaped = xml.substr(start + 1, end - start - 1);
+    std::string source;
+    for (std::size_t i = 0; i < escaped.size(); ++i) {
+        if (escaped[i] != '&') {
+            source += escaped[i];
+            continue;
+        }
+        std::size_t semi = escaped.find(';', i);
+        if (semi == std::string::npos)
+            return std::nullopt;
+        std::string entity = escaped.substr(i + 1, semi - i - 1);
+        i = semi;
+        if (entity == "lt")
+            source += '<';
+        else if (entity == "gt")
+            source += '>';
+        else if (entity == "amp")
+            source += '&';
+        else if (entity == "quot")
+            source += '"';
+        else if (entity == "apos")
+            source += '\'';
+        else if (entity.size() > 1 && entity[0] == '#') {
+            bool hex = entity[1] == 'x' || entity[1] == 'X';
+            char32_t cp = static_cast<char32_t>(
+                std::strtoul(entity.c_str() + (hex ? 2 : 1), nullptr, hex ? 16 : 10));
+            source += Utf16ToUtf8(
+                cp < 0x10000 ? std::u16string(1, static_cast<char16_t>(cp))
+                             : std::u16string{static_cast<char16_t>(0xD7C0 + (cp >> 10)),
+                                              static_cast<char16_t>(0xDC00 | (cp & 0x3FF))});
+        } else {
+            return std::nullopt;
+        }
+    }
+    return source;
 }
 
 } // namespace
@@ -256,7 +313,7 @@ struct LibreOffice::Impl {
         try {
             MakeDirectories(profileDir + "/user");
             WriteFileAtomic(profileDir + "/user/registrymodifications.xcu", kProfileSettings, 0600);
-        } catch (const Error& e) {
+        } catch (const std::exception& e) {
             throw WordProcessorError(Failure::NotAvailable,
                                      "The LibreOffice profile cannot be prepared: " +
                                          std::string(e.what()));
@@ -302,6 +359,7 @@ struct LibreOffice::Impl {
             }
             if (b) {
                 bridge = std::move(b);
+                ImportUserMacros();
                 return;
             }
             if (!process->Running()) {
@@ -319,6 +377,31 @@ struct LibreOffice::Impl {
                                              Seconds(options.startLimit) + " s");
             }
             std::this_thread::sleep_for(std::chrono::milliseconds(50));
+        }
+    }
+
+    // A new profile starts with LibreOffice's default macros: the user's own
+    // Basic libraries are read from their profile and put into ours.  A module
+    // that cannot be read is left out; its macros are then reported missing.
+    void ImportUserMacros() {
+        std::string folder = UserMacros(options.userMacros);
+        std::error_code ec;
+        if (folder.empty() || !fs::is_directory(folder, ec))
+            return;
+        for (const auto& lib : fs::directory_iterator(folder, ec)) {
+            if (!lib.is_directory() || !fs::exists(lib.path() / "script.xlb"))
+                continue;
+            for (const auto& module : fs::directory_iterator(lib.path(), ec)) {
+                if (module.path().extension() != ".xba")
+                    continue;
+                try {
+                    auto source = ModuleSource(ReadFileBytes(module.path().string()));
+                    if (source)
+                        bridge->InstallBasicModule(lib.path().filename().string(),
+                                                   module.path().stem().string(), *source);
+                } catch (const std::exception&) {
+                }
+            }
         }
     }
 
@@ -588,6 +671,10 @@ void LibreOffice::StoreCopy(DocumentId doc, const std::string& path, const std::
         impl_->bridge->StoreCopy(id, absolute, filter, password);
         return 0;
     });
+}
+
+void LibreOffice::SetDeadline(std::chrono::milliseconds deadline) {
+    impl_->options.deadline = deadline;
 }
 
 pid_t LibreOffice::OfficeProcessGroup() const {

@@ -26,6 +26,11 @@ struct LibreOfficeOptions {
     // Where the private profiles of started instances go; empty:
     // $XDG_CACHE_HOME/quillfence (~/.cache/quillfence), else the temp folder.
     std::string profileParent;
+    // The user's own Basic macros (a LibreOffice profile's "basic" folder),
+    // copied into the private profile of a started instance so the user's
+    // macro can run there.  Empty: $XDG_CONFIG_HOME/libreoffice/4/user/basic
+    // (~/.config/...), when it exists.
+    std::string userMacros;
     // Start instances without network access (a network namespace of their
     // own), so documents cannot make LibreOffice fetch linked images, style
     // sheets or frames.  Where the system does not allow it, instances start
@@ -65,6 +70,9 @@ public:
     // "MS Word 97", "MS Word 2007 XML", ...), encrypted when `password` is set.
     void StoreCopy(DocumentId doc, const std::string& path, const std::string& filter,
                    const std::string& password = {});
+
+    // Changes the deadline for documents opened from now on.
+    void SetDeadline(std::chrono::milliseconds deadline);
 
     // The process group of the instance this object started, or -1.
     pid_t OfficeProcessGroup() const;

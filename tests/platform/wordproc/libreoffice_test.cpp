@@ -307,6 +307,53 @@ TEST(LibreOfficeInstance, ARunningInstanceIsUsedAndLeftRunningWithItsDocuments) 
     user.KillAndWait();
 }
 
+TEST(LibreOfficeInstance, AStartedInstanceRunsTheUsersOwnMacros) {
+    TempDir dir;
+    // The user's macros as LibreOffice keeps them in its profile.
+    fs::path basic = dir.path() / "user-basic";
+    fs::create_directories(basic / "Standard");
+    const std::string head = "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n";
+    const std::string libraries =
+        head + "<library:libraries xmlns:library=\"http://openoffice.org/2000/library\" "
+               "xmlns:xlink=\"http://www.w3.org/1999/xlink\">\n"
+               " <library:library library:name=\"Standard\" library:link=\"false\"/>\n"
+               "</library:libraries>\n";
+    WriteFile(basic / "script.xlc", libraries);
+    WriteFile(basic / "dialog.xlc", libraries);
+    WriteFile(basic / "Standard" / "script.xlb",
+              head + "<library:library xmlns:library=\"http://openoffice.org/2000/library\" "
+                     "library:name=\"Standard\" library:readonly=\"false\" "
+                     "library:passwordprotected=\"false\">\n"
+                     " <library:element library:name=\"Cleanup\"/>\n</library:library>\n");
+    WriteFile(basic / "Standard" / "dialog.xlb",
+              head + "<library:library xmlns:library=\"http://openoffice.org/2000/library\" "
+                     "library:name=\"Standard\" library:readonly=\"false\" "
+                     "library:passwordprotected=\"false\"/>\n");
+    fs::path marker = dir.path() / "user-macro-ran.txt";
+    WriteFile(basic / "Standard" / "Cleanup.xba",
+              head +
+                  "<script:module xmlns:script=\"http://openoffice.org/2000/script\" "
+                  "script:name=\"Cleanup\" script:language=\"StarBasic\">"
+                  "Sub TidyCv(doc)\n  Open &quot;" +
+                  marker.string() +
+                  "&quot; For Output As #1\n  Print #1, &quot;ran&quot;\n  Close #1\n"
+                  "End Sub\n</script:module>\n");
+
+    LibreOfficeOptions options = TestOptions(dir.path());
+    options.userMacros = basic.string();
+    LibreOffice office(options);
+    ASSERT_TRUE(office.Connect());
+    fs::path page = dir.path() / "page.html";
+    WriteFile(page, "<html><body><p>Short page</p></body></html>\n");
+    DocumentId doc = office.Open(page.string(), "tqmzv", "tqmzv");
+    office.RunMacro(doc, "TidyCv");
+    office.Close(doc);
+    EXPECT_TRUE(fs::exists(marker));
+    // The user's own folder is only read.
+    EXPECT_EQ(std::distance(fs::directory_iterator(basic / "Standard"), fs::directory_iterator()),
+              3);
+}
+
 TEST(LibreOfficeInstance, MissingLibreOfficeNamesThePackage) {
     TempDir dir;
     LibreOfficeOptions options = TestOptions(dir.path());

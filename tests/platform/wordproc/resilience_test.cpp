@@ -7,6 +7,9 @@
 #include <csignal>
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
+#include <sys/wait.h>
+#include <thread>
+#include <unistd.h>
 
 namespace qf::wordproc::testing {
 namespace {
@@ -23,13 +26,12 @@ std::string Convert(WordProcessor& wp, const fs::path& path) {
 
 TEST(LibreOfficeResilience, AHangingMacroHitsTheDeadlineAndTheNextDocumentWorks) {
     TempDir dir;
-    LibreOfficeOptions options = TestOptions(dir.path());
-    options.deadline = std::chrono::seconds(4);
-    LibreOffice office(options);
+    LibreOffice office(TestOptions(dir.path()));
     ASSERT_TRUE(office.Connect());
     auto docs = MakeDocuments(office, dir.path());
     office.InstallBasicModule("Standard", "QfHang", "Sub Spin(doc)\n  Do\n  Loop\nEnd Sub\n");
     pid_t first = office.OfficeProcessGroup();
+    office.SetDeadline(std::chrono::seconds(4));
 
     DocumentId doc = office.Open(docs.at("docx").string(), "tqmzv", "tqmzv");
     auto start = Clock::now();
@@ -53,6 +55,7 @@ TEST(LibreOfficeResilience, AHangingMacroHitsTheDeadlineAndTheNextDocumentWorks)
     }
     office.Close(doc);
 
+    office.SetDeadline(std::chrono::seconds(60));
     EXPECT_THAT(Convert(office, docs.at("doc")), HasSubstr(kBodyWords));
     office.Quit();
 }
@@ -86,6 +89,44 @@ TEST(LibreOfficeResilience, AKilledInstanceIsDetectedAndReplaced) {
 
     group = office.OfficeProcessGroup();
     office.Quit();
+    EXPECT_FALSE(ProcessGroupAlive(group));
+}
+
+TEST(LibreOfficeResilience, AnInstanceGoesWithTheProcessThatStartedItWhenThatIsTerminated) {
+    TempDir dir;
+    int fds[2];
+    ASSERT_EQ(::pipe(fds), 0);
+    pid_t child = ::fork();
+    ASSERT_GE(child, 0);
+    if (child == 0) {
+        ::close(fds[0]);
+        pid_t group = -1;
+        try {
+            LibreOffice office(TestOptions(dir.path()));
+            office.Connect();
+            group = office.OfficeProcessGroup();
+            if (::write(fds[1], &group, sizeof group) != sizeof group)
+                ::_exit(2);
+            for (;;)
+                ::pause();
+        } catch (...) {
+            ::_exit(3);
+        }
+    }
+    ::close(fds[1]);
+    pid_t group = -1;
+    ssize_t got = ::read(fds[0], &group, sizeof group);
+    ::close(fds[0]);
+    ASSERT_EQ(got, static_cast<ssize_t>(sizeof group));
+    EXPECT_TRUE(ProcessGroupAlive(group));
+
+    ::kill(child, SIGTERM);
+    int status = 0;
+    ASSERT_EQ(::waitpid(child, &status, 0), child);
+    EXPECT_TRUE(WIFSIGNALED(status) && WTERMSIG(status) == SIGTERM);
+    auto until = Clock::now() + std::chrono::seconds(10);
+    while (ProcessGroupAlive(group) && Clock::now() < until)
+        std::this_thread::sleep_for(std::chrono::milliseconds(50));
     EXPECT_FALSE(ProcessGroupAlive(group));
 }
 
