@@ -75,5 +75,10 @@ using ProfileChooser = std::function<std::optional<ProfileChoice>(
 
 // Installs the chooser (an empty function removes it).  Returns the previous one.
 ProfileChooser SetProfileChooser(ProfileChooser chooser);
+const ProfileChooser& CurrentProfileChooser();
+
+// Why the last MAPILogonEx failed, in words (a logon failure has no object to ask):
+// for a front end that wants to say more than the result code does.
+std::string LastLogonFailure();
 
 } // namespace qf::mapi
