@@ -1,0 +1,567 @@
+#include "mail/email.h"
+
+#include "common/fileio.h"
+#include "mail/mail_check.h"
+#include "mail/store.h"
+
+#include <array>
+#include <cctype>
+
+namespace qf {
+
+using namespace mapi;
+
+namespace {
+
+constexpr std::uint32_t kReadChunk = 4095;
+constexpr std::uint32_t kOpenAttachFlags = MAPI_BEST_ACCESS | MAPI_DEFERRED_ERRORS; // 0x18
+constexpr std::uint32_t kWriteStreamFlags =
+    MAPI_MODIFY | MAPI_CREATE | MAPI_DEFERRED_ERRORS; // 0x0B
+
+std::string UpperAscii(const std::string& text) {
+    std::string upper = text;
+    for (char& c : upper) {
+        c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
+    }
+    return upper;
+}
+
+bool StartsWith(const std::string& text, const char* prefix) {
+    return text.rfind(prefix, 0) == 0;
+}
+
+// The value at column `index` when it carries `tag`.
+const PropValue* Column(const std::vector<PropValue>& values, std::size_t index, PropTag tag) {
+    if (index < values.size() && values[index].tag == tag) {
+        return &values[index];
+    }
+    return nullptr;
+}
+
+const std::string* TextColumn(const std::vector<PropValue>& values, std::size_t index,
+                              PropTag tag) {
+    const PropValue* value = Column(values, index, tag);
+    return value != nullptr ? value->Text() : nullptr;
+}
+
+const std::int32_t* LongColumn(const std::vector<PropValue>& values, std::size_t index,
+                               PropTag tag) {
+    const PropValue* value = Column(values, index, tag);
+    return value != nullptr ? value->Long() : nullptr;
+}
+
+// Reads a stream to its end, 4095 bytes at a time.  A failed read shows the
+// stream notice and then raises the mail error with the same label, so that a
+// part of the data is never taken for the whole.
+template <class Details>
+std::string ReadWholeStream(IStream& stream, const std::string& firstLabel,
+                            const std::string& laterLabel, Details* details) {
+    std::string content;
+    std::array<char, kReadChunk + 1> buffer{};
+    bool first = true;
+    for (;;) {
+        buffer.fill(0);
+        std::uint32_t delivered = 0;
+        const HRESULT hr = stream.Read(buffer.data(), kReadChunk, &delivered);
+        const std::string& label = first ? firstLabel : laterLabel;
+        first = false;
+        if (CheckStreamResult(label, hr)) {
+            CheckResult(details, label, hr);
+        }
+        if (delivered > kReadChunk) {
+            CheckResult(details, label, STG_E_INVALIDPOINTER);
+        }
+        if (delivered == 0) {
+            break;
+        }
+        content.append(buffer.data(), delivered);
+    }
+    return content;
+}
+
+} // namespace
+
+const PropTagArray& MessageColumns() {
+    static const PropTagArray columns = {
+        PR_HASATTACH,     PR_STORE_SUPPORT_MASK,
+        PR_DISPLAY_TO,    PR_SENDER_EMAIL_ADDRESS,
+        PR_MESSAGE_FLAGS, PR_SUBJECT,
+        PR_MESSAGE_SIZE,  PR_MESSAGE_DELIVERY_TIME,
+        PR_ENTRYID,
+    };
+    return columns;
+}
+
+TEmailMessage::TEmailMessage() = default;
+TEmailMessage::~TEmailMessage() = default;
+
+void TEmailMessage::LoadFields(const std::vector<PropValue>& values) {
+    if (const PropValue* v = Column(values, 0, PR_HASATTACH); v != nullptr && v->Bool()) {
+        HasAttachments = *v->Bool();
+    }
+    if (const std::int32_t* v = LongColumn(values, 1, PR_STORE_SUPPORT_MASK)) {
+        StoreSupportMask = static_cast<std::uint32_t>(*v);
+    }
+    if (const std::string* v = TextColumn(values, 2, PR_DISPLAY_TO)) {
+        DisplayTo = *v;
+    }
+    if (const std::string* v = TextColumn(values, 3, PR_SENDER_EMAIL_ADDRESS)) {
+        SenderAddress = *v;
+    }
+    if (const std::int32_t* v = LongColumn(values, 4, PR_MESSAGE_FLAGS)) {
+        MessageFlags = static_cast<std::uint32_t>(*v);
+    }
+    if (const std::string* v = TextColumn(values, 5, PR_SUBJECT)) {
+        Subject = *v;
+    }
+    if (const std::int32_t* v = LongColumn(values, 6, PR_MESSAGE_SIZE)) {
+        MessageSize = *v;
+    }
+    if (const PropValue* v = Column(values, 7, PR_MESSAGE_DELIVERY_TIME); v && v->Time()) {
+        DeliveryTime = FileTimeToLocalDateTime(v->Time()->ticks);
+    }
+    if (const PropValue* v = Column(values, 8, PR_ENTRYID); v && v->Bin()) {
+        MessageEntryId = std::make_unique<TMapiUserFolder>(
+            Folder != nullptr ? Folder->Store() : nullptr, *v->Bin());
+    }
+}
+
+// ---------------------------------------------------------------------------
+// Opening
+
+std::shared_ptr<IMsgStore> TEmailMessage::ErrorSource() {
+    if (Folder == nullptr || Folder->Store() == nullptr) {
+        return nullptr;
+    }
+    try {
+        return Folder->Store()->GetMsgStore();
+    } catch (const Error&) {
+        return nullptr;
+    }
+}
+
+std::shared_ptr<IMessage> TEmailMessage::OpenMessage() {
+    if (MapiMessage) {
+        return MapiMessage;
+    }
+    if (embedded_ || !MessageEntryId || Folder == nullptr || Folder->Store() == nullptr) {
+        // Nothing to open the email by: never reopen through a missing identifier.
+        CheckResultNoDetails("360", MAPI_E_INVALID_ENTRYID);
+    }
+    std::shared_ptr<IMsgStore> store = Folder->Store()->GetMsgStore();
+    std::uint32_t objectType = 0;
+    std::shared_ptr<IUnknown> object;
+    const HRESULT hr = store->OpenEntry(MessageEntryId->EntryIdBytes(), Iid::IMessage,
+                                        MAPI_BEST_ACCESS, &objectType, object);
+    CheckResult(store, "360", hr);
+    std::shared_ptr<IMessage> message = As<IMessage>(object);
+    if (!message) {
+        CheckResultNoDetails("360", MAPI_E_INVALID_ENTRYID);
+    }
+    MapiMessage = std::move(message);
+    return MapiMessage;
+}
+
+// ---------------------------------------------------------------------------
+// Properties and fields
+
+std::string TEmailMessage::ReadStringProperty(PropTag tag, const std::string& label) {
+    const PropTagArray tags = {tag};
+    std::shared_ptr<IMessage> message = OpenMessage();
+    std::vector<PropValue> values;
+    CheckResult(ErrorSource(), label + " 170.2", message->GetProps(&tags, 0, values));
+    if (values.empty()) {
+        return "Error";
+    }
+    const std::string* text = TextColumn(values, 0, tag);
+    return text != nullptr ? *text : std::string();
+}
+
+std::string TEmailMessage::FieldValue(const std::string& name) {
+    try {
+        return FieldValueOrThrow(name);
+    } catch (...) {
+        return "Error";
+    }
+}
+
+std::string TEmailMessage::FieldValueOrThrow(const std::string& name) {
+    const std::string upper = UpperAscii(name);
+    if (upper == "SUBJECT") {
+        return Subject;
+    }
+    if (upper == "NOW") {
+        return TodayYyyymmdd();
+    }
+    if (upper == "FROM") {
+        return SenderAddress;
+    }
+    if (upper == "SENT") {
+        const DateTimeParts parts = DecodeDateTime(DeliveryTime);
+        std::string text = FormatShortDate(DeliveryTime);
+        if (parts.hour != 0 || parts.minute != 0 || parts.second != 0 || parts.millisecond != 0) {
+            text += " " + FormatLongTime(DeliveryTime);
+        }
+        return text;
+    }
+    if (upper == "TO") {
+        return DisplayTo;
+    }
+    if (upper == "CC") {
+        if (CachedCC.empty()) {
+            CachedCC = ReadStringProperty(PR_DISPLAY_CC, "CC");
+        }
+        return CachedCC;
+    }
+    if (upper == "BCC") {
+        if (CachedBCC.empty()) {
+            CachedBCC = ReadStringProperty(PR_DISPLAY_BCC, "BCC");
+        }
+        return CachedBCC;
+    }
+    return "%" + name;
+}
+
+std::string TEmailMessage::SubjectWithoutPrefix() const {
+    std::string subject = Subject;
+    const std::string upper = UpperAscii(Subject);
+    if (StartsWith(upper, "RE:") || StartsWith(upper, "FW:")) {
+        subject.erase(0, 3);
+    }
+    if (StartsWith(upper, "FWD:")) {
+        subject.erase(0, 4);
+    }
+    std::size_t blanks = 0;
+    while (blanks < subject.size() && static_cast<unsigned char>(subject[blanks]) <= ' ') {
+        ++blanks;
+    }
+    return subject.substr(blanks);
+}
+
+// ---------------------------------------------------------------------------
+// Body
+
+bool TEmailMessage::IsRtfInSync() {
+    std::shared_ptr<IMessage> message = OpenMessage();
+    const PropTagArray tags = {PR_RTF_IN_SYNC};
+    std::vector<PropValue> values;
+    CheckResult(ErrorSource(), "185", message->GetProps(&tags, 0, values));
+    const PropValue* value = Column(values, 0, PR_RTF_IN_SYNC);
+    return value != nullptr && value->Bool() != nullptr && *value->Bool();
+}
+
+std::string TEmailMessage::ReadTextStream(PropTag tag, const std::string& label) {
+    std::shared_ptr<IMessage> message = OpenMessage();
+    std::shared_ptr<IUnknown> object;
+    const HRESULT hr = message->OpenProperty(tag, Iid::IStream, 0, MAPI_DEFERRED_ERRORS, object);
+    if (hr == MAPI_E_NOT_FOUND) {
+        return std::string();
+    }
+    std::shared_ptr<IMsgStore> details = ErrorSource();
+    CheckResult(details, label + "190.2", hr);
+    std::shared_ptr<IStream> stream = As<IStream>(object);
+    if (!stream) {
+        CheckResult(details, label + "190.2", MAPI_E_INTERFACE_NOT_SUPPORTED);
+    }
+    if ((StoreSupportMask & STORE_RTF_OK) == 0 && !IsRtfInSync()) {
+        bool updated = false;
+        RTFSync(*message, RTF_SYNC_BODY_CHANGED, &updated);
+    }
+    return ReadWholeStream(*stream, label + "190", label + "200", details.get());
+}
+
+std::string TEmailMessage::ReadBody() {
+    return ReadTextStream(PR_BODY, "PlainText");
+}
+
+void TEmailMessage::PutStream(IMessage& message, const std::string& bytes, PropTag tag,
+                              const std::string& label) {
+    std::shared_ptr<IMsgStore> details = ErrorSource();
+    std::shared_ptr<IUnknown> object;
+    CheckResult(details, label + "210",
+                message.OpenProperty(tag, Iid::IStream, 0, kWriteStreamFlags, object));
+    std::shared_ptr<IStream> stream = As<IStream>(object);
+    if (!stream) {
+        CheckResult(details, label + "210", MAPI_E_INTERFACE_NOT_SUPPORTED);
+    }
+    std::uint32_t written = 0;
+    const auto size = static_cast<std::uint32_t>(bytes.size());
+    HRESULT hr = stream->Write(bytes.data(), size, &written);
+    if (CheckStreamResult(label + "220", hr)) {
+        CheckResult(details, label + "220", hr);
+    }
+    if (written != size || bytes.size() != size) {
+        CheckResult(details, label + "220", STG_E_WRITEFAULT);
+    }
+    hr = stream->Commit(0);
+    if (CheckStreamResult(label + "220.1", hr)) {
+        CheckResult(details, label + "220.1", hr);
+    }
+    if ((StoreSupportMask & STORE_RTF_OK) == 0) {
+        bool updated = false;
+        RTFSync(message, RTF_SYNC_BODY_CHANGED, &updated);
+    }
+}
+
+void TEmailMessage::WriteTextStream(const std::string& bytes, PropTag tag,
+                                    const std::string& label) {
+    try {
+        std::shared_ptr<IMessage> message = OpenMessage();
+        PutStream(*message, bytes, tag, label);
+        pendingStream_ = PendingStream{tag, bytes};
+    } catch (...) {
+        DropUnsavedChanges();
+        throw;
+    }
+    SaveChanges(label + "230");
+}
+
+void TEmailMessage::WriteBody(const std::string& bytes) {
+    WriteTextStream(bytes, PR_BODY, "PlainText");
+}
+
+// ---------------------------------------------------------------------------
+// Changes
+
+void TEmailMessage::SetSubject(const std::string& text) {
+    try {
+        std::shared_ptr<IMessage> message = OpenMessage();
+        std::shared_ptr<IMsgStore> details = ErrorSource();
+        std::vector<PropProblem> problems;
+        CheckResult(details, "230.5",
+                    message->SetProps({PropValue{PR_SUBJECT, std::string(text)}}, &problems));
+        for (const PropProblem& problem : problems) {
+            CheckResult(details, "230.5", problem.code);
+        }
+        pendingSubject_ = text;
+    } catch (...) {
+        DropUnsavedChanges();
+        throw;
+    }
+    SaveChanges("231");
+}
+
+void TEmailMessage::DropUnsavedChanges() {
+    pendingSubject_.reset();
+    pendingStream_.reset();
+    if (!embedded_ && MessageEntryId) {
+        // The next use opens the stored email again, without the failed change.
+        MapiMessage.reset();
+    }
+}
+
+void TEmailMessage::ApplyPendingChanges(IMessage& message, const std::string& label) {
+    std::shared_ptr<IMsgStore> details = ErrorSource();
+    if (pendingSubject_) {
+        std::vector<PropProblem> problems;
+        CheckResult(details, label,
+                    message.SetProps({PropValue{PR_SUBJECT, *pendingSubject_}}, &problems));
+        for (const PropProblem& problem : problems) {
+            CheckResult(details, label, problem.code);
+        }
+    }
+    if (pendingStream_) {
+        PutStream(message, pendingStream_->bytes, pendingStream_->tag, label);
+    }
+}
+
+void TEmailMessage::SaveChanges(const std::string& label) {
+    try {
+        std::shared_ptr<IMessage> message = OpenMessage();
+        HRESULT hr = message->SaveChanges(KEEP_OPEN_READWRITE);
+        if (hr == MAPI_E_OBJECT_CHANGED && !embedded_ && MessageEntryId) {
+            // Another program changed the email meanwhile: apply our changes to
+            // the current copy instead of overwriting theirs.
+            MapiMessage.reset();
+            message = OpenMessage();
+            ApplyPendingChanges(*message, label + "-352");
+            hr = message->SaveChanges(KEEP_OPEN_READWRITE);
+        }
+        CheckResult(ErrorSource(), label + "-351", hr);
+        pendingSubject_.reset();
+        pendingStream_.reset();
+    } catch (...) {
+        DropUnsavedChanges();
+        throw;
+    }
+}
+
+void TEmailMessage::MarkRead() {
+    std::shared_ptr<IMessage> message = OpenMessage();
+    std::shared_ptr<IMsgStore> details = ErrorSource();
+    std::optional<PropValue> value;
+    CheckResult(details, "240", HrGetOneProp(*message, PR_MESSAGE_FLAGS, value));
+    if (value && value->tag == PR_MESSAGE_FLAGS && value->Long() != nullptr &&
+        (static_cast<std::uint32_t>(*value->Long()) & MSGFLAG_READ) == 0) {
+        CheckResult(details, "250", message->SetReadFlag(SUPPRESS_RECEIPT));
+    }
+}
+
+// ---------------------------------------------------------------------------
+// Attachments and embedded emails
+
+void TEmailMessage::ListAttachments(std::vector<std::unique_ptr<TAttachment>>& list) {
+    std::shared_ptr<IMessage> message = OpenMessage();
+    std::shared_ptr<IMsgStore> details = ErrorSource();
+    const PropTagArray hasAttach = {PR_HASATTACH};
+    std::vector<PropValue> values;
+    CheckResult(details, "310", message->GetProps(&hasAttach, 0, values));
+    const PropValue* flag = Column(values, 0, PR_HASATTACH);
+    if (flag == nullptr || flag->Bool() == nullptr || !*flag->Bool()) {
+        return;
+    }
+    std::shared_ptr<IMAPITable> table;
+    CheckResult(details, "320", message->GetAttachmentTable(0, table));
+    if (!table) {
+        CheckResult(details, "320", MAPI_E_CALL_FAILED);
+    }
+    const PropTagArray columns = {PR_ATTACH_NUM,           PR_ATTACH_EXTENSION, PR_ATTACH_METHOD,
+                                  PR_ATTACH_LONG_FILENAME, PR_ATTACH_FILENAME,  PR_ATTACH_SIZE};
+    list.clear();
+    RowSet rows;
+    CheckResult(details, "340", HrQueryAllRows(*table, &columns, nullptr, 0, rows));
+    for (const Row& row : rows) {
+        auto attachment = std::make_unique<TAttachment>();
+        attachment->OwnerMessage = this;
+        if (const std::int32_t* number = LongColumn(row, 0, PR_ATTACH_NUM)) {
+            attachment->AttachNumber = *number;
+        }
+        if (const std::int32_t* method = LongColumn(row, 2, PR_ATTACH_METHOD)) {
+            attachment->AttachMethod = *method;
+            if (*method == static_cast<std::int32_t>(ATTACH_EMBEDDED_MSG)) {
+                attachment->FileName =
+                    EmbeddedStringProperty(attachment->AttachNumber, PR_SUBJECT) + ".txt";
+            }
+        }
+        if (attachment->FileName.empty()) {
+            if (const std::string* longName = TextColumn(row, 3, PR_ATTACH_LONG_FILENAME)) {
+                attachment->FileName = *longName;
+            } else if (const std::string* shortName = TextColumn(row, 4, PR_ATTACH_FILENAME)) {
+                attachment->FileName = *shortName;
+            } else {
+                continue; // nothing to name it by
+            }
+        }
+        if (const std::int32_t* size = LongColumn(row, 5, PR_ATTACH_SIZE)) {
+            attachment->AttachSize = *size;
+        }
+        list.push_back(std::move(attachment));
+    }
+}
+
+std::shared_ptr<IMessage> TEmailMessage::OpenEmbeddedMessage(std::int32_t attachNumber) {
+    std::shared_ptr<IMessage> message = OpenMessage();
+    std::shared_ptr<IMsgStore> details = ErrorSource();
+    std::shared_ptr<IAttach> attach;
+    CheckResult(details, "370",
+                message->OpenAttach(static_cast<std::uint32_t>(attachNumber), Iid::IAttachment,
+                                    kOpenAttachFlags, attach));
+    if (!attach) {
+        CheckResult(details, "370", MAPI_E_NOT_FOUND);
+    }
+    std::shared_ptr<IUnknown> object;
+    CheckResult(
+        details, "380",
+        attach->OpenProperty(PR_ATTACH_DATA_OBJ, Iid::IMessage, 0, MAPI_DEFERRED_ERRORS, object));
+    std::shared_ptr<IMessage> embedded = As<IMessage>(object);
+    if (!embedded) {
+        CheckResult(details, "380", MAPI_E_INTERFACE_NOT_SUPPORTED);
+    }
+    return embedded;
+}
+
+std::string TEmailMessage::EmbeddedStringProperty(std::int32_t attachNumber, PropTag tag) {
+    std::shared_ptr<IMessage> embedded = OpenEmbeddedMessage(attachNumber);
+    const PropTagArray tags = {tag};
+    std::vector<PropValue> values;
+    CheckResult(ErrorSource(), "400", embedded->GetProps(&tags, 0, values));
+    const std::string* text = TextColumn(values, 0, tag);
+    return text != nullptr ? *text : std::string();
+}
+
+std::unique_ptr<TEmailMessage> TEmailMessage::OpenEmbedded(std::int32_t attachNumber) {
+    auto email = std::make_unique<TEmailMessage>();
+    email->Folder = Folder;
+    email->embedded_ = true;
+    email->MapiMessage = OpenEmbeddedMessage(attachNumber);
+    std::vector<PropValue> values;
+    CheckResult(ErrorSource(), "410", email->MapiMessage->GetProps(&MessageColumns(), 0, values));
+    if (!values.empty()) {
+        email->LoadFields(values);
+    }
+    return email;
+}
+
+// ---------------------------------------------------------------------------
+
+std::string TAttachment::FieldValue(const std::string& name) const {
+    const std::string upper = UpperAscii(name);
+    if (upper == "FILENAME" || upper == "S") {
+        return FileName;
+    }
+    if (OwnerMessage != nullptr) {
+        return OwnerMessage->FieldValue(name);
+    }
+    return "%" + name;
+}
+
+std::string TAttachment::ReadContent(IMAPIProp* detailsObject) {
+    if (OwnerMessage == nullptr) {
+        CheckResultNoDetails("500", MAPI_E_INVALID_PARAMETER);
+    }
+    if (AttachMethod == static_cast<std::int32_t>(ATTACH_EMBEDDED_MSG)) {
+        std::string content = OwnerMessage->EmbeddedStringProperty(AttachNumber, PR_BODY);
+        if (content.empty()) {
+            content = OwnerMessage->EmbeddedStringProperty(AttachNumber, PR_BODY_HTML);
+        }
+        return content;
+    }
+    std::shared_ptr<IMsgStore> ownerStore;
+    IMAPIProp* details = detailsObject;
+    if (details == nullptr) {
+        ownerStore = OwnerMessage->ErrorSource();
+        details = ownerStore.get();
+    }
+    std::shared_ptr<IMessage> message = OwnerMessage->OpenMessage();
+    std::shared_ptr<IAttach> attach;
+    CheckResult(details, "500",
+                message->OpenAttach(static_cast<std::uint32_t>(AttachNumber), Iid::IAttachment,
+                                    kOpenAttachFlags, attach));
+    if (!attach) {
+        CheckResult(details, "500", MAPI_E_NOT_FOUND);
+    }
+    std::shared_ptr<IUnknown> object;
+    std::string label;
+    if (AttachMethod == static_cast<std::int32_t>(ATTACH_OLE)) {
+        label = "510";
+        HRESULT hr = attach->OpenProperty(PR_ATTACH_DATA_OBJ, Iid::IStreamDocfile, 0,
+                                          MAPI_DEFERRED_ERRORS, object);
+        if (Failed(hr)) {
+            hr = attach->OpenProperty(PR_ATTACH_DATA_BIN, Iid::IStreamDocfile, 0,
+                                      MAPI_DEFERRED_ERRORS, object);
+        }
+        if (Failed(hr)) {
+            hr = attach->OpenProperty(PR_ATTACH_DATA_OBJ, Iid::IStorage, 0, MAPI_DEFERRED_ERRORS,
+                                      object);
+        }
+        CheckResult(details, label, hr);
+    } else {
+        label = "520";
+        CheckResult(details, label,
+                    attach->OpenProperty(PR_ATTACH_DATA_BIN, Iid::IStream, 0, MAPI_DEFERRED_ERRORS,
+                                         object));
+    }
+    // Only a stream is read as bytes; a storage is never taken for one.
+    std::shared_ptr<IStream> stream = As<IStream>(object);
+    if (!stream) {
+        CheckResult(details, label, MAPI_E_NO_SUPPORT);
+    }
+    return ReadWholeStream(*stream, "530", "540", details);
+}
+
+void TAttachment::SaveContentToFile(IMAPIProp* detailsObject, const std::string& fileName) {
+    const std::string content = ReadContent(detailsObject);
+    WriteFileAtomic(fileName, content);
+}
+
+} // namespace qf

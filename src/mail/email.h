@@ -1,0 +1,133 @@
+// One email as the extraction run sees it, and its attachments.
+#pragma once
+
+#include "mail/mail_time.h"
+#include "platform/messaging/mapi.h"
+
+#include <cstdint>
+#include <memory>
+#include <optional>
+#include <string>
+#include <vector>
+
+namespace qf {
+
+class TAttachment;
+class TMapiUserFolder;
+
+// The columns read for every listed or embedded email, in this order.
+const mapi::PropTagArray& MessageColumns();
+
+class TEmailMessage {
+public:
+    TEmailMessage();
+    ~TEmailMessage();
+    TEmailMessage(const TEmailMessage&) = delete;
+    TEmailMessage& operator=(const TEmailMessage&) = delete;
+
+    // Fields, loaded from a listing row (or set by hand for a sample email).
+    std::shared_ptr<mapi::IMessage> MapiMessage; // opened on first use
+    std::string CachedBCC;
+    std::string CachedCC;
+    bool HasAttachments = false;
+    std::string Subject;
+    std::int32_t MessageSize = 0;
+    TDateTime DeliveryTime = 0;                      // local; 0 when unset
+    std::unique_ptr<TMapiUserFolder> MessageEntryId; // holder of the email's identifier
+    std::uint32_t MessageFlags = 0;
+    std::uint32_t StoreSupportMask = 0;
+    std::string SenderAddress;
+    TMapiUserFolder* Folder = nullptr; // the folder listed from; not owned
+    std::string DisplayTo;
+
+    // Loads the fields from a row or value array of MessageColumns(): a value is
+    // taken only when it carries the requested tag.
+    void LoadFields(const std::vector<mapi::PropValue>& values);
+
+    // A named template field (SUBJECT, FROM, TO, CC, BCC, SENT, NOW); "%" and
+    // the name for others; "Error" when the value cannot be had.  Never raises.
+    std::string FieldValue(const std::string& name);
+
+    // The plain-text body as bytes (empty when there is none).  A failed read
+    // shows the stream notice and raises the mail error: a part of a body is
+    // never handed out as the whole.
+    std::string ReadBody();
+    // Replaces the body and saves.  A failed or short write raises the mail
+    // error and drops the unsaved change.
+    void WriteBody(const std::string& bytes);
+    // Replaces the subject and saves; Subject keeps the old text.
+    void SetSubject(const std::string& text);
+    // Saves pending changes.  When another program changed the message since it
+    // was opened, the message is opened afresh, the changes made through this
+    // object are applied to the fresh copy and saved normally; a second conflict
+    // raises "<label>-351".
+    void SaveChanges(const std::string& label);
+    // Sets the read flag without a receipt; nothing when already read.
+    void MarkRead();
+    // The subject without one leading "RE:", "FW:" or "FWD:" and leading blanks.
+    std::string SubjectWithoutPrefix() const;
+
+    // Empties the list and fills it with the email's attachments.
+    void ListAttachments(std::vector<std::unique_ptr<TAttachment>>& list);
+    // A new email object for the embedded email of attachment `attachNumber`.
+    std::unique_ptr<TEmailMessage> OpenEmbedded(std::int32_t attachNumber);
+
+    // The platform message: the one held, else opened by its identifier (mail
+    // error "360"; an email with neither raises "360" too).
+    std::shared_ptr<mapi::IMessage> OpenMessage();
+    // The platform store errors are asked about (nullptr when there is none).
+    std::shared_ptr<mapi::IMsgStore> ErrorSource();
+
+    // True for an email opened inside another one (it has no identifier of its
+    // own and is never reopened).
+    bool IsEmbedded() const { return embedded_; }
+
+    // Used by TAttachment.
+    std::string EmbeddedStringProperty(std::int32_t attachNumber, mapi::PropTag tag);
+    std::shared_ptr<mapi::IMessage> OpenEmbeddedMessage(std::int32_t attachNumber);
+
+private:
+    std::string ReadStringProperty(mapi::PropTag tag, const std::string& label);
+    bool IsRtfInSync();
+    std::string ReadTextStream(mapi::PropTag tag, const std::string& label);
+    void WriteTextStream(const std::string& bytes, mapi::PropTag tag, const std::string& label);
+    void PutStream(mapi::IMessage& message, const std::string& bytes, mapi::PropTag tag,
+                   const std::string& label);
+    void ApplyPendingChanges(mapi::IMessage& message, const std::string& label);
+    void DropUnsavedChanges();
+    std::string FieldValueOrThrow(const std::string& name);
+
+    // Changes made through this object since the last successful save, kept to
+    // apply them again to a fresh copy after a conflict.
+    struct PendingStream {
+        mapi::PropTag tag;
+        std::string bytes;
+    };
+    std::optional<std::string> pendingSubject_;
+    std::optional<PendingStream> pendingStream_;
+    bool embedded_ = false;
+};
+
+class TAttachment {
+public:
+    static constexpr std::int32_t kNoMethod = 0x37010102; // matches no attach method
+
+    std::int32_t AttachNumber = 0;
+    std::string FileName;
+    std::int32_t AttachSize = 0;
+    TEmailMessage* OwnerMessage = nullptr; // not owned; outlives the attachment
+    std::int32_t AttachMethod = kNoMethod;
+
+    // "FILENAME" and "S" give FileName; other names are the owner's.
+    std::string FieldValue(const std::string& name) const;
+
+    // Writes the attachment's content to `fileName` (created or replaced).  For
+    // an embedded email the content is its plain body, else its HTML body.
+    // `detailsObject` is asked about failures to open the attachment.
+    void SaveContentToFile(mapi::IMAPIProp* detailsObject, const std::string& fileName);
+
+    // The content as SaveContentToFile writes it.
+    std::string ReadContent(mapi::IMAPIProp* detailsObject);
+};
+
+} // namespace qf

@@ -1,0 +1,224 @@
+#include "mail/store.h"
+
+#include "mail/email.h"
+#include "mail/mail_check.h"
+#include "mail/session.h"
+
+#include <algorithm>
+#include <cstring>
+
+namespace qf {
+
+using namespace mapi;
+
+namespace {
+
+constexpr std::uint32_t kOpenStoreFlags = MDB_NO_MAIL | MAPI_BEST_ACCESS | MDB_WRITE; // 0x94
+constexpr std::uint32_t kOpenFolderFlags = MAPI_BEST_ACCESS | MAPI_DEFERRED_ERRORS;   // 0x18
+constexpr std::int32_t kListBatch = 25;
+
+TStore& RequireStore(TStore* store) {
+    if (store == nullptr) {
+        throw Error("No session");
+    }
+    return *store;
+}
+
+} // namespace
+
+// ---------------------------------------------------------------------------
+
+void TEntryIdBuffer::SetEntryIdSize(std::uint32_t n) {
+    const std::uint32_t size = std::max(n, kMinimumSize);
+    if (size == bytes_.size()) {
+        return;
+    }
+    bytes_.assign(size, 0);
+}
+
+void TEntryIdBuffer::SetEntryId(const std::uint8_t* source, std::size_t sourceSize) {
+    if (source == nullptr) {
+        return;
+    }
+    const std::size_t n = std::min(sourceSize, bytes_.size());
+    std::memcpy(bytes_.data(), source, n);
+    std::fill(bytes_.begin() + static_cast<std::ptrdiff_t>(n), bytes_.end(), 0);
+}
+
+// ---------------------------------------------------------------------------
+
+TStore::TStore(std::string displayName, TMapiSession* session, const std::vector<std::uint8_t>& id)
+    : displayName_(std::move(displayName)), session_(session) {
+    SetEntryIdSize(static_cast<std::uint32_t>(id.size()));
+    SetEntryId(id);
+}
+
+TStore::TStore(std::string displayName, TMapiSession* session, const std::uint8_t* id,
+               std::uint32_t size)
+    : displayName_(std::move(displayName)), session_(session) {
+    SetEntryIdSize(size);
+    SetEntryId(id, size);
+}
+
+TStore::~TStore() {
+    if (msgStore_) {
+        std::uint32_t flags = LOGOFF_NO_WAIT;
+        msgStore_->StoreLogoff(&flags);
+        msgStore_.reset();
+    }
+    session_ = nullptr;
+}
+
+void TStore::Assign(const TStore& other) {
+    displayName_ = other.displayName_;
+    SetEntryIdSize(other.EntryIdSize());
+    SetEntryId(other.EntryIdBytes());
+}
+
+std::shared_ptr<IMsgStore> TStore::GetMsgStore() {
+    if (msgStore_) {
+        return msgStore_;
+    }
+    if (session_ == nullptr) {
+        throw Error("No session");
+    }
+    std::shared_ptr<IMAPISession> session = session_->GetSession();
+    std::shared_ptr<IMsgStore> store;
+    const HRESULT hr = session->OpenMsgStore(session_->UIParam(), EntryIdBytes(), Iid::IMsgStore,
+                                             kOpenStoreFlags, store);
+    CheckResult(session, "OpenMsgStore:" + displayName_, hr);
+    CheckResult(session, "OpenMsgStore:" + displayName_,
+                store ? S_OK : MAPI_E_INTERFACE_NOT_SUPPORTED);
+    msgStore_ = std::move(store);
+    return msgStore_;
+}
+
+// ---------------------------------------------------------------------------
+
+TMapiUserFolder::TMapiUserFolder(std::uint32_t size, TStore* store, const std::uint8_t* id)
+    : store_(store) {
+    SetEntryIdSize(size);
+    SetEntryId(id, size);
+}
+
+TMapiUserFolder::TMapiUserFolder(TStore* store, const std::vector<std::uint8_t>& id)
+    : store_(store) {
+    SetEntryIdSize(static_cast<std::uint32_t>(id.size()));
+    SetEntryId(id);
+}
+
+TMapiUserFolder::~TMapiUserFolder() = default;
+
+void TMapiUserFolder::Assign(const TMapiUserFolder& other) {
+    SetEntryIdSize(other.EntryIdSize());
+    SetEntryId(other.EntryIdBytes());
+}
+
+std::shared_ptr<IMAPIFolder>
+TMapiUserFolder::OpenFolder(const std::shared_ptr<IMsgStore>& msgStore) {
+    if (mapiFolder_) {
+        return mapiFolder_;
+    }
+    if (!msgStore) {
+        CheckResultNoDetails("130", MAPI_E_INVALID_PARAMETER);
+    }
+    std::uint32_t objectType = 0;
+    std::shared_ptr<IUnknown> object;
+    const HRESULT hr = msgStore->OpenEntry(EntryIdBytes(), Iid::IMAPIFolder, kOpenFolderFlags,
+                                           &objectType, object);
+    CheckResult(msgStore, "130", hr);
+    std::shared_ptr<IMAPIFolder> folder = As<IMAPIFolder>(object);
+    if (!folder) {
+        // The identifier names something other than a folder.
+        CheckResultNoDetails("130", MAPI_E_INVALID_ENTRYID);
+    }
+    mapiFolder_ = std::move(folder);
+    return mapiFolder_;
+}
+
+void TMapiUserFolder::UseDefaultInbox() {
+    std::shared_ptr<IMsgStore> msgStore = RequireStore(store_).GetMsgStore();
+    mapi::EntryId id;
+    std::string explicitClass;
+    if (Failed(msgStore->GetReceiveFolder("IPM", 0, id, &explicitClass))) {
+        throw Error("Failed to find default inbox");
+    }
+    SetEntryIdSize(static_cast<std::uint32_t>(id.size()));
+    SetEntryId(id);
+}
+
+void TMapiUserFolder::ListEmails(std::vector<std::unique_ptr<TEmailMessage>>& list) {
+    std::shared_ptr<IMsgStore> msgStore = RequireStore(store_).GetMsgStore();
+    std::shared_ptr<IMAPIFolder> folder = OpenFolder(msgStore);
+    list.clear();
+    const SortOrderSet sortOrder = {{PR_CLIENT_SUBMIT_TIME, TABLE_SORT_ASCEND}};
+
+    std::shared_ptr<IMAPITable> table;
+    CheckResult(msgStore, "60", folder->GetContentsTable(0, table));
+    if (!table) {
+        CheckResultNoDetails("60", MAPI_E_CALL_FAILED);
+    }
+    CheckResult(msgStore, "70", table->SetColumns(MessageColumns(), 0));
+    CheckResult(msgStore, "90", table->SortTable(sortOrder, 0));
+    std::uint32_t count = 0;
+    CheckResult(msgStore, "110", table->GetRowCount(0, &count));
+    if (count == 0) {
+        return;
+    }
+    for (;;) {
+        RowSet rows;
+        CheckResult(msgStore, "120", table->QueryRows(kListBatch, 0, rows));
+        if (rows.empty()) {
+            break;
+        }
+        for (const Row& row : rows) {
+            auto email = std::make_unique<TEmailMessage>();
+            email->Folder = this;
+            email->LoadFields(row);
+            list.push_back(std::move(email));
+        }
+    }
+}
+
+void TMapiUserFolder::MoveEmail(TEmailMessage& email, TMapiUserFolder& destination) {
+    std::shared_ptr<IMsgStore> msgStore = RequireStore(store_).GetMsgStore();
+    std::shared_ptr<IMAPIFolder> source = OpenFolder(msgStore);
+    // The destination opens in its own store (the run has opened it already).
+    std::shared_ptr<IMAPIFolder> target = destination.OpenFolder(
+        destination.Store() != nullptr ? destination.Store()->GetMsgStore() : msgStore);
+    if (!email.MessageEntryId) {
+        // An email without an identifier of its own (an embedded one) cannot move.
+        CheckResultNoDetails("150", MAPI_E_INVALID_ENTRYID);
+    }
+    const EntryList entries = {email.MessageEntryId->EntryIdBytes()};
+    CheckResult(msgStore, "170",
+                source->CopyMessages(entries, Iid::IMAPIFolder, target, 0, nullptr, MESSAGE_MOVE));
+}
+
+// ---------------------------------------------------------------------------
+
+std::vector<std::uint8_t> TFolderReference::StoreEntryId() const {
+    return Store ? Store->EntryIdBytes() : std::vector<std::uint8_t>{};
+}
+
+std::vector<std::uint8_t> TFolderReference::FolderEntryId() const {
+    return Folder ? Folder->EntryIdBytes() : std::vector<std::uint8_t>{};
+}
+
+TFolderReference MakeFolderReference(TMapiSession* session, const std::string& storeDisplayName,
+                                     const std::vector<std::uint8_t>& storeEntryId,
+                                     const std::vector<std::uint8_t>& folderEntryId) {
+    TFolderReference ref;
+    ref.Store = std::make_unique<TStore>(storeDisplayName, session, storeEntryId);
+    ref.Folder = std::make_unique<TMapiUserFolder>(ref.Store.get(), folderEntryId);
+    return ref;
+}
+
+TFolderReference MakeEmptyFolderReference(TMapiSession* session) {
+    TFolderReference ref;
+    ref.Store = std::make_unique<TStore>(TStore::kEmptyReferenceName, session, nullptr, 0);
+    ref.Folder = std::make_unique<TMapiUserFolder>(0, ref.Store.get(), nullptr);
+    return ref;
+}
+
+} // namespace qf

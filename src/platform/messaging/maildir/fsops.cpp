@@ -1,0 +1,175 @@
+#include "platform/messaging/maildir/fsops.h"
+
+#include <cerrno>
+#include <csignal>
+#include <cstdio>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+namespace qf::mapi::maildir {
+
+namespace {
+
+long g_killAfter = 0;
+long g_steps = 0;
+
+void Step() {
+    ++g_steps;
+    if (g_killAfter > 0 && --g_killAfter == 0) {
+        ::raise(SIGKILL);
+    }
+}
+
+int Result(int rc) {
+    return rc == 0 ? 0 : errno;
+}
+
+} // namespace
+
+namespace testing {
+void KillAfterSteps(long steps) {
+    g_killAfter = steps;
+}
+long StepsTaken() {
+    return g_steps;
+}
+} // namespace testing
+
+int WriteNewFile(const std::string& path, std::string_view bytes) {
+    const int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC | O_NOFOLLOW, 0600);
+    if (fd < 0) {
+        return errno;
+    }
+    Step();
+    std::size_t done = 0;
+    while (done < bytes.size()) {
+        const std::size_t chunk = std::min<std::size_t>(bytes.size() - done, 1 << 20);
+        const ssize_t n = ::write(fd, bytes.data() + done, chunk);
+        if (n < 0) {
+            if (errno == EINTR) {
+                continue;
+            }
+            const int err = errno;
+            ::close(fd);
+            ::unlink(path.c_str());
+            return err;
+        }
+        done += static_cast<std::size_t>(n);
+        Step();
+    }
+    if (::fsync(fd) != 0) {
+        const int err = errno;
+        ::close(fd);
+        ::unlink(path.c_str());
+        return err;
+    }
+    Step();
+    if (::close(fd) != 0) {
+        const int err = errno;
+        ::unlink(path.c_str());
+        return err;
+    }
+    return 0;
+}
+
+int RenameNoReplace(const std::string& from, const std::string& to) {
+    int rc = ::renameat2(AT_FDCWD, from.c_str(), AT_FDCWD, to.c_str(), RENAME_NOREPLACE);
+    if (rc != 0 && errno == EINVAL) {
+        // A file system without RENAME_NOREPLACE: link + unlink keeps the same promise.
+        rc = ::link(from.c_str(), to.c_str());
+        if (rc == 0) {
+            Step();
+            rc = ::unlink(from.c_str());
+        }
+    }
+    const int err = Result(rc);
+    if (err == 0) {
+        Step();
+    }
+    return err;
+}
+
+int RemoveFile(const std::string& path) {
+    const int err = Result(::unlink(path.c_str()));
+    if (err == 0) {
+        Step();
+    }
+    return err;
+}
+
+int SyncFolder(const std::string& path) {
+    const int fd = ::open(path.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (fd < 0) {
+        return errno;
+    }
+    const int err = Result(::fsync(fd));
+    ::close(fd);
+    Step();
+    return err;
+}
+
+int ReadWholeFile(const std::string& path, std::string& bytes) {
+    bytes.clear();
+    const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NOFOLLOW);
+    if (fd < 0) {
+        return errno;
+    }
+    struct stat st {};
+    if (::fstat(fd, &st) == 0 && st.st_size > 0) {
+        bytes.reserve(static_cast<std::size_t>(st.st_size));
+    }
+    char buf[65536];
+    for (;;) {
+        const ssize_t n = ::read(fd, buf, sizeof buf);
+        if (n < 0) {
+            if (errno == EINTR) {
+                continue;
+            }
+            const int err = errno;
+            ::close(fd);
+            return err;
+        }
+        if (n == 0) {
+            break;
+        }
+        bytes.append(buf, static_cast<std::size_t>(n));
+    }
+    ::close(fd);
+    return 0;
+}
+
+int ReadHeaderBytes(const std::string& path, std::string& bytes) {
+    bytes.clear();
+    const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NOFOLLOW);
+    if (fd < 0) {
+        return errno;
+    }
+    char buf[16384];
+    std::size_t scanned = 0;
+    for (;;) {
+        const ssize_t n = ::read(fd, buf, sizeof buf);
+        if (n < 0) {
+            if (errno == EINTR) {
+                continue;
+            }
+            const int err = errno;
+            ::close(fd);
+            return err;
+        }
+        if (n == 0) {
+            break;
+        }
+        bytes.append(buf, static_cast<std::size_t>(n));
+        const std::size_t from = scanned > 0 ? scanned - 1 : 0;
+        if (bytes.find("\n\n", from) != std::string::npos ||
+            bytes.find("\n\r\n", from) != std::string::npos) {
+            break;
+        }
+        scanned = bytes.size() > 2 ? bytes.size() - 2 : 0;
+    }
+    ::close(fd);
+    return 0;
+}
+
+} // namespace qf::mapi::maildir

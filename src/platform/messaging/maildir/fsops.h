@@ -1,0 +1,29 @@
+// The file-system steps of the Maildir provider.  Every step that changes the
+// disk goes through here (create, write, fsync, rename, unlink), so a test can
+// stop the process right after any of them and check what is left.
+#pragma once
+
+#include <string>
+#include <string_view>
+
+namespace qf::mapi::maildir {
+
+// Each returns 0 or the errno of the failed call.
+int WriteNewFile(const std::string& path, std::string_view bytes); // O_EXCL, fsync
+int RenameNoReplace(const std::string& from, const std::string& to);
+int RemoveFile(const std::string& path);
+int SyncFolder(const std::string& path);
+// Reads a whole file without following a symbolic link.  Returns 0 or errno.
+int ReadWholeFile(const std::string& path, std::string& bytes);
+// Reads the start of a file until the header block has ended (or the file has).
+int ReadHeaderBytes(const std::string& path, std::string& bytes);
+
+namespace testing {
+// After `steps` more changing steps the process kills itself with SIGKILL
+// (0 or less: never).  Only for tests of crash safety.
+void KillAfterSteps(long steps);
+// Changing steps taken so far by this process.
+long StepsTaken();
+} // namespace testing
+
+} // namespace qf::mapi::maildir
