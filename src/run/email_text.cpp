@@ -5,7 +5,7 @@
 #include "common/text.h"
 #include "i18n/translate.h"
 #include "run/macros.h"
-#include "run/number_format.h"
+#include "settings/number_format.h"
 
 #include <climits>
 #include <cmath>

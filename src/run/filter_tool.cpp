@@ -1,9 +1,11 @@
 #include "run/filter_tool.h"
 
+#include "common/error.h"
 #include "common/fileio.h"
 #include "i18n/translate.h"
 #include "platform/shell/process.h"
 #include "run/command_line.h"
+#include "settings/settings.h"
 
 #include <sys/stat.h>
 #include <unistd.h>
@@ -17,27 +19,6 @@ bool IsProgramFile(const std::string& path) {
 }
 
 } // namespace
-
-std::string FilterToolFolder(RegistryAccess& registry) {
-    std::optional<std::string> root = registry.ReadString(kFilterToolKey, "rootDir");
-    if (!root || root->empty()) {
-        return {};
-    }
-    if (root->back() != '/') {
-        *root += '/';
-    }
-    return *root;
-}
-
-std::string StripQuotes(std::string_view text) {
-    if (!text.empty() && text.front() == '"') {
-        text.remove_prefix(1);
-    }
-    if (!text.empty() && text.back() == '"') {
-        text.remove_suffix(1);
-    }
-    return std::string(text);
-}
 
 void WriteFileList(const std::string& directory, const std::vector<std::string>& files) {
     std::string list;
@@ -75,12 +56,12 @@ bool RunAndWait(const std::string& folder, const std::string& commandLine, RunHo
 
 void RunFilter(const std::string& filterFilename, const std::string& directory,
                const std::vector<std::string>& filesWritten, RunHost& host,
-               RegistryAccess& registry) {
+               registry::Registry& registry) {
     if (filterFilename.empty()) {
         return;
     }
-    const std::string filterFile = StripQuotes(filterFilename);
-    const std::string folder = FilterToolFolder(registry);
+    const std::string filterFile = TSettings::StripQuotes(filterFilename);
+    const std::string folder = TSettings::FilterToolFolder(registry);
     if (folder.empty()) {
         host.ShowWarning(TranslateMsg(
             8100, "Cannot locate Siftloom Pro's folder - Siftloom Pro processing disabled"));
@@ -91,8 +72,17 @@ void RunFilter(const std::string& filterFilename, const std::string& directory,
     host.SetStatusText(
         TranslateMsg(8110, "Waiting for Siftloom Pro to finish (status unknown)..."));
     host.PumpMessages();
-    registry.WriteIntegerIfKeyExists(kFilterToolKey, "showWizard", 0);
-    registry.WriteIntegerIfKeyExists(kFilterToolKey, "showTips", 0);
+    // The tool is told to start without its wizard and tips, when its key
+    // exists; nothing is created for a tool that keeps no settings.
+    if (registry.KeyExists(kFilterToolKey)) {
+        registry.SetValue(kFilterToolKey, "showWizard", registry::Value::Dword(0));
+        registry.SetValue(kFilterToolKey, "showTips", registry::Value::Dword(0));
+        try {
+            registry.Flush();
+        } catch (const Error&) {
+            // The tool then shows its wizard: not worth stopping the run for.
+        }
+    }
     const std::string commandLine = FilterCommandLine(folder, filterFile, directory);
     if (!RunAndWait(folder, commandLine, host)) {
         host.ShowWarning(

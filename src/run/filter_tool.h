@@ -1,6 +1,7 @@
 // The text-filter tool (Siftloom Pro) run over the files a run has written.
 #pragma once
 
+#include "platform/registry/registry.h"
 #include "run/run_host.h"
 
 #include <chrono>
@@ -12,28 +13,7 @@
 
 namespace qf {
 
-// The current user's registry as the filter needs it; the registry store
-// plugs in through a thin adapter.  Key paths keep their backslashes.
-class RegistryAccess {
-public:
-    virtual ~RegistryAccess() = default;
-    // A string value; nullopt when the key or the value is missing.
-    virtual std::optional<std::string> ReadString(std::string_view key, std::string_view name) = 0;
-    // Writes an integer value into an existing key; writes nothing and
-    // returns false when the key does not exist.
-    virtual bool WriteIntegerIfKeyExists(std::string_view key, std::string_view name,
-                                         std::uint32_t value) = 0;
-};
-
-inline constexpr const char* kFilterToolKey = "SOFTWARE\\Brindlemox\\Siftloom";
 inline constexpr const char* kFileListName = "filelist$.txt";
-
-// The tool's folder from its "rootDir" value, ending in "/"; empty when the
-// tool is not installed.
-std::string FilterToolFolder(RegistryAccess& registry);
-
-// One leading and one trailing double quote removed where present.
-std::string StripQuotes(std::string_view text);
 
 // Writes `directory` + "filelist$.txt": every file, each line ended by CR LF.
 // Throws FileError.
@@ -56,6 +36,6 @@ bool RunAndWait(const std::string& folder, const std::string& commandLine, RunHo
 // list cannot be written.
 void RunFilter(const std::string& filterFilename, const std::string& directory,
                const std::vector<std::string>& filesWritten, RunHost& host,
-               RegistryAccess& registry);
+               registry::Registry& registry);
 
 } // namespace qf

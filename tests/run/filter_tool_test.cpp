@@ -1,7 +1,9 @@
 #include "common/error.h"
+#include "common/text.h"
 #include "fake_host.h"
 #include "run/email_text.h"
 #include "run/filter_tool.h"
+#include "settings/settings.h"
 #include "temp_dir.h"
 
 #include <csignal>
@@ -18,27 +20,32 @@ namespace {
 using testing::FakeHost;
 using testing::TempDir;
 
-class FakeRegistry : public RegistryAccess {
+// The registry in memory, counting what the filter asks of it.  Setting
+// rootDir makes the tool's key exist.
+class FakeRegistry : public registry::MemoryRegistry {
 public:
     std::optional<std::string> rootDir;
-    bool keyExists = true;
-    int calls = 0;
+    mutable int calls = 0;
     std::map<std::string, std::uint32_t> written;
 
-    std::optional<std::string> ReadString(std::string_view key, std::string_view name) override {
+    bool KeyExists(std::string_view key) const override {
         ++calls;
-        if (key != kFilterToolKey || name != "rootDir") {
+        return rootDir && EqualsNoCase(key, kFilterToolKey);
+    }
+    std::optional<registry::Value> GetValue(std::string_view key,
+                                            std::string_view name) const override {
+        ++calls;
+        if (!KeyExists(key) || !EqualsNoCase(name, "rootDir")) {
             return std::nullopt;
         }
-        return rootDir;
+        return registry::Value::String(*rootDir);
     }
-    bool WriteIntegerIfKeyExists(std::string_view key, std::string_view name,
-                                 std::uint32_t value) override {
+    bool SetValue(std::string_view key, std::string_view name, registry::Value value) override {
         ++calls;
-        if (!keyExists || key != kFilterToolKey) {
+        if (!KeyExists(key)) {
             return false;
         }
-        written[std::string(name)] = value;
+        written[std::string(name)] = value.dword;
         return true;
     }
 };
@@ -126,11 +133,9 @@ TEST_F(FilterTool, ListSettingsAndCommandLineReachTheTool) {
 TEST_F(FilterTool, AnEmptyRunStillHandsTheToolAnEmptyList) {
     InstallTool();
     registry.rootDir = toolFolder;
-    registry.keyExists = false; // and then writes no settings
     RunFilter("/f/jobs.sfl", output, {}, host, registry);
     EXPECT_EQ(ReadWholeFile(output + kFileListName), "");
     EXPECT_TRUE(std::filesystem::exists(log));
-    EXPECT_TRUE(registry.written.empty());
 }
 
 TEST_F(FilterTool, AToolThatCannotStartIsNamedInAWarning) {
@@ -181,10 +186,10 @@ TEST(FilterCommandLineText, IsTheToolsFixedLine) {
     EXPECT_EQ(FilterCommandLine("/opt/s/", "/f/a.sfl", "/out/"),
               "/opt/s/siftloom.exe /MINIMIZED \"/f=/f/a.sfl\" \"/L=/out/filelist$.txt\" "
               "/deletelistfile /g /q");
-    EXPECT_EQ(StripQuotes("\"a b\""), "a b");
-    EXPECT_EQ(StripQuotes("\"a"), "a");
-    EXPECT_EQ(StripQuotes("\""), "");
-    EXPECT_EQ(StripQuotes("a\"b"), "a\"b");
+    EXPECT_EQ(TSettings::StripQuotes("\"a b\""), "a b");
+    EXPECT_EQ(TSettings::StripQuotes("\"a"), "a");
+    EXPECT_EQ(TSettings::StripQuotes("\""), "");
+    EXPECT_EQ(TSettings::StripQuotes("a\"b"), "a\"b");
 }
 
 } // namespace

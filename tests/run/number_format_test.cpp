@@ -1,5 +1,5 @@
 #include "common/error.h"
-#include "run/number_format.h"
+#include "settings/number_format.h"
 
 #include <climits>
 #include <cstdio>
