@@ -1,0 +1,262 @@
+#include "run/email_thread.h"
+
+#include "common/error.h"
+#include "i18n/translate.h"
+#include "mail/email.h"
+#include "mail/session.h"
+#include "mail/store.h"
+#include "run/email_text.h"
+#include "run/mail_adapters.h"
+
+#include <algorithm>
+#include <cwchar>
+#include <cwctype>
+#include <unistd.h>
+
+namespace qf {
+namespace {
+
+std::wstring LowerWide(const std::string& utf8) {
+    std::wstring out;
+    out.reserve(utf8.size());
+    std::mbstate_t state{};
+    const char* p = utf8.data();
+    const char* end = p + utf8.size();
+    while (p < end) {
+        wchar_t wc = 0;
+        const size_t n = std::mbrtowc(&wc, p, static_cast<size_t>(end - p), &state);
+        if (n == static_cast<size_t>(-1) || n == static_cast<size_t>(-2)) {
+            // Not valid in this locale: compare the byte itself.
+            wc = static_cast<wchar_t>(static_cast<unsigned char>(*p));
+            state = {};
+            ++p;
+        } else {
+            p += (n == 0 ? 1 : n);
+        }
+        out += static_cast<wchar_t>(std::towlower(static_cast<wint_t>(wc)));
+    }
+    return out;
+}
+
+int Sign(int v) {
+    return (v > 0) - (v < 0);
+}
+
+} // namespace
+
+int CompareTextNoCase(const std::string& a, const std::string& b) {
+    const std::wstring wa = LowerWide(a);
+    const std::wstring wb = LowerWide(b);
+    const int c = std::wcscoll(wa.c_str(), wb.c_str());
+    return c != 0 ? Sign(c) : Sign(wa.compare(wb));
+}
+
+int CompareEmails(TEmailMessage& a, TEmailMessage& b, int sortOrder) {
+    switch (sortOrder) {
+    case TSettings::kByDate:
+        // An email without a delivery time (0) sorts before every dated one.
+        return (a.DeliveryTime > b.DeliveryTime) - (a.DeliveryTime < b.DeliveryTime);
+    case TSettings::kBySubject:
+        return CompareTextNoCase(a.Subject, b.Subject);
+    case TSettings::kBySubjectNoPrefix:
+        return CompareTextNoCase(a.SubjectWithoutPrefix(), b.SubjectWithoutPrefix());
+    case TSettings::kByFrom:
+        return CompareTextNoCase(a.SenderAddress, b.SenderAddress);
+    default:
+        return 0;
+    }
+}
+
+TEmailThread::TEmailThread(TSettings settings, RunHost& host, RunServices services)
+    : settings_(std::move(settings)), run_(settings_, host), services_(std::move(services)),
+      word_(run_, services_.wordProcessor,
+            [this](TEmailMessage& email, TAttachment& attachment, const std::string& reason) {
+                attachments_.RecordManualIntervention(email, attachment, reason);
+            }),
+      attachments_(run_, word_, services_.print),
+      source_(MakeEmptyFolderReference(&services_.session)),
+      destination_(MakeEmptyFolderReference(&services_.session)) {
+    settings_.Directory = TSettings::NormalizeFolder(settings_.Directory);
+    settings_.manualFolder = TSettings::NormalizeFolder(settings_.manualFolder);
+    try {
+        Run();
+    } catch (const std::exception& e) {
+        outcome_ = RunOutcome::Failed;
+        // The next run must not reuse the numbers of files already written.
+        HandBackFileNumber();
+        host.ShowError(e.what());
+    }
+    emails_.clear();
+}
+
+void TEmailThread::Run() {
+    RunHost& host = run_.Host();
+    host.Show();
+    host.PumpMessages();
+    run_.fileNumber = settings_.firstNumber;
+
+    run_.SetStatus(TranslateMsg(8250, "Connecting to MAPI client..."));
+    run_.SetStatus(TranslateMsg(8260, "Locating source mail folder..."));
+    LocateFolders();
+
+    if (settings_.includeAttachments) {
+        word_.ConnectWord();
+    }
+
+    run_.SetStatus(TranslateMsg(8290, "Counting emails..."));
+    source_.Folder->ListEmails(emails_);
+    count_ = static_cast<int>(emails_.size());
+
+    run_.SetStatus(TranslateMsg(8310, "Sorting emails..."));
+    SortEmails();
+
+    run_.SetStatus(TranslateMsg(8320, "Processing emails..."));
+    int index = 1;
+    for (; index <= count_; ++index) {
+        if (run_.Cancelled()) {
+            break;
+        }
+        run_.Pump();
+        run_.manualIntervention = false;
+        ProcessEmail(*emails_[static_cast<size_t>(index - 1)], index);
+        emails_[static_cast<size_t>(index - 1)].reset();
+    }
+
+    if (settings_.includeAttachments) {
+        word_.QuitWord();
+    }
+
+    if (run_.Cancelled()) {
+        outcome_ = RunOutcome::Interrupted;
+        HandBackFileNumber();
+        run_.SetProgress(100, "");
+        run_.SetStatus(TranslateFmt(8350, "Interrupted by user. %d emails processed",
+                                    {static_cast<std::int64_t>(index - 1)}));
+    } else {
+        outcome_ = RunOutcome::Complete;
+        host.SetNextFileNumber(run_.fileNumber);
+        host.PumpMessages();
+        host.SaveAfterRun();
+        for (const std::string& temp : run_.tempFiles) {
+            ::unlink(temp.c_str());
+        }
+        run_.SetProgress(100, "");
+        if (services_.registry) {
+            RunFilter(settings_.filterFilename, settings_.Directory, run_.filesWritten, host,
+                      *services_.registry);
+        }
+        run_.SetStatus(TranslateFmt(8340, "Complete. %d emails processed",
+                                    {static_cast<std::int64_t>(count_)}));
+    }
+    host.Finish();
+}
+
+void TEmailThread::LocateFolders() {
+    if (settings_.emailsFrom == TSettings::kDefaultInbox) {
+        TStore* store = services_.session.OpenDefaultStore();
+        if (!store) {
+            throw Error("The mail profile has no default message store.");
+        }
+        source_.Store->Assign(*store);
+        source_.Folder->UseDefaultInbox();
+    } else {
+        source_ = MakeFolderReference(&services_.session, settings_.messageSource,
+                                      settings_.sourceFolder.storeId.Bytes(),
+                                      settings_.sourceFolder.folderId.Bytes());
+    }
+    try {
+        source_.Folder->OpenFolder(source_.Store->GetMsgStore());
+    } catch (const Error&) {
+        throw Error(TranslateFmt(
+            8261,
+            "The source folder %s could not be found.\r\nThis can happen if you move, copy or "
+            "rename the folder, or connect to it from a different machine or with a different "
+            "login name.\r\n\r\nPlease re-select the source folder in the folder browse window",
+            {settings_.messageSource}));
+    }
+
+    if (settings_.emailsTo == TSettings::kMoveEmails) {
+        run_.SetStatus(TranslateMsg(8280, "Locating destination mail folder..."));
+        destination_ = MakeFolderReference(&services_.session, settings_.messageDestination,
+                                           settings_.destinationFolder.storeId.Bytes(),
+                                           settings_.destinationFolder.folderId.Bytes());
+        try {
+            destination_.Folder->OpenFolder(destination_.Store->GetMsgStore());
+        } catch (const Error&) {
+            throw Error(TranslateFmt(
+                8281,
+                "The destination folder %s could not be found.\r\nThis can happen if you move, "
+                "copy or rename the folder, or connect to it from a different machine or with a "
+                "different login name.\r\n\r\nPlease re-select the destination folder in the "
+                "folder browse window",
+                {settings_.messageDestination}));
+        }
+    }
+}
+
+void TEmailThread::SortEmails() {
+    const int order = settings_.sortOrder;
+    if (order < TSettings::kByDate || order > TSettings::kByFrom) {
+        return;
+    }
+    const bool descending = settings_.descending;
+    std::sort(emails_.begin(), emails_.end(),
+              [order, descending](const std::unique_ptr<TEmailMessage>& a,
+                                  const std::unique_ptr<TEmailMessage>& b) {
+                  const int c = CompareEmails(*a, *b, order);
+                  return descending ? c > 0 : c < 0;
+              });
+}
+
+void TEmailThread::ProcessEmail(TEmailMessage& email, int index) {
+    run_.SetStatus(
+        TranslateFmt(8330, "Processing email %d of %d",
+                     {static_cast<std::int64_t>(index), static_cast<std::int64_t>(count_)}));
+    run_.SetProgress(static_cast<int>(static_cast<std::int64_t>(index) * 100 / count_),
+                     email.Subject);
+
+    if (settings_.emailsTo == TSettings::kTagSubject &&
+        email.Subject.compare(0, settings_.tagText.size(), settings_.tagText) == 0) {
+        return; // tagged by an earlier run
+    }
+
+    EmailAdapter fields(email);
+    // The name is fixed before anything is written: the attachment notes, the
+    // output file and its times all use it.
+    const std::string outputFile =
+        OutputFileName(settings_.Directory, settings_.FileNameFormat, fields, run_.fileNumber);
+    std::string text =
+        ComposeEmailText(fields, settings_.emailHeader, settings_.emailFooter, run_.fileNumber);
+    if (settings_.includeAttachments && email.HasAttachments) {
+        attachments_.ProcessAttachments(email, text);
+    }
+    WriteWholeFile(outputFile, text);
+    currentWritten_ = true;
+    if (settings_.readStatus) {
+        email.MarkRead();
+    }
+    SetFileTimes(outputFile, fields.DeliveryTime());
+
+    if (!run_.manualIntervention) {
+        if (settings_.emailsTo == TSettings::kMoveEmails) {
+            source_.Folder->MoveEmail(email, *destination_.Folder);
+        } else if (settings_.emailsTo == TSettings::kTagSubject) {
+            email.SetSubject(settings_.tagText + email.Subject);
+            email.SaveChanges("changesubj:");
+        }
+    }
+    run_.filesWritten.push_back(outputFile);
+    ++run_.fileNumber;
+    currentWritten_ = false;
+}
+
+void TEmailThread::HandBackFileNumber() {
+    // A failure can strike after an email's file was written but before its
+    // number was counted: that number is taken too.
+    if (!run_.filesWritten.empty() || currentWritten_) {
+        run_.Host().SetNextFileNumber(run_.fileNumber + (currentWritten_ ? 1 : 0));
+        run_.Host().SaveAfterRun();
+    }
+}
+
+} // namespace qf

@@ -1,0 +1,73 @@
+// One extraction run over the source mail folder, from logon to the final
+// status text.  Constructing a TEmailThread performs the whole run and
+// returns when it is over; nothing is left running afterwards.
+#pragma once
+
+#include "mail/store.h"
+#include "platform/wordproc/word_processor.h"
+#include "run/attachments.h"
+#include "run/filter_tool.h"
+#include "run/run_context.h"
+#include "settings/settings.h"
+
+#include <memory>
+#include <vector>
+
+namespace qf {
+
+class TMapiSession;
+class TEmailMessage;
+
+// What a run is given besides its settings and its host.
+struct RunServices {
+    TMapiSession& session;
+    // Null when no word processor is installed.
+    wordproc::WordProcessor* wordProcessor = nullptr;
+    // Prints a file (code 4 attachments).
+    PrintFn print;
+    // The registry, for the filter tool's values; no filter runs without it.
+    registry::Registry* registry = nullptr;
+};
+
+// How a run ended.
+enum class RunOutcome { Complete, Interrupted, Failed };
+
+class TEmailThread {
+public:
+    // Takes its own copy of the settings and performs the whole run.  No
+    // error leaves the constructor: a failure is shown through the host.
+    TEmailThread(TSettings settings, RunHost& host, RunServices services);
+
+    RunOutcome Outcome() const { return outcome_; }
+    // Emails listed, and the number of the next output file.
+    int Count() const { return count_; }
+    std::int32_t NextFileNumber() const { return run_.fileNumber; }
+    const std::vector<std::string>& FilesWritten() const { return run_.filesWritten; }
+
+private:
+    void Run();
+    void LocateFolders();
+    void SortEmails();
+    void ProcessEmail(TEmailMessage& email, int index);
+    void HandBackFileNumber();
+
+    TSettings settings_;
+    RunContext run_;
+    RunServices services_;
+    WordConversion word_;
+    AttachmentHandler attachments_;
+    TFolderReference source_;
+    TFolderReference destination_;
+    std::vector<std::unique_ptr<TEmailMessage>> emails_;
+    int count_ = 0;
+    bool currentWritten_ = false; // the email in hand has its output file
+    RunOutcome outcome_ = RunOutcome::Failed;
+};
+
+// The comparison of the run's sort orders: negative, zero or positive for
+// ascending order.  Exposed for tests.
+int CompareEmails(TEmailMessage& a, TEmailMessage& b, int sortOrder);
+// Compares two texts without regard to case, in the user's locale.
+int CompareTextNoCase(const std::string& a, const std::string& b);
+
+} // namespace qf

@@ -1,0 +1,45 @@
+#include "run/run_context.h"
+
+#include "mail/email.h"
+#include "mail/store.h"
+
+namespace qf {
+namespace {
+
+std::string AsText(const std::vector<std::uint8_t>& bytes) {
+    return std::string(bytes.begin(), bytes.end());
+}
+
+} // namespace
+
+void RunContext::SetStatus(const std::string& text) {
+    host_.SetStatusText(text);
+    host_.PumpMessages();
+}
+
+void RunContext::SetProgress(int percent, const std::string& subject) {
+    host_.SetProgressValue(percent);
+    host_.SetSubject(subject);
+    host_.PumpMessages();
+}
+
+void RunContext::AddException(const std::string& text, const TEmailMessage* email) {
+    std::string emailId;
+    std::string storeId;
+    // An embedded email has no identifier of its own: its row cannot open it.
+    if (email && !email->IsEmbedded() && email->MessageEntryId) {
+        emailId = AsText(email->MessageEntryId->EntryIdBytes());
+        if (TStore* store = email->MessageEntryId->Store()) {
+            storeId = AsText(store->EntryIdBytes());
+        }
+    }
+    host_.AddExceptionRow(text, emailId, storeId);
+    host_.PumpMessages();
+}
+
+void RunContext::ShowWarning(const std::string& text) {
+    host_.ShowWarning(text);
+    host_.PumpMessages();
+}
+
+} // namespace qf
