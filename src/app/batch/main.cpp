@@ -1,7 +1,9 @@
 // quillfence-batch: the headless front end for terminals and schedulers.
 //
-// Exit codes: 0 success, 1 any other error (its text on standard error),
-// 2 a usage error.
+// Exit codes: 0 success (a run that completed), 1 any other error (its text
+// on standard error), 2 a usage error, 3 a question that needs --yes, 130 a
+// run interrupted by Ctrl-C.
+#include "app/batch/batch_run.h"
 #include "app/batch/settings_text.h"
 #include "common/error.h"
 #include "common/installation.h"
@@ -24,13 +26,16 @@ struct Request {
     bool printSettings = false;
     std::string printFrom;           // options file, or "" for the registry
     std::vector<std::string> saveAs; // OUT [FILE]
+    std::string runFrom;             // options file of a run, or "" for the registry
+    bool answerYes = false;
+    bool updateCount = false;
 };
 
-// The registry as the desktop program sees it, opened without writing back:
-// looking at the settings must not change what the next start finds.
-void OpenRegistry() {
-    auto reg = std::make_shared<qf::registry::FileRegistry>(
-        qf::registry::DefaultRegistryPath(), qf::registry::FileRegistry::Mode::ReadOnly);
+// The registry as the desktop program sees it.  Looking at the settings opens
+// it without writing back, so that it cannot change what the next start finds.
+void OpenRegistry(qf::registry::FileRegistry::Mode mode) {
+    auto reg =
+        std::make_shared<qf::registry::FileRegistry>(qf::registry::DefaultRegistryPath(), mode);
     for (const auto& w : reg->Warnings()) {
         std::cerr << "quillfence-batch: registry " << reg->Path() << ": " << w << "\n";
     }
@@ -77,8 +82,23 @@ int main(int argc, char** argv) {
                                 "settings) to the options file OUT")
                      ->expected(1, 2)
                      ->type_name("OUT [FILE]");
+    auto* file = app.add_option("FILE", req.runFrom,
+                                "Run with the settings of this options file (.qfo); without it, "
+                                "with the last-used settings")
+                     ->type_name("FILE");
+    auto* yes = app.add_flag("--yes", req.answerYes,
+                             "Answer Yes to the questions asked before a run (an existing first "
+                             "output file, a filter tool that is not installed)");
+    auto* update = app.add_flag("--update-count", req.updateCount,
+                                "After the run, save the next file number into FILE");
     print->excludes(save);
-    app.require_option(1);
+    for (auto* runOption : {file, yes, update}) {
+        runOption->excludes(print)->excludes(save);
+    }
+    update->needs(file);
+    app.footer("Without --print-settings or --save-as, runs the extraction: every email of the "
+               "source folder becomes a numbered text file.\nExit codes: 0 complete, 1 failed, "
+               "2 usage error, 3 a question needs --yes, 130 interrupted (Ctrl-C).");
 
     try {
         app.parse(argc, argv);
@@ -88,16 +108,23 @@ int main(int argc, char** argv) {
     req.printSettings = print->count() > 0;
 
     try {
-        OpenRegistry();
         if (req.printSettings) {
+            OpenRegistry(qf::registry::FileRegistry::Mode::ReadOnly);
             return PrintSettings(req);
         }
         if (!req.saveAs.empty()) {
+            OpenRegistry(qf::registry::FileRegistry::Mode::ReadOnly);
             return SaveAs(req);
         }
+        OpenRegistry(qf::registry::FileRegistry::Mode::ReadWrite);
+        qf::batch::RunRequest run;
+        run.settings = LoadSettings(req.runFrom);
+        run.optionsFile = req.runFrom;
+        run.answerYes = req.answerYes;
+        run.updateCount = req.updateCount;
+        return qf::batch::Run(run);
     } catch (const std::exception& e) {
         std::cerr << "quillfence-batch: " << e.what() << "\n";
         return kExitError;
     }
-    return kExitUsage;
 }

@@ -1,0 +1,116 @@
+#include "app/batch/batch_run.h"
+
+#include "app/batch/console_host.h"
+#include "i18n/loadstrings.h"
+#include "mail/session.h"
+#include "platform/registry/registry.h"
+#include "platform/shell/shell.h"
+#include "platform/wordproc/libreoffice.h"
+#include "run/email_thread.h"
+
+#include <cstdio>
+#include <unistd.h>
+
+namespace qf::batch {
+
+void InstallLanguageFromRegistry() {
+    std::string language = "English";
+    registry::Registry& reg = registry::Current();
+    // The language is read only once the settings key exists (a first start
+    // keeps English).
+    if (reg.KeyExists(kSettingsKey)) {
+        auto value = reg.GetValue(kSettingsKey, "language");
+        if (value && value->kind == registry::ValueKind::String && !value->text.empty()) {
+            language = value->text;
+        }
+    }
+    InstallLanguage(language);
+}
+
+namespace {
+
+// Keeps the next file number for the next run: in the options file when asked
+// (--update-count), and always in the last-used settings when the run used
+// them, as closing the desktop program would.
+std::function<void(std::int32_t)> NumberSaver(const RunRequest& request) {
+    if (!request.optionsFile.empty()) {
+        if (!request.updateCount) {
+            return {};
+        }
+        TSettings saved = request.settings;
+        std::string path = request.optionsFile;
+        return [saved, path](std::int32_t next) mutable {
+            saved.firstNumber = next;
+            saved.SaveToFile(path);
+        };
+    }
+    return [](std::int32_t next) {
+        registry::RegistryKey key(registry::Current());
+        if (key.OpenKey(kSettingsKey, true)) {
+            key.WriteInteger("First number", next);
+            key.CloseKey();
+        }
+    };
+}
+
+} // namespace
+
+int Run(RunRequest& request) {
+    ConsoleHost::Options options;
+    options.answerYes = request.answerYes;
+    options.interactive = ::isatty(STDOUT_FILENO) == 1;
+    options.saveNextNumber = NumberSaver(request);
+    ConsoleHost host(options);
+    host.CatchInterrupts();
+
+    ValidationHooks hooks;
+    hooks.askYesNo = [&host](const std::string& question) { return host.AskYesNo(question); };
+    hooks.shellOpen = [](const std::string& address) {
+        try {
+            ShellOpen(address);
+        } catch (const std::exception& e) {
+            std::fprintf(stderr, "Warning: %s\n", e.what());
+        }
+    };
+    if (!request.settings.Validate(hooks)) {
+        if (host.RefusedQuestion()) {
+            std::fprintf(stderr,
+                         "quillfence-batch: %s\nNo run was started: pass --yes to answer Yes.\n",
+                         host.RefusedQuestion()->c_str());
+            return kExitQuestion;
+        }
+        return kExitFailed;
+    }
+
+    TMapiSession session;
+    session.SetLogonParameters(request.settings.Profile, request.settings.profileName,
+                               request.settings.password);
+
+    std::unique_ptr<wordproc::WordProcessor> wordProcessor;
+    if (request.settings.includeAttachments) {
+        wordProcessor = std::make_unique<wordproc::LibreOffice>(
+            wordproc::LibreOfficeOptions::FromEnvironment());
+    }
+    RunServices services{session, wordProcessor.get(),
+                         [](const std::string& path) { return ShellPrint(path); },
+                         &registry::Current()};
+
+    TEmailThread run(request.settings, host, services);
+    wordProcessor.reset(); // an instance the run started is gone before we report
+
+    if (!host.Exceptions().empty()) {
+        std::printf("%zu exception(s): the emails named above need a person.\n",
+                    host.Exceptions().size());
+    }
+    switch (run.Outcome()) {
+    case RunOutcome::Complete:
+        return kExitComplete;
+    case RunOutcome::Interrupted:
+        return kExitInterrupted;
+    case RunOutcome::Failed:
+        break;
+    }
+    return kExitFailed;
+}
+
+} // namespace qf::batch

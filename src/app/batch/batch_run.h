@@ -1,0 +1,32 @@
+// A run started from the command line: validation with its questions
+// answered by the flags, the run itself reported on the console, and the
+// exit code.
+#pragma once
+
+#include "settings/settings.h"
+
+#include <string>
+
+namespace qf::batch {
+
+inline constexpr int kExitComplete = 0;
+inline constexpr int kExitFailed = 1;
+inline constexpr int kExitQuestion = 3;
+inline constexpr int kExitInterrupted = 130;
+
+struct RunRequest {
+    TSettings settings;
+    std::string optionsFile; // empty: the last-used settings from the registry
+    bool answerYes = false;
+    bool updateCount = false;
+};
+
+// Validates and runs; returns the exit code.  Errors before the run starts
+// (validation, an unreadable file) are thrown to the caller.
+int Run(RunRequest& request);
+
+// Installs the language file named by the registry, as the desktop program
+// does at start.
+void InstallLanguageFromRegistry();
+
+} // namespace qf::batch
