@@ -17,10 +17,17 @@ function(qf_add_test name)
     if(NOT T_LABELS)
         set(T_LABELS unit)
     endif()
+    # Tests find the source tree, the build tree and the shared corpus through
+    # QF_SOURCE_DIR, QF_BUILD_DIR and QF_SHARED_DIR, set by test_env.cpp
+    # before main() (unless the environment already names them).
+    target_sources(${name} PRIVATE ${PROJECT_SOURCE_DIR}/tests/common/test_env.cpp)
+    target_compile_definitions(${name} PRIVATE
+        QF_TEST_SOURCE_DIR="${PROJECT_SOURCE_DIR}"
+        QF_TEST_BUILD_DIR="${CMAKE_BINARY_DIR}"
+        QF_TEST_SHARED_DIR="${PROJECT_SOURCE_DIR}/../shared")
     gtest_discover_tests(${name}
         WORKING_DIRECTORY ${CMAKE_BINARY_DIR}
         PROPERTIES LABELS "${T_LABELS}" TIMEOUT ${T_TIMEOUT}
-                   ENVIRONMENT "QF_SOURCE_DIR=${PROJECT_SOURCE_DIR};QF_BUILD_DIR=${CMAKE_BINARY_DIR};QF_SHARED_DIR=${PROJECT_SOURCE_DIR}/../shared"
         DISCOVERY_TIMEOUT 60)
 endfunction()
 
