@@ -108,15 +108,18 @@ int main(int argc, char** argv) {
     req.printSettings = print->count() > 0;
 
     try {
+        // Looking at settings never writes the registry; a run may (the next
+        // file number, the filter tool's values).
+        const bool runs = !req.printSettings && req.saveAs.empty();
+        OpenRegistry(runs ? qf::registry::FileRegistry::Mode::ReadWrite
+                          : qf::registry::FileRegistry::Mode::ReadOnly);
+        qf::batch::InstallLanguageFromRegistry();
         if (req.printSettings) {
-            OpenRegistry(qf::registry::FileRegistry::Mode::ReadOnly);
             return PrintSettings(req);
         }
         if (!req.saveAs.empty()) {
-            OpenRegistry(qf::registry::FileRegistry::Mode::ReadOnly);
             return SaveAs(req);
         }
-        OpenRegistry(qf::registry::FileRegistry::Mode::ReadWrite);
         qf::batch::RunRequest run;
         run.settings = LoadSettings(req.runFrom);
         run.optionsFile = req.runFrom;

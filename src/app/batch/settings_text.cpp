@@ -1,53 +1,8 @@
 #include "app/batch/settings_text.h"
 
-namespace qf::batch {
+#include "i18n/escape.h"
 
-std::string EscapeText(std::string_view text) {
-    std::string out;
-    out.reserve(text.size());
-    for (char ch : text) {
-        const auto c = static_cast<unsigned char>(ch);
-        switch (c) {
-        case 7:
-            out += "\\a";
-            break;
-        case 8:
-            out += "\\b";
-            break;
-        case 9:
-            out += "\\t";
-            break;
-        case 10:
-            out += "\\n";
-            break;
-        case 11:
-            out += "\\v";
-            break;
-        case 12:
-            out += "\\f";
-            break;
-        case 13:
-            out += "\\r";
-            break;
-        case 27:
-            out += "\\e";
-            break;
-        case 92:
-            out += "\\\\";
-            break;
-        default:
-            if (c < 32) {
-                out += '\\';
-                out += static_cast<char>('0' + (c >> 6));
-                out += static_cast<char>('0' + ((c >> 3) & 7));
-                out += static_cast<char>('0' + (c & 7));
-            } else {
-                out += ch;
-            }
-        }
-    }
-    return out;
-}
+namespace qf::batch {
 
 namespace {
 

@@ -1,5 +1,7 @@
 #include "app/batch/settings_text.h"
 #include "common/fileio.h"
+#include "i18n/escape.h"
+#include "platform/registry/registry.h"
 #include "settings/settings.h"
 
 #include <gtest/gtest.h>
@@ -59,8 +61,9 @@ protected:
     void TearDown() override { std::filesystem::remove_all(dir_); }
 
     int Run(const std::string& args) {
-        const std::string cmd = "QUILLFENCE_REGISTRY='" + registry_ + "' QUILLFENCE_HOME= '" +
-                                exe_ + "' " + args + " >'" + dir_ + "/out' 2>'" + dir_ + "/err'";
+        const std::string cmd = "QUILLFENCE_REGISTRY='" + registry_ + "' QUILLFENCE_HOME='" +
+                                home_ + "' '" + exe_ + "' " + args + " >'" + dir_ + "/out' 2>'" +
+                                dir_ + "/err'";
         const int status = std::system(cmd.c_str());
         out_ = ReadFileBytes(dir_ + "/out");
         err_ = ReadFileBytes(dir_ + "/err");
@@ -68,7 +71,33 @@ protected:
     }
 
     std::string dir_, exe_, registry_, out_, err_;
+    std::string home_; // the installation folder; empty: the executable's
 };
+
+TEST_F(BatchProgramTest, ErrorsComeOutInTheLanguageTheRegistryNames) {
+    home_ = dir_ + "/home/";
+    std::filesystem::create_directories(home_ + "Languages");
+    WriteFileAtomic(home_ + "Languages/Deutsch.ini",
+                    "[global]\r\n8000=Der Ordner f\\374r Lebensl\\344ufe ist leer\r\n");
+    {
+        registry::FileRegistry reg(registry_);
+        reg.CreateKey(kSettingsKey);
+        reg.SetValue(kSettingsKey, "language", registry::Value::String("Deutsch"));
+        reg.Flush();
+    }
+    TSettings s = TSettings::FirstStartDefaults();
+    s.Directory.clear();
+    s.SaveToFile(dir_ + "/blank.qfo");
+
+    EXPECT_EQ(Run("'" + dir_ + "/blank.qfo'"), 1);
+    EXPECT_EQ(err_, "quillfence-batch: Der Ordner f\xfcr Lebensl\xe4ufe ist leer\n");
+
+    // A number the file does not hold keeps its English text.
+    s.Directory = dir_ + "/missing/";
+    s.SaveToFile(dir_ + "/missing.qfo");
+    EXPECT_EQ(Run("'" + dir_ + "/missing.qfo'"), 1);
+    EXPECT_EQ(err_, "quillfence-batch: The folder to save resumes to does not exist\n");
+}
 
 TEST_F(BatchProgramTest, PrintsFirstStartDefaultsOnAnEmptyRegistryWithoutWritingIt) {
     ASSERT_EQ(Run("--print-settings"), 0) << err_;
