@@ -407,6 +407,13 @@ struct LibreOffice::Impl {
 
     // Attaches to the instance on the configured pipe, else starts one.
     bool ConnectInstance() {
+        try {
+            LoadUnoModule();
+        } catch (const std::runtime_error& e) {
+            throw WordProcessorError(Failure::NotAvailable,
+                                     std::string("LibreOffice's UNO runtime cannot be loaded (") +
+                                         e.what() + "): install the package " + kPackage);
+        }
         if (!options.pipeName.empty() && !abandonedAttached) {
             try {
                 bridge = UnoBridge::Connect(options.pipeName);
