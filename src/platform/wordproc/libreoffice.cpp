@@ -536,13 +536,15 @@ struct LibreOffice::Impl {
             RemoveProfile();
             return;
         }
+        bool asked = false;
         if (bridge) {
             Arm(std::chrono::seconds(10));
             bridge->Terminate();
             Disarm();
+            asked = true;
         }
         bridge.reset();
-        if (!process->WaitForGroupExit(std::chrono::seconds(15)))
+        if (!asked || !process->WaitForGroupExit(std::chrono::seconds(15)))
             process->KillAndWait();
         process.reset();
         RemoveProfile();
