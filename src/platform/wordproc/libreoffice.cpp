@@ -407,6 +407,13 @@ struct LibreOffice::Impl {
 
     // Attaches to the instance on the configured pipe, else starts one.
     bool ConnectInstance() {
+        try {
+            LoadUnoModule();
+        } catch (const std::runtime_error& e) {
+            throw WordProcessorError(Failure::NotAvailable,
+                                     std::string("LibreOffice's UNO runtime cannot be loaded (") +
+                                         e.what() + "): install the package " + kPackage);
+        }
         if (!options.pipeName.empty() && !abandonedAttached) {
             try {
                 bridge = UnoBridge::Connect(options.pipeName);
@@ -529,13 +536,15 @@ struct LibreOffice::Impl {
             RemoveProfile();
             return;
         }
+        bool asked = false;
         if (bridge) {
             Arm(std::chrono::seconds(10));
             bridge->Terminate();
             Disarm();
+            asked = true;
         }
         bridge.reset();
-        if (!process->WaitForGroupExit(std::chrono::seconds(15)))
+        if (!asked || !process->WaitForGroupExit(std::chrono::seconds(15)))
             process->KillAndWait();
         process.reset();
         RemoveProfile();

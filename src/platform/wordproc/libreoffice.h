@@ -42,6 +42,8 @@ struct LibreOfficeOptions {
     static LibreOfficeOptions FromEnvironment();
 };
 
+// Not thread-safe: one thread (the run's) makes the calls; only the deadline
+// is watched from a thread of its own.
 class LibreOffice final : public WordProcessor {
 public:
     explicit LibreOffice(LibreOfficeOptions options = {});

@@ -189,7 +189,11 @@ void OfficeProcess::KillGroup() const {
 void OfficeProcess::KillAndWait() {
     if (pid_ <= 0)
         return;
-    KillGroup();
+    // Once the leader is reaped and the group is empty its number may be
+    // reused: only a group that still has members is ours to kill.
+    Reap(false);
+    if (!reaped_ || ProcessGroupAlive(pid_))
+        KillGroup();
     Reap(true);
     // The members of the group are reparented; their reaper is not us.
     WaitForGroupExit(std::chrono::seconds(10));

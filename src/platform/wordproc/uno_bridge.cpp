@@ -486,7 +486,9 @@ private:
 
 } // namespace
 
-std::unique_ptr<UnoBridge> UnoBridge::Connect(const std::string& pipeName) {
+namespace {
+
+std::unique_ptr<UnoBridge> ConnectBridge(const std::string& pipeName) {
     Reference<uno::XComponentContext> local = LocalContext();
     Reference<connection::XConnection> conn;
     try {
@@ -513,4 +515,10 @@ std::unique_ptr<UnoBridge> UnoBridge::Connect(const std::string& pipeName) {
     }
 }
 
+} // namespace
 } // namespace qf::wordproc
+
+extern "C" __attribute__((visibility("default"))) qf::wordproc::UnoBridge*
+qf_wordproc_uno_connect(const std::string& pipeName) {
+    return qf::wordproc::ConnectBridge(pipeName).release();
+}

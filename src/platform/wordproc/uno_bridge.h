@@ -1,6 +1,9 @@
 // One URP connection to a LibreOffice instance, and the UNO calls a
 // conversion makes over it.  No UNO type appears here, so only uno_bridge.cpp
-// is compiled against the generated UNO headers.
+// is compiled against the generated UNO headers.  That file is a module of its
+// own (libqf_wordproc_uno.so), loaded when a conversion first needs it: the
+// program starts and runs without LibreOffice as long as no document is
+// converted.
 #pragma once
 
 #include <cstdint>
@@ -24,10 +27,15 @@ private:
 // What became of a macro call.
 enum class MacroResult { Ran, Missing, Failed };
 
+// Loads the UNO module and LibreOffice's runtime libraries it needs.  Throws
+// std::runtime_error saying what is missing.
+void LoadUnoModule();
+
 class UnoBridge {
 public:
     // Connects to the instance accepting on pipe `pipeName`.  Returns null when
-    // nothing answers there; throws UnoCallError on other failures.
+    // nothing answers there; throws UnoCallError on other failures and
+    // std::runtime_error when the UNO module cannot be loaded.
     static std::unique_ptr<UnoBridge> Connect(const std::string& pipeName);
     virtual ~UnoBridge() = default;
 
@@ -59,5 +67,9 @@ public:
     // Asks the instance to quit.  Its answer does not come back when it does.
     virtual void Terminate() = 0;
 };
+
+// The module's entry point: UnoBridge::Connect, as an owning raw pointer.
+using UnoConnectFunction = UnoBridge* (*)(const std::string& pipeName);
+inline constexpr const char* kUnoConnectSymbol = "qf_wordproc_uno_connect";
 
 } // namespace qf::wordproc
