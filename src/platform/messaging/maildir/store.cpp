@@ -106,6 +106,30 @@ std::vector<MessageFile> ListMessageFiles(const std::string& folderPath) {
     return files;
 }
 
+// Files left in tmp/ by a process that stopped before renaming them: Maildir
+// readers remove those older than 36 hours.
+void RemoveStaleTemporaryFiles(const std::string& tmpPath) {
+    DIR* dir = ::opendir(tmpPath.c_str());
+    if (dir == nullptr) {
+        return;
+    }
+    const auto cutoff = std::chrono::duration_cast<std::chrono::seconds>(
+                            std::chrono::system_clock::now().time_since_epoch())
+                            .count() -
+                        36 * 3600;
+    while (dirent* e = ::readdir(dir)) {
+        if (e->d_name[0] == '.') {
+            continue;
+        }
+        const std::string path = tmpPath + "/" + e->d_name;
+        struct stat st {};
+        if (::lstat(path.c_str(), &st) == 0 && S_ISREG(st.st_mode) && st.st_mtime < cutoff) {
+            ::unlink(path.c_str());
+        }
+    }
+    ::closedir(dir);
+}
+
 FileTime FileTimeOf(const struct stat& st) {
     return FileTimeFromUnix(st.st_mtim.tv_sec, st.st_mtim.tv_nsec);
 }
@@ -1179,6 +1203,7 @@ public:
         }
         auto files = ListMessageFiles(Path());
         store_->FinishReplacements(folder_, files);
+        RemoveStaleTemporaryFiles(Path() + "/tmp");
         table = MakeTable(std::make_shared<ContentsSource>(store_, folder_, std::move(files)));
         return S_OK;
     }
