@@ -366,3 +366,43 @@ TEST(RewriteHeaders, ReplacesTheSubjectKeepsTheRestAndListsEveryReplacedName) {
 
 } // namespace
 } // namespace qf::mapi::testing
+
+namespace qf::mapi::testing {
+namespace {
+
+TEST_F(StoreTest, RootReachedThroughASymbolicLinkWorks) {
+    fs::create_directory_symlink(root_, dir_ / "link");
+    WriteFile(profiles_,
+              "[profile Test]\nstore = maildir | P | " + (dir_ / "link").string() + "\n");
+    Deliver(Message("via link", "Mon, 01 Jun 2026 10:00:00 +0000"), "900.M1P1.host:2,");
+    auto rows = Contents(*Inbox(), {PR_SUBJECT});
+    ASSERT_EQ(rows.size(), 1u);
+    EXPECT_EQ(*rows[0][0].Text(), "via link");
+}
+
+TEST_F(StoreTest, TheStoreTellsWhyAFolderOrMessageCallFailed) {
+    Deliver(Message("gone", "Mon, 01 Jun 2026 10:00:00 +0000"), "950.M1P1.host:2,");
+    auto inbox = Inbox();
+    auto rows = Contents(*inbox, {PR_ENTRYID});
+    ASSERT_EQ(rows.size(), 1u);
+    auto m = OpenMessage(*rows[0][0].Bin());
+    fs::remove(root_ / "cur" / "950.M1P1.host:2,");
+    const HRESULT hr =
+        inbox->CopyMessages({*rows[0][0].Bin()}, Iid::IMAPIFolder, inbox, 0, nullptr, MESSAGE_MOVE);
+    EXPECT_EQ(hr, MAPI_E_NOT_FOUND);
+    std::optional<MapiErrorInfo> info;
+    ASSERT_EQ(Store().GetLastError(hr, 0, info), S_OK);
+    ASSERT_TRUE(info);
+    EXPECT_NE(info->error.find("950.M1P1.host is no longer in"), std::string::npos) << info->error;
+    EXPECT_EQ(info->component, "Maildir store");
+
+    EXPECT_EQ(m->SetReadFlag(SUPPRESS_RECEIPT), MAPI_E_OBJECT_DELETED);
+    ASSERT_EQ(Store().GetLastError(MAPI_E_OBJECT_DELETED, 0, info), S_OK);
+    ASSERT_TRUE(info);
+    // A code other than the last failure's gets no record.
+    ASSERT_EQ(Store().GetLastError(MAPI_E_CALL_FAILED, 0, info), S_OK);
+    EXPECT_FALSE(info);
+}
+
+} // namespace
+} // namespace qf::mapi::testing

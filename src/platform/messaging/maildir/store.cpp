@@ -11,6 +11,7 @@
 #include <cerrno>
 #include <chrono>
 #include <climits>
+#include <cstdlib>
 #include <cstring>
 #include <dirent.h>
 #include <map>
@@ -662,9 +663,8 @@ HRESULT MimeAttach::OpenProperty(PropTag tag, Iid iid, std::uint32_t, std::uint3
 
 class MaildirStore : public IMsgStore, public std::enable_shared_from_this<MaildirStore> {
 public:
-    MaildirStore(StoreConfig config, bool isDefault)
-        : config_(std::move(config)), root_(config_.location), isDefault_(isDefault),
-          uid_(MakeStoreUid(config_.kind, config_.location)) {
+    MaildirStore(StoreConfig config, bool isDefault, StoreUid uid)
+        : config_(std::move(config)), root_(config_.location), isDefault_(isDefault), uid_(uid) {
         error_.SetComponent(kComponent);
     }
 
@@ -1004,7 +1004,9 @@ class StoredMessage : public MimeMessage {
 public:
     StoredMessage(std::shared_ptr<MaildirStore> store, std::string folder, MessageFile file)
         : MimeMessage(&store->uid()), store_(std::move(store)), folder_(std::move(folder)),
-          file_(std::move(file)) {}
+          file_(std::move(file)) {
+        error_.MirrorTo(&store_->error());
+    }
 
     HRESULT SetReadFlag(std::uint32_t flags) override {
         MessageFile now;
@@ -1173,6 +1175,7 @@ public:
     MaildirFolder(std::shared_ptr<MaildirStore> store, std::string folder)
         : store_(std::move(store)), folder_(std::move(folder)) {
         error_.SetComponent(kComponent);
+        error_.MirrorTo(&store_->error());
     }
 
     const std::string& folder() const { return folder_; }
@@ -1521,7 +1524,15 @@ HRESULT OpenMaildirStore(const StoreConfig& config, bool isDefault,
         return error.Set(MAPI_E_CORRUPT_STORE,
                          "Maildir " + config.location + " has no cur/ folder: not a Maildir");
     }
-    store = std::make_shared<MaildirStore>(config, isDefault);
+    // The store works on the real path, so a root reached through a symbolic link
+    // (~/Maildir -> /data/mail) is still its own folder.
+    StoreConfig real = config;
+    if (char* resolved = ::realpath(config.location.c_str(), nullptr)) {
+        real.location = resolved;
+        std::free(resolved);
+    }
+    store =
+        std::make_shared<MaildirStore>(real, isDefault, MakeStoreUid(config.kind, config.location));
     return S_OK;
 }
 
