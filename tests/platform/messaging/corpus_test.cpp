@@ -71,6 +71,13 @@ TEST_F(RealWorldCorpus, EveryMessageIsListedAndReadWithoutACrash) {
             auto m = OpenMessage(*r[8].Bin());
             ASSERT_TRUE(m);
             SCOPED_TRACE(Text(*m, PR_SUBJECT));
+            // The listing (headers first, structure only when needed) agrees with
+            // the opened message.
+            std::optional<PropValue> has;
+            ASSERT_EQ(HrGetOneProp(*m, PR_HASATTACH, has), S_OK);
+            ASSERT_TRUE(r[0].Bool());
+            EXPECT_EQ(*r[0].Bool(), *has->Bool());
+            EXPECT_EQ(r[5].Text() ? *r[5].Text() : "", Text(*m, PR_SUBJECT));
             ReadAll(*m, 0);
         }
     }
