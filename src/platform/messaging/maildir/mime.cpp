@@ -500,7 +500,17 @@ Summary Summarize(const std::vector<RawHeader>& headers) {
         } else if (IEquals(n, "Message-ID") && s.messageId.empty()) {
             s.messageId = Trimmed(Unfold(h.value));
         } else if (IEquals(n, kReplacesHeader) && s.replaces.empty()) {
-            s.replaces = Trimmed(Unfold(h.value));
+            const std::string v = Unfold(h.value);
+            std::size_t p = 0;
+            while (p < v.size()) {
+                const std::size_t b = v.find_first_not_of(" \t", p);
+                if (b == std::string::npos) {
+                    break;
+                }
+                const std::size_t e = std::min(v.find_first_of(" \t", b), v.size());
+                s.replaces.push_back(v.substr(b, e - b));
+                p = e;
+            }
         } else if (IEquals(n, "Content-Type") && contentType.empty()) {
             contentType = Trimmed(Unfold(h.value));
         } else if (IEquals(n, "Content-Disposition") && disposition.empty()) {
@@ -575,27 +585,27 @@ std::string HtmlToText(std::string_view html) {
     out.reserve(html.size());
     std::size_t i = 0;
     bool pendingSpace = false;
-    auto newline = [&](int count) {
-        pendingSpace = false;
+    int pendingBreak = 0; // line ends wanted before the next text
+    auto trimSpaces = [&] {
         while (!out.empty() && out.back() == ' ') {
             out.pop_back();
         }
-        int have = 0;
-        for (auto it = out.rbegin(); it != out.rend() && *it == '\n'; ++it) {
-            ++have;
-        }
-        if (out.empty()) {
-            return;
-        }
-        for (; have < count; ++have) {
-            out += '\n';
-        }
     };
     auto emit = [&](std::string_view s) {
-        if (pendingSpace && !out.empty() && out.back() != '\n') {
+        if (pendingBreak > 0 && !out.empty()) {
+            trimSpaces();
+            int have = 0;
+            for (auto it = out.rbegin(); it != out.rend() && *it == '\n'; ++it) {
+                ++have;
+            }
+            for (; have < pendingBreak; ++have) {
+                out += '\n';
+            }
+        } else if (pendingSpace && !out.empty() && out.back() != '\n') {
             out += ' ';
         }
         pendingSpace = false;
+        pendingBreak = 0;
         out.append(s);
     };
     while (i < html.size()) {
@@ -641,16 +651,22 @@ std::string HtmlToText(std::string_view html) {
                 continue;
             }
             if (name == "br") {
-                newline(1);
-                out += '\n';
-            } else if (name == "p" || name == "div" || name == "tr" || name == "table" ||
-                       name == "h1" || name == "h2" || name == "h3" || name == "h4" ||
-                       name == "h5" || name == "h6" || name == "ul" || name == "ol" ||
-                       name == "blockquote" || name == "pre") {
-                newline(name == "p" || name[0] == 'h' ? 2 : 1);
-            } else if (name == "li" && !closing) {
-                newline(1);
-                emit("* ");
+                if (pendingBreak > 0) {
+                    ++pendingBreak;
+                } else if (!out.empty()) {
+                    trimSpaces();
+                    out += '\n';
+                    pendingSpace = false;
+                }
+            } else if (name == "p" || name == "h1" || name == "h2" || name == "h3" ||
+                       name == "h4" || name == "h5" || name == "h6" || name == "blockquote") {
+                pendingBreak = std::max(pendingBreak, 2);
+            } else if (name == "div" || name == "tr" || name == "table" || name == "ul" ||
+                       name == "ol" || name == "pre" || name == "li") {
+                pendingBreak = std::max(pendingBreak, 1);
+                if (name == "li" && !closing) {
+                    emit("* ");
+                }
             } else if ((name == "td" || name == "th") && !closing) {
                 pendingSpace = true;
             }
@@ -707,6 +723,9 @@ std::string HtmlToText(std::string_view html) {
         while (j < html.size() && html[j] != '<' && html[j] != '&' && html[j] != ' ' &&
                html[j] != '\t' && html[j] != '\r' && html[j] != '\n') {
             ++j;
+        }
+        if (j == i) {
+            ++j; // a lone "&"
         }
         emit(html.substr(i, j - i));
         i = j;
@@ -918,17 +937,19 @@ std::string ParsedContent::WithNewBody(std::string_view utf8Body) {
         return out;
     }
     GMimeTextPart* text = g_mime_text_part_new_with_subtype("plain");
+    // Base64 keeps carriage returns as they are; quoted-printable would lose them.
+    const auto bestEncoding = [&](GMimePart* part) {
+        return body.find('\r') != std::string::npos
+                   ? GMIME_CONTENT_ENCODING_BASE64
+                   : g_mime_part_get_best_content_encoding(part, GMIME_ENCODING_CONSTRAINT_7BIT);
+    };
     g_mime_text_part_set_text(text, body.c_str());
-    g_mime_part_set_content_encoding(
-        GMIME_PART(text),
-        g_mime_part_get_best_content_encoding(GMIME_PART(text), GMIME_ENCODING_CONSTRAINT_7BIT));
+    g_mime_part_set_content_encoding(GMIME_PART(text), bestEncoding(GMIME_PART(text)));
     GMimeObject* top = g_mime_message_get_mime_part(message_);
     if (plainPart_ != nullptr && GMIME_IS_TEXT_PART(plainPart_)) {
         GMimeTextPart* tp = GMIME_TEXT_PART(plainPart_);
         g_mime_text_part_set_text(tp, body.c_str());
-        g_mime_part_set_content_encoding(
-            GMIME_PART(tp),
-            g_mime_part_get_best_content_encoding(GMIME_PART(tp), GMIME_ENCODING_CONSTRAINT_7BIT));
+        g_mime_part_set_content_encoding(GMIME_PART(tp), bestEncoding(GMIME_PART(tp)));
         for (GMimeObject* extra : extraPlainParts_) {
             // The extra inline texts were shown as part of the body: they are in it now.
             g_mime_text_part_set_text(GMIME_TEXT_PART(extra), "");
@@ -996,7 +1017,21 @@ std::string RewriteHeaders(std::string_view bytes, const std::optional<std::stri
             subjectLine = std::string("Subject: ") + (enc ? enc.get() : clean.c_str()) + nl;
         }
     }
-    const std::string replacesLine = std::string(kReplacesHeader) + ": " + replaces + nl;
+    // The names replaced before stay listed, so an identifier of any earlier
+    // version of the message still leads to this one.
+    std::string names = replaces;
+    int kept = 0;
+    for (const RawHeader& h : block.headers) {
+        if (IEquals(h.name, kReplacesHeader)) {
+            for (const std::string& old : Summarize({h}).replaces) {
+                if (old != replaces && ++kept <= 32) {
+                    names += " " + old;
+                }
+            }
+            break;
+        }
+    }
+    const std::string replacesLine = std::string(kReplacesHeader) + ": " + names + nl;
     std::string out;
     out.reserve(bytes.size() + 200);
     if (!block.present) {

@@ -61,7 +61,7 @@ struct Summary {
     std::string displayCc;
     std::string displayBcc;
     std::string messageId;
-    std::string replaces;                     // kReplacesHeader
+    std::vector<std::string> replaces;        // kReplacesHeader: the unique names it replaces
     std::optional<std::int64_t> submitTime;   // Date, seconds since 1970 UTC
     std::optional<std::int64_t> deliveryTime; // Received, else Delivery-Date, else Date
     std::string contentType;                  // "type/subtype" in lower case; "" when absent
@@ -133,8 +133,8 @@ private:
     std::optional<std::size_t> size_;
 };
 
-// The message with its subject replaced (when given), its replaces-header set to
-// `replaces`, and everything else kept byte for byte.
+// The message with its subject replaced (when given), `replaces` added in front of
+// the names its replaces-header held, and everything else kept byte for byte.
 std::string RewriteHeaders(std::string_view bytes, const std::optional<std::string>& newSubject,
                            const std::string& replaces);
 

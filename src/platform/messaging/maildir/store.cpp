@@ -732,34 +732,26 @@ public:
     }
     void Remember(const std::string& folder, const MessageFile& f) { index_[folder][f.unique] = f; }
 
-    // The replacement chain: the newest message that (indirectly) replaces `unique`.
+    // The message that replaced `unique` (it lists every name it replaced).
     bool FindReplacement(const std::string& folder, const std::string& unique, MessageFile& found) {
-        const auto files = ListMessageFiles(FolderPath(folder));
-        std::string want = unique;
-        bool any = false;
-        for (int hops = 0; hops < 64; ++hops) {
-            bool step = false;
-            for (const auto& f : files) {
-                if (!IsReplacementName(f.unique)) {
-                    continue;
-                }
-                std::string head;
-                if (ReadHeaderBytes(FolderPath(folder) + "/" + f.subdir + "/" + f.fileName, head) !=
-                    0) {
-                    continue;
-                }
-                if (Summarize(SplitHeaders(head).headers).replaces == want) {
-                    found = f;
-                    want = f.unique;
-                    step = any = true;
-                    break;
-                }
+        std::size_t best = 0;
+        for (const auto& f : ListMessageFiles(FolderPath(folder))) {
+            if (!IsReplacementName(f.unique)) {
+                continue;
             }
-            if (!step) {
-                break;
+            std::string head;
+            if (ReadHeaderBytes(FolderPath(folder) + "/" + f.subdir + "/" + f.fileName, head) !=
+                0) {
+                continue;
+            }
+            const auto names = Summarize(SplitHeaders(head).headers).replaces;
+            if (names.size() > best &&
+                std::find(names.begin(), names.end(), unique) != names.end()) {
+                best = names.size();
+                found = f;
             }
         }
-        return any;
+        return best > 0;
     }
 
     // Finishes replacements a stopped process left half done: a marked message
@@ -780,18 +772,19 @@ public:
                 0) {
                 continue;
             }
-            const std::string old = Summarize(SplitHeaders(head).headers).replaces;
-            auto it = byUnique.find(old);
-            if (old.empty() || it == byUnique.end() || drop[it->second] || old == f.unique) {
-                continue;
-            }
-            const MessageFile& o = files[it->second];
-            const std::string path = FolderPath(folder) + "/" + o.subdir + "/" + o.fileName;
-            const int err = RemoveFile(path);
-            if (err == 0 || err == ENOENT) {
-                drop[it->second] = true;
-                removed = true;
-                SyncFolder(FolderPath(folder) + "/" + o.subdir);
+            for (const std::string& old : Summarize(SplitHeaders(head).headers).replaces) {
+                auto it = byUnique.find(old);
+                if (it == byUnique.end() || drop[it->second] || old == f.unique) {
+                    continue;
+                }
+                const MessageFile& o = files[it->second];
+                const std::string path = FolderPath(folder) + "/" + o.subdir + "/" + o.fileName;
+                const int err = RemoveFile(path);
+                if (err == 0 || err == ENOENT) {
+                    drop[it->second] = true;
+                    removed = true;
+                    SyncFolder(FolderPath(folder) + "/" + o.subdir);
+                }
             }
         }
         if (removed) {

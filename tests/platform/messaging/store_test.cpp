@@ -1,0 +1,311 @@
+// The Maildir store through the platform: stores, folders, tables in batches,
+// and the changes (read flag, subject, body, move) surviving a fresh read.
+#include "maildir_fixture.h"
+
+#include "platform/messaging/entryid.h"
+#include "platform/messaging/maildir/store.h"
+
+#include <sys/stat.h>
+
+namespace qf::mapi::testing {
+namespace {
+
+std::string Message(const std::string& subject, const std::string& date,
+                    const std::string& body = "Hello\n") {
+    return "From: Anna <anna@example.org>\nTo: jobs@example.com\nSubject: " + subject +
+           "\nDate: " + date + "\nMessage-ID: <" + subject + "@example.org>\n\n" + body;
+}
+
+class StoreTest : public MaildirTest {};
+
+TEST_F(StoreTest, StoresTableNamesTheDefaultStoreAndItsInbox) {
+    Store();
+    std::shared_ptr<IMAPITable> table;
+    ASSERT_EQ(session_->GetMsgStoresTable(0, table), S_OK);
+    RowSet rows;
+    const PropTagArray cols{PR_DISPLAY_NAME, PR_ENTRYID, PR_DEFAULT_STORE};
+    ASSERT_EQ(HrQueryAllRows(*table, &cols, nullptr, 0, rows), S_OK);
+    ASSERT_EQ(rows.size(), 1u);
+    EXPECT_EQ(*rows[0][0].Text(), "Personal Folders");
+    EXPECT_EQ(rows[0][1].Bin()->size(), 24u);
+    EXPECT_TRUE(*rows[0][2].Bool());
+
+    std::optional<PropValue> ipm;
+    ASSERT_EQ(HrGetOneProp(Store(), PR_IPM_SUBTREE_ENTRYID, ipm), S_OK);
+    EntryId inbox;
+    std::string cls;
+    ASSERT_EQ(Store().GetReceiveFolder("IPM", 0, inbox, &cls), S_OK);
+    EXPECT_EQ(inbox, *ipm->Bin()); // the root is the inbox
+    EXPECT_EQ(Text(*OpenFolder(inbox), PR_DISPLAY_NAME), "Inbox");
+}
+
+TEST_F(StoreTest, HierarchyFollowsMaildirPlusPlus) {
+    MakeMaildir(root_ / ".Bewerbungen");
+    MakeMaildir(root_ / ".Bewerbungen.Erledigt");
+    MakeMaildir(root_ / ".Entw&APw-rfe");
+    fs::create_directories(root_ / ".NotAFolder"); // no cur/: not a folder
+    auto hierarchy = [&](IMAPIFolder& f) {
+        std::shared_ptr<IMAPITable> t;
+        EXPECT_EQ(f.GetHierarchyTable(0, t), S_OK);
+        RowSet rows;
+        const PropTagArray cols{PR_DISPLAY_NAME, PR_ENTRYID, PR_SUBFOLDERS};
+        EXPECT_EQ(HrQueryAllRows(*t, &cols, nullptr, 0, rows), S_OK);
+        return rows;
+    };
+    auto top = hierarchy(*Inbox());
+    ASSERT_EQ(top.size(), 2u);
+    EXPECT_EQ(*top[0][0].Text(), "Bewerbungen");
+    EXPECT_TRUE(*top[0][2].Bool());
+    EXPECT_EQ(*top[1][0].Text(), "Entwürfe");
+    EXPECT_FALSE(*top[1][2].Bool());
+    auto below = hierarchy(*OpenFolder(*top[0][1].Bin()));
+    ASSERT_EQ(below.size(), 1u);
+    EXPECT_EQ(*below[0][0].Text(), "Erledigt");
+}
+
+TEST_F(StoreTest, SixtyMessagesComeInBatchesOf25SortedBySubmitTime) {
+    for (int i = 0; i < 60; ++i) {
+        // File order is the reverse of date order.
+        char date[64];
+        std::snprintf(date, sizeof date, "Mon, 01 Jun 2026 %02d:%02d:00 +0000", i / 60, i % 60);
+        Deliver(Message("m" + std::to_string(i), date), std::to_string(2000 - i) + ".M1P1.host", {},
+                "new");
+    }
+    std::shared_ptr<IMAPITable> table;
+    ASSERT_EQ(Inbox()->GetContentsTable(0, table), S_OK);
+    ASSERT_EQ(table->SetColumns({PR_SUBJECT, PR_CLIENT_SUBMIT_TIME, PR_ENTRYID}, 0), S_OK);
+    ASSERT_EQ(table->SortTable({{PR_CLIENT_SUBMIT_TIME, TABLE_SORT_ASCEND}}, 0), S_OK);
+    std::uint32_t count = 0;
+    ASSERT_EQ(table->GetRowCount(0, &count), S_OK);
+    EXPECT_EQ(count, 60u);
+    std::vector<std::size_t> batches;
+    std::vector<std::string> subjects;
+    for (;;) {
+        RowSet rows;
+        ASSERT_EQ(table->QueryRows(25, 0, rows), S_OK);
+        batches.push_back(rows.size());
+        if (rows.empty()) {
+            break;
+        }
+        for (auto& r : rows) {
+            subjects.push_back(*r[0].Text());
+        }
+    }
+    EXPECT_EQ(batches, (std::vector<std::size_t>{25, 25, 10, 0}));
+    EXPECT_EQ(subjects.front(), "m0");
+    EXPECT_EQ(subjects.back(), "m59");
+}
+
+TEST_F(StoreTest, EmptyFolderHasNoRows) {
+    std::shared_ptr<IMAPITable> table;
+    ASSERT_EQ(Inbox()->GetContentsTable(0, table), S_OK);
+    std::uint32_t count = 1;
+    ASSERT_EQ(table->GetRowCount(0, &count), S_OK);
+    EXPECT_EQ(count, 0u);
+}
+
+TEST_F(StoreTest, ReadFlagIsARenameAddingS) {
+    Deliver(Message("r", "Mon, 01 Jun 2026 10:00:00 +0000"), "100.M1P1.host", {}, "new");
+    auto m = OnlyMessage();
+    std::optional<PropValue> flags;
+    ASSERT_EQ(HrGetOneProp(*m, PR_MESSAGE_FLAGS, flags), S_OK);
+    EXPECT_EQ(*flags->Long() & MSGFLAG_READ, 0);
+    ASSERT_EQ(m->SetReadFlag(SUPPRESS_RECEIPT), S_OK);
+    auto files = MessageFiles(root_);
+    ASSERT_EQ(files.size(), 1u);
+    EXPECT_EQ(files[0], root_ / "cur" / "100.M1P1.host:2,S");
+    Reopen();
+    ASSERT_EQ(HrGetOneProp(*OnlyMessage(), PR_MESSAGE_FLAGS, flags), S_OK);
+    EXPECT_EQ(*flags->Long() & MSGFLAG_READ, static_cast<std::int32_t>(MSGFLAG_READ));
+}
+
+TEST_F(StoreTest, SubjectAndBodyChangesSurviveARereadAndKeepTheRest) {
+    Deliver("From: a@example.org\nSubject: Old\nX-Custom: kept\nMIME-Version: 1.0\n"
+            "Content-Type: multipart/mixed; boundary=\"m\"\n\n"
+            "--m\nContent-Type: text/plain; charset=iso-8859-1\n\nold body\n"
+            "--m\nContent-Type: application/pdf; name=cv.pdf\n"
+            "Content-Disposition: attachment; filename=cv.pdf\n"
+            "Content-Transfer-Encoding: base64\n\nJVBERi0xLjQgb3V0ZXI=\n--m--\n",
+            "200.M1P1.host:2,S");
+    auto m = OnlyMessage();
+    std::optional<PropValue> idBefore;
+    ASSERT_EQ(HrGetOneProp(*m, PR_ENTRYID, idBefore), S_OK);
+    // The body, through a stream as the mail layer writes it.
+    std::shared_ptr<IUnknown> obj;
+    ASSERT_EQ(m->OpenProperty(PR_BODY, Iid::IStream, 0, 0x0B, obj), S_OK);
+    const std::string body = "Manual note: Grüße\r\nold body\n";
+    std::uint32_t written = 0;
+    ASSERT_EQ(
+        As<IStream>(obj)->Write(body.data(), static_cast<std::uint32_t>(body.size()), &written),
+        S_OK);
+    ASSERT_EQ(As<IStream>(obj)->Commit(0), S_OK);
+    ASSERT_EQ(m->SaveChanges(KEEP_OPEN_READWRITE), S_OK);
+    ASSERT_EQ(HrSetOneProp(*m, PropValue{PR_SUBJECT, std::string("[done] Ölwechsel")}), S_OK);
+    ASSERT_EQ(m->SaveChanges(KEEP_OPEN_READWRITE), S_OK);
+
+    auto files = MessageFiles(root_);
+    ASSERT_EQ(files.size(), 1u); // replaced, not added
+    EXPECT_NE(files[0].filename().string().find(":2,S"), std::string::npos);
+    const std::string stored = ReadFile(files[0]);
+    EXPECT_NE(stored.find("X-Custom: kept"), std::string::npos);
+    EXPECT_NE(stored.find("X-Quillfence-Replaces:"), std::string::npos);
+
+    Reopen();
+    auto again = OnlyMessage();
+    EXPECT_EQ(Text(*again, PR_SUBJECT), "[done] Ölwechsel");
+    EXPECT_EQ(Body(*again), body);
+    std::shared_ptr<IAttach> att;
+    ASSERT_EQ(again->OpenAttach(0, Iid::IAttachment, 0x18, att), S_OK);
+    EXPECT_EQ(Text(*att, PR_ATTACH_LONG_FILENAME), "cv.pdf");
+    // The identifier the message had before still leads to it.
+    auto byOldId = OpenMessage(*idBefore->Bin());
+    ASSERT_TRUE(byOldId);
+    EXPECT_EQ(Text(*byOldId, PR_SUBJECT), "[done] Ölwechsel");
+}
+
+TEST_F(StoreTest, BodyOfAnHtmlOnlyMessageIsAddedBesideTheHtml) {
+    Deliver("From: a@example.org\nSubject: h\nMIME-Version: 1.0\n"
+            "Content-Type: text/html; charset=utf-8\n\n<p>Hi <b>there</b></p>\n",
+            "300.M1P1.host:2,");
+    auto m = OnlyMessage();
+    const std::string body = "Note\n" + Body(*m);
+    ASSERT_EQ(HrSetOneProp(*m, PropValue{PR_BODY, body}), S_OK);
+    ASSERT_EQ(m->SaveChanges(KEEP_OPEN_READWRITE), S_OK);
+    Reopen();
+    auto again = OnlyMessage();
+    EXPECT_EQ(Body(*again), body);
+    EXPECT_EQ(Text(*again, PR_BODY_HTML), "<p>Hi <b>there</b></p>\n");
+}
+
+TEST_F(StoreTest, ChangedByAnotherProgramNeedsAForcedSave) {
+    Deliver(Message("orig", "Mon, 01 Jun 2026 10:00:00 +0000"), "400.M1P1.host:2,");
+    auto first = OnlyMessage();
+    std::optional<PropValue> id;
+    ASSERT_EQ(HrGetOneProp(*first, PR_ENTRYID, id), S_OK);
+    // A second opener changes the message first.
+    {
+        auto second = OpenMessage(*id->Bin());
+        ASSERT_EQ(HrSetOneProp(*second, PropValue{PR_SUBJECT, std::string("second")}), S_OK);
+        ASSERT_EQ(second->SaveChanges(KEEP_OPEN_READWRITE), S_OK);
+    }
+    ASSERT_EQ(HrSetOneProp(*first, PropValue{PR_SUBJECT, std::string("first")}), S_OK);
+    EXPECT_EQ(first->SaveChanges(KEEP_OPEN_READWRITE), MAPI_E_OBJECT_CHANGED);
+    std::optional<MapiErrorInfo> info;
+    ASSERT_EQ(first->GetLastError(MAPI_E_OBJECT_CHANGED, 0, info), S_OK);
+    ASSERT_TRUE(info);
+    EXPECT_EQ(info->component, "Maildir store");
+    EXPECT_EQ(first->SaveChanges(FORCE_SAVE), S_OK);
+    EXPECT_EQ(MessageFiles(root_).size(), 1u);
+    Reopen();
+    EXPECT_EQ(Text(*OnlyMessage(), PR_SUBJECT), "first");
+}
+
+TEST_F(StoreTest, MessageRenamedByAnotherProgramIsFoundAgain) {
+    Deliver(Message("moved", "Mon, 01 Jun 2026 10:00:00 +0000"), "500.M1P1.host", {}, "new");
+    auto rows = Contents(*Inbox(), {PR_ENTRYID});
+    ASSERT_EQ(rows.size(), 1u);
+    const EntryId id = *rows[0][0].Bin();
+    auto m = OpenMessage(id); // opened, not yet read
+    fs::rename(root_ / "new" / "500.M1P1.host", root_ / "cur" / "500.M1P1.host:2,FS");
+    EXPECT_EQ(Text(*m, PR_SUBJECT), "moved");
+    ASSERT_EQ(m->SetReadFlag(SUPPRESS_RECEIPT), S_OK);
+    EXPECT_TRUE(fs::exists(root_ / "cur" / "500.M1P1.host:2,FS"));
+    EXPECT_EQ(Text(*OpenMessage(id), PR_SUBJECT), "moved");
+}
+
+TEST_F(StoreTest, MoveIsARenameIntoTheOtherFolder) {
+    MakeMaildir(root_ / ".Done");
+    Deliver(Message("mv", "Mon, 01 Jun 2026 10:00:00 +0000"), "600.M1P1.host:2,S");
+    auto inbox = Inbox();
+    auto rows = Contents(*inbox, {PR_ENTRYID});
+    ASSERT_EQ(rows.size(), 1u);
+    struct stat before {};
+    ASSERT_EQ(::stat((root_ / "cur" / "600.M1P1.host:2,S").c_str(), &before), 0);
+
+    std::shared_ptr<IMAPITable> h;
+    ASSERT_EQ(inbox->GetHierarchyTable(0, h), S_OK);
+    RowSet folders;
+    const PropTagArray cols{PR_ENTRYID};
+    ASSERT_EQ(HrQueryAllRows(*h, &cols, nullptr, 0, folders), S_OK);
+    ASSERT_EQ(folders.size(), 1u);
+    auto done = OpenFolder(*folders[0][0].Bin());
+    ASSERT_EQ(
+        inbox->CopyMessages({*rows[0][0].Bin()}, Iid::IMAPIFolder, done, 0, nullptr, MESSAGE_MOVE),
+        S_OK);
+    EXPECT_TRUE(MessageFiles(root_).empty());
+    auto moved = MessageFiles(root_ / ".Done");
+    ASSERT_EQ(moved.size(), 1u);
+    struct stat after {};
+    ASSERT_EQ(::stat(moved[0].c_str(), &after), 0);
+    EXPECT_EQ(before.st_ino, after.st_ino); // renamed, not copied
+    EXPECT_EQ(Contents(*done, {PR_SUBJECT}).at(0).at(0).Text()->c_str(), std::string("mv"));
+    // The old identifier no longer names a message of the inbox.
+    EXPECT_EQ(
+        inbox->CopyMessages({*rows[0][0].Bin()}, Iid::IMAPIFolder, done, 0, nullptr, MESSAGE_MOVE),
+        MAPI_E_NOT_FOUND);
+}
+
+TEST_F(StoreTest, ListingFinishesAnInterruptedReplacement) {
+    Deliver(Message("old", "Mon, 01 Jun 2026 10:00:00 +0000"), "700.M1P1.host:2,S");
+    // What a process stopped between the rename and the removal leaves behind.
+    Deliver("X-Quillfence-Replaces: 700.M1P1.host\n" +
+                Message("new", "Mon, 01 Jun 2026 10:00:00 +0000"),
+            "701.M1P1Q1_qfr.host:2,S");
+    auto rows = Contents(*Inbox(), {PR_SUBJECT});
+    ASSERT_EQ(rows.size(), 1u);
+    EXPECT_EQ(*rows[0][0].Text(), "new");
+    EXPECT_EQ(MessageFiles(root_).size(), 1u);
+}
+
+TEST_F(StoreTest, CraftedIdentifiersAreRefused) {
+    Store();
+    std::optional<PropValue> sid;
+    ASSERT_EQ(HrGetOneProp(Store(), PR_ENTRYID, sid), S_OK);
+    StoreUid uid{};
+    std::copy(sid->Bin()->begin() + 8, sid->Bin()->begin() + 24, uid.begin());
+    fs::create_directories(dir_ / "outside" / "cur");
+    WriteFile(dir_ / "outside" / "cur" / "secret", "Subject: secret\n\nx\n");
+    const std::vector<EntryId> crafted = {
+        MakeFolderEntryId(uid, "../outside"),
+        MakeFolderEntryId(uid, "/tmp"),
+        MakeFolderEntryId(uid, ".."),
+        MakeFolderEntryId(uid, ".a/../../outside"),
+        MakeMessageEntryId(uid, "", "../../outside/cur/secret"),
+        MakeMessageEntryId(uid, "", "/etc/passwd"),
+        MakeMessageEntryId(uid, "..", "secret"),
+        MakeMessageEntryId(MakeStoreUid("maildir", (dir_ / "outside").string()), "", "secret"),
+        EntryId(24, 0),
+        EntryId{'Q', 'F', 'i', 'd', 3, 0, 0, 0},
+    };
+    for (const EntryId& id : crafted) {
+        std::shared_ptr<IUnknown> obj;
+        EXPECT_EQ(Store().OpenEntry(id, Iid::None, 0x10, nullptr, obj), MAPI_E_INVALID_ENTRYID);
+        EXPECT_FALSE(obj);
+    }
+    std::shared_ptr<IMsgStore> other;
+    EXPECT_EQ(session_->OpenMsgStore(0, EntryId(30, 'x'), Iid::IMsgStore, 0x94, other),
+              MAPI_E_INVALID_ENTRYID);
+    EXPECT_EQ(session_->OpenMsgStore(
+                  0, MakeStoreEntryId(MakeStoreUid("maildir", (dir_ / "outside").string())),
+                  Iid::IMsgStore, 0x94, other),
+              MAPI_E_NOT_FOUND);
+}
+
+TEST(MaildirNames, Validation) {
+    using namespace maildir;
+    for (const char* ok : {"", ".Sub", ".Sub.Folder", ".Entw&APw-rfe", ".a b"}) {
+        EXPECT_TRUE(IsValidFolderName(ok)) << ok;
+    }
+    for (const char* bad : {".", "..", "Sub", "./x", ".a/b", ".a..b", ".a.", "/abs"}) {
+        EXPECT_FALSE(IsValidFolderName(bad)) << bad;
+    }
+    for (const char* bad : {"", ".hidden", "a/b", "a:2,S", ".."}) {
+        EXPECT_FALSE(IsValidUniqueName(bad)) << bad;
+    }
+    EXPECT_EQ(DecodeModifiedUtf7("Entw&APw-rfe"), "Entwürfe");
+    EXPECT_EQ(DecodeModifiedUtf7("A&-B"), "A&B");
+    EXPECT_EQ(DecodeModifiedUtf7("bad&!!-"), "bad&!!-");
+}
+
+} // namespace
+} // namespace qf::mapi::testing
