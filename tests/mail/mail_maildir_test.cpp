@@ -443,6 +443,28 @@ TEST_F(MaildirMail, ChangeAfterAnotherProgramRenamedTheFile) {
     EXPECT_EQ(files[0].string().back(), 'F') << files[0]; // their change survives
 }
 
+TEST_F(MaildirMail, ConcurrentRewriteIsKeptAndOurChangeApplied) {
+    Deliver(root, "1.a.host", SimpleMessage("Offer", "Thu, 5 Mar 2026 08:00:00 +0000", "Old.\n"));
+    ASSERT_EQ(ListInbox().size(), 1u);
+    TEmailMessage& ours = *emails[0];
+    const std::string body = ours.ReadBody();
+    // Another writer (here a second listing of the same folder) rewrites the email.
+    auto other =
+        MakeFolderReference(session.get(), "Personal Folders", inboxRef.Store->EntryIdBytes(),
+                            inboxRef.Folder->EntryIdBytes());
+    std::vector<std::unique_ptr<TEmailMessage>> theirs;
+    other.Folder->ListEmails(theirs);
+    ASSERT_EQ(theirs.size(), 1u);
+    theirs[0]->SetSubject("[tagged] Offer");
+    // Our body change meets the changed message: it is applied to their version.
+    ours.WriteBody("Note.\n" + body);
+    const auto files = FilesOf(root);
+    ASSERT_EQ(files.size(), 1u);
+    const std::string bytes = ReadFile(files[0]);
+    EXPECT_NE(bytes.find("Subject: [tagged] Offer"), std::string::npos) << bytes;
+    EXPECT_NE(bytes.find("Note.\nOld.\n"), std::string::npos) << bytes;
+}
+
 TEST_F(MaildirMail, CraftedAndStaleIdentifiersAreRefused) {
     Deliver(root, "1.a.host", SimpleMessage("Offer", "Thu, 5 Mar 2026 08:00:00 +0000"));
     ASSERT_EQ(ListInbox().size(), 1u);
