@@ -119,6 +119,11 @@ HRESULT LastError::Set(HRESULT hr, std::string error, int sysErrno) {
         error_ += ": ";
         error_ += std::strerror(sysErrno);
     }
+    if (mirror_ != nullptr) {
+        mirror_->code_ = hr;
+        mirror_->error_ = error_;
+        mirror_->errno_ = errno_;
+    }
     return hr;
 }
 

@@ -39,8 +39,12 @@ public:
     HRESULT Set(HRESULT hr, std::string error, int sysErrno = 0);
     HRESULT Get(HRESULT hr, std::optional<MapiErrorInfo>& info) const;
     void SetComponent(std::string component) { component_ = std::move(component); }
+    // Failures are also recorded in `other` (the store an object lies in: callers
+    // ask the store for the details of a failed folder or message call).
+    void MirrorTo(LastError* other) { mirror_ = other; }
 
 private:
+    LastError* mirror_ = nullptr;
     HRESULT code_ = S_OK;
     std::string error_;
     std::string component_ = "Messaging";

@@ -172,6 +172,16 @@ std::vector<MessageCase> Cases() {
          "see attached",
          false,
          {"Lebenslauf Jürgen.pdf", "Zeugnis Müller.doc", "passwd", "attachment4.png"}},
+        {"UTF-8 labelled Latin-1, an address list that does not parse",
+         "From: Big Bug bb@bug.com\nSubject: x\nContent-Type: text/plain; charset=iso-8859-1\n\n"
+         "Gr\xc3\xbc\xc3\x9f"
+         "e\n",
+         "x",
+         "bb@bug.com",
+         "",
+         "Grüße\n",
+         false,
+         {}},
         {"recipients split by semicolons",
          "From: \"Berg, Anna\" <anna@example.org>\n"
          "To: Anna <anna@x.org>; Bob <bob@y.org>;carl@z.org\nSubject: many\n\nx\n",

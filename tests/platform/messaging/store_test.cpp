@@ -3,6 +3,7 @@
 #include "maildir_fixture.h"
 
 #include "platform/messaging/entryid.h"
+#include "platform/messaging/maildir/mime.h"
 #include "platform/messaging/maildir/store.h"
 
 #include <sys/stat.h>
@@ -305,6 +306,102 @@ TEST(MaildirNames, Validation) {
     EXPECT_EQ(DecodeModifiedUtf7("Entw&APw-rfe"), "Entwürfe");
     EXPECT_EQ(DecodeModifiedUtf7("A&-B"), "A&B");
     EXPECT_EQ(DecodeModifiedUtf7("bad&!!-"), "bad&!!-");
+}
+
+} // namespace
+} // namespace qf::mapi::testing
+
+namespace qf::mapi::testing {
+namespace {
+
+TEST_F(StoreTest, MoveToAnotherStoreCopiesCompletelyThenRemoves) {
+    const fs::path other = dir_ / "Other";
+    MakeMaildir(other);
+    WriteFile(profiles_, "[profile Test]\nstore = maildir | Personal Folders | " + root_.string() +
+                             "\nstore = maildir | Other | " + other.string() + "\n");
+    const std::string bytes = Message("cross", "Mon, 01 Jun 2026 10:00:00 +0000");
+    Deliver(bytes, "800.M1P1.host:2,S");
+    auto inbox = Inbox();
+    auto rows = Contents(*inbox, {PR_ENTRYID});
+    ASSERT_EQ(rows.size(), 1u);
+
+    std::shared_ptr<IMAPITable> t;
+    ASSERT_EQ(session_->GetMsgStoresTable(0, t), S_OK);
+    RowSet stores;
+    const PropTagArray cols{PR_DISPLAY_NAME, PR_ENTRYID};
+    ASSERT_EQ(HrQueryAllRows(*t, &cols, nullptr, 0, stores), S_OK);
+    ASSERT_EQ(stores.size(), 2u);
+    std::shared_ptr<IMsgStore> second;
+    ASSERT_EQ(session_->OpenMsgStore(0, *stores[1][1].Bin(), Iid::IMsgStore, 0x94, second), S_OK);
+    std::shared_ptr<IUnknown> obj;
+    ASSERT_EQ(second->OpenEntry({}, Iid::IMAPIFolder, 0x18, nullptr, obj), S_OK);
+    ASSERT_EQ(inbox->CopyMessages({*rows[0][0].Bin()}, Iid::IMAPIFolder, As<IMAPIFolder>(obj), 0,
+                                  nullptr, MESSAGE_MOVE),
+              S_OK);
+    EXPECT_TRUE(MessageFiles(root_).empty());
+    auto moved = MessageFiles(other);
+    ASSERT_EQ(moved.size(), 1u);
+    EXPECT_EQ(moved[0].filename(), "800.M1P1.host:2,S");
+    EXPECT_EQ(ReadFile(moved[0]), bytes);
+    EXPECT_TRUE(fs::is_empty(other / "tmp"));
+}
+
+TEST(RewriteHeaders, ReplacesTheSubjectKeepsTheRestAndListsEveryReplacedName) {
+    using maildir::RewriteHeaders;
+    const std::string original = "From: a@example.org\r\nSubject: first line\r\n"
+                                 " folded part\r\nX-Quillfence-Replaces: u1 u0\r\n"
+                                 "Date: Mon, 01 Jun 2026 10:00:00 +0000\r\n\r\nbody\r\n";
+    const std::string out = RewriteHeaders(original, std::string("Grüße"), "u2");
+    EXPECT_EQ(out, "From: a@example.org\r\nSubject: =?UTF-8?b?R3LDvMOfZQ==?=\r\n"
+                   "Date: Mon, 01 Jun 2026 10:00:00 +0000\r\n"
+                   "X-Quillfence-Replaces: u2 u1 u0\r\n\r\nbody\r\n");
+    EXPECT_EQ(RewriteHeaders("no headers here\n", std::string("S"), "u"),
+              "Subject: S\nX-Quillfence-Replaces: u\n\nno headers here\n");
+    EXPECT_EQ(RewriteHeaders("Subject: keep\n\nb", std::nullopt, "u"),
+              "Subject: keep\nX-Quillfence-Replaces: u\n\nb");
+    // A subject cannot add header lines.
+    EXPECT_EQ(RewriteHeaders("Subject: x\n\nb", std::string("a\nBcc: evil@example.org"), "u"),
+              "Subject: a Bcc: evil@example.org\nX-Quillfence-Replaces: u\n\nb");
+}
+
+} // namespace
+} // namespace qf::mapi::testing
+
+namespace qf::mapi::testing {
+namespace {
+
+TEST_F(StoreTest, RootReachedThroughASymbolicLinkWorks) {
+    fs::create_directory_symlink(root_, dir_ / "link");
+    WriteFile(profiles_,
+              "[profile Test]\nstore = maildir | P | " + (dir_ / "link").string() + "\n");
+    Deliver(Message("via link", "Mon, 01 Jun 2026 10:00:00 +0000"), "900.M1P1.host:2,");
+    auto rows = Contents(*Inbox(), {PR_SUBJECT});
+    ASSERT_EQ(rows.size(), 1u);
+    EXPECT_EQ(*rows[0][0].Text(), "via link");
+}
+
+TEST_F(StoreTest, TheStoreTellsWhyAFolderOrMessageCallFailed) {
+    Deliver(Message("gone", "Mon, 01 Jun 2026 10:00:00 +0000"), "950.M1P1.host:2,");
+    auto inbox = Inbox();
+    auto rows = Contents(*inbox, {PR_ENTRYID});
+    ASSERT_EQ(rows.size(), 1u);
+    auto m = OpenMessage(*rows[0][0].Bin());
+    fs::remove(root_ / "cur" / "950.M1P1.host:2,");
+    const HRESULT hr =
+        inbox->CopyMessages({*rows[0][0].Bin()}, Iid::IMAPIFolder, inbox, 0, nullptr, MESSAGE_MOVE);
+    EXPECT_EQ(hr, MAPI_E_NOT_FOUND);
+    std::optional<MapiErrorInfo> info;
+    ASSERT_EQ(Store().GetLastError(hr, 0, info), S_OK);
+    ASSERT_TRUE(info);
+    EXPECT_NE(info->error.find("950.M1P1.host is no longer in"), std::string::npos) << info->error;
+    EXPECT_EQ(info->component, "Maildir store");
+
+    EXPECT_EQ(m->SetReadFlag(SUPPRESS_RECEIPT), MAPI_E_OBJECT_DELETED);
+    ASSERT_EQ(Store().GetLastError(MAPI_E_OBJECT_DELETED, 0, info), S_OK);
+    ASSERT_TRUE(info);
+    // A code other than the last failure's gets no record.
+    ASSERT_EQ(Store().GetLastError(MAPI_E_CALL_FAILED, 0, info), S_OK);
+    EXPECT_FALSE(info);
 }
 
 } // namespace

@@ -442,7 +442,8 @@ std::string ToUtf8(std::string_view bytes, const char* charset) {
         return IsValidUtf8(bytes) ? std::string(bytes) : FromWindows1252(bytes);
     }
     if (cs == "iso-8859-1" || cs == "latin1" || cs == "windows-1252" || cs == "cp1252") {
-        return FromWindows1252(bytes);
+        // Mislabelled UTF-8 is common; real Latin-1 text is almost never valid UTF-8.
+        return IsValidUtf8(bytes) ? std::string(bytes) : FromWindows1252(bytes);
     }
     const char* iconvName = g_mime_charset_iconv_name(cs.c_str());
     gsize read = 0, written = 0;
@@ -525,6 +526,27 @@ Summary Summarize(const std::vector<RawHeader>& headers) {
         if (!addrs.empty()) {
             s.senderName = addrs[0].first;
             s.senderAddress = addrs[0].second;
+        }
+    }
+    if (s.senderAddress.empty() && from != nullptr) {
+        // An address list that does not parse ("From: Big Bug bb@bug.com"): the word
+        // holding the "@".
+        const std::string v = Unfold(from->value);
+        const std::size_t at = v.find('@');
+        if (at != std::string::npos) {
+            auto stop = [](char c) {
+                return static_cast<unsigned char>(c) <= ' ' || std::strchr("<>()[],;:\"", c);
+            };
+            std::size_t b = at, e = at + 1;
+            while (b > 0 && !stop(v[b - 1])) {
+                --b;
+            }
+            while (e < v.size() && !stop(v[e])) {
+                ++e;
+            }
+            if (b < at && e > at + 1) {
+                s.senderAddress = v.substr(b, e - b);
+            }
         }
     }
     if (s.senderAddress.empty() && returnPath != nullptr) {

@@ -11,6 +11,7 @@
 #include <cerrno>
 #include <chrono>
 #include <climits>
+#include <cstdlib>
 #include <cstring>
 #include <dirent.h>
 #include <map>
@@ -104,6 +105,30 @@ std::vector<MessageFile> ListMessageFiles(const std::string& folderPath) {
     std::sort(files.begin(), files.end(),
               [](const MessageFile& a, const MessageFile& b) { return a.fileName < b.fileName; });
     return files;
+}
+
+// Files left in tmp/ by a process that stopped before renaming them: Maildir
+// readers remove those older than 36 hours.
+void RemoveStaleTemporaryFiles(const std::string& tmpPath) {
+    DIR* dir = ::opendir(tmpPath.c_str());
+    if (dir == nullptr) {
+        return;
+    }
+    const auto cutoff = std::chrono::duration_cast<std::chrono::seconds>(
+                            std::chrono::system_clock::now().time_since_epoch())
+                            .count() -
+                        36 * 3600;
+    while (dirent* e = ::readdir(dir)) {
+        if (e->d_name[0] == '.') {
+            continue;
+        }
+        const std::string path = tmpPath + "/" + e->d_name;
+        struct stat st {};
+        if (::lstat(path.c_str(), &st) == 0 && S_ISREG(st.st_mode) && st.st_mtime < cutoff) {
+            ::unlink(path.c_str());
+        }
+    }
+    ::closedir(dir);
 }
 
 FileTime FileTimeOf(const struct stat& st) {
@@ -638,9 +663,8 @@ HRESULT MimeAttach::OpenProperty(PropTag tag, Iid iid, std::uint32_t, std::uint3
 
 class MaildirStore : public IMsgStore, public std::enable_shared_from_this<MaildirStore> {
 public:
-    MaildirStore(StoreConfig config, bool isDefault)
-        : config_(std::move(config)), root_(config_.location), isDefault_(isDefault),
-          uid_(MakeStoreUid(config_.kind, config_.location)) {
+    MaildirStore(StoreConfig config, bool isDefault, StoreUid uid)
+        : config_(std::move(config)), root_(config_.location), isDefault_(isDefault), uid_(uid) {
         error_.SetComponent(kComponent);
     }
 
@@ -980,7 +1004,9 @@ class StoredMessage : public MimeMessage {
 public:
     StoredMessage(std::shared_ptr<MaildirStore> store, std::string folder, MessageFile file)
         : MimeMessage(&store->uid()), store_(std::move(store)), folder_(std::move(folder)),
-          file_(std::move(file)) {}
+          file_(std::move(file)) {
+        error_.MirrorTo(&store_->error());
+    }
 
     HRESULT SetReadFlag(std::uint32_t flags) override {
         MessageFile now;
@@ -1149,6 +1175,7 @@ public:
     MaildirFolder(std::shared_ptr<MaildirStore> store, std::string folder)
         : store_(std::move(store)), folder_(std::move(folder)) {
         error_.SetComponent(kComponent);
+        error_.MirrorTo(&store_->error());
     }
 
     const std::string& folder() const { return folder_; }
@@ -1179,6 +1206,7 @@ public:
         }
         auto files = ListMessageFiles(Path());
         store_->FinishReplacements(folder_, files);
+        RemoveStaleTemporaryFiles(Path() + "/tmp");
         table = MakeTable(std::make_shared<ContentsSource>(store_, folder_, std::move(files)));
         return S_OK;
     }
@@ -1496,7 +1524,15 @@ HRESULT OpenMaildirStore(const StoreConfig& config, bool isDefault,
         return error.Set(MAPI_E_CORRUPT_STORE,
                          "Maildir " + config.location + " has no cur/ folder: not a Maildir");
     }
-    store = std::make_shared<MaildirStore>(config, isDefault);
+    // The store works on the real path, so a root reached through a symbolic link
+    // (~/Maildir -> /data/mail) is still its own folder.
+    StoreConfig real = config;
+    if (char* resolved = ::realpath(config.location.c_str(), nullptr)) {
+        real.location = resolved;
+        std::free(resolved);
+    }
+    store =
+        std::make_shared<MaildirStore>(real, isDefault, MakeStoreUid(config.kind, config.location));
     return S_OK;
 }
 
