@@ -487,6 +487,9 @@ TEST_F(MaildirMail, CraftedAndStaleIdentifiersAreRefused) {
     // Garbage and an empty reference.
     auto garbage = MakeFolderReference(session.get(), "Personal Folders", storeId,
                                        std::vector<std::uint8_t>(40, 0xAB));
+    // The store tells what it refused.
+    const std::string refused = MessageOf([&] { garbage.Folder->ListEmails(emails); });
+    EXPECT_NE(refused.find("\r\nDetails:\r\nError: "), std::string::npos) << refused;
     EXPECT_EQ(MessageOf([&] { garbage.Folder->ListEmails(emails); }).substr(0, 13),
               "Position:130 ");
     auto empty = MakeEmptyFolderReference(session.get());
