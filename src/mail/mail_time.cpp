@@ -42,6 +42,10 @@ const std::int64_t kDateTimeEpochUnixDays = DaysFromCivil(1899, 12, 30);
 
 // Milliseconds since 30 December 1899 (may be negative) from a date-time.
 std::int64_t ToMilliseconds(TDateTime value) {
+    // Beyond about 27,000 years either way a date-time names nothing real.
+    if (!std::isfinite(value) || std::fabs(value) > 1e7) {
+        value = 0;
+    }
     // The whole part is the day, the absolute fraction the time of day.
     const double whole = std::trunc(value);
     const double frac = std::fabs(value - whole);

@@ -3,6 +3,7 @@
 // whose failure a real store cannot be made to produce.
 #include "fake_mapi.h"
 #include "mail/email.h"
+#include "mail/folder_tree.h"
 #include "mail/mail_error.h"
 #include "mail/session.h"
 #include "mail/store.h"
@@ -381,6 +382,46 @@ TEST_F(FakeMail, ConflictingSaveReappliesToTheFreshCopy) {
     world.faults.Fail("Message.SetPropsProblem", MAPI_E_NO_ACCESS, 0, true);
     EXPECT_EQ(MessageOf([&] { email.SetSubject("y"); }).substr(0, 19), "Position:230.5 MAPI");
     EXPECT_EQ(*m->props[PR_SUBJECT].Text(), "[done] Offer");
+}
+
+TEST_F(FakeMail, MoreStepsNameTheirLabels) {
+    auto m = world.AddMessage(*inbox, "m1", "Offer", 1700000000);
+    m->props[PR_BODY] = Text(PR_BODY, "body");
+    m->props[PR_STORE_SUPPORT_MASK] = Long(PR_STORE_SUPPORT_MASK, 0); // no RTF support
+    TEmailMessage& email = ListFirst();
+    world.faults.Fail("Message.GetProps", MAPI_E_NO_ACCESS, 0, true);
+    EXPECT_EQ(MessageOf([&] { email.ReadBody(); }),
+              "Position:185 " + ErrorText(MAPI_E_NO_ACCESS) + kDetails);
+    EXPECT_EQ(email.ReadBody(), "body");
+
+    // Applying a change again to the fresh copy fails: "-352", nothing saved.
+    email.OpenMessage();
+    ++m->version;
+    world.faults.Fail("Message.SetProps", MAPI_E_NO_ACCESS, 1, true);
+    EXPECT_EQ(MessageOf([&] { email.SetSubject("x"); }),
+              "Position:231-352 " + ErrorText(MAPI_E_NO_ACCESS) + kDetails);
+    EXPECT_EQ(*m->props[PR_SUBJECT].Text(), "Offer");
+}
+
+TEST_F(FakeMail, StoreWithoutRootShowsTheErrorAsItsNode) {
+    struct Sink : TFolderTreeSink {
+        std::vector<std::pair<std::string, bool>> roots;
+        TTreeNode AddRootNode(const std::string& text,
+                              std::unique_ptr<TMapiUserFolder> folder) override {
+            roots.emplace_back(text, folder != nullptr);
+            return roots.size();
+        }
+        TTreeNode AddFolderNode(const std::string&, TTreeNode,
+                                std::unique_ptr<TMapiUserFolder>) override {
+            return 0;
+        }
+        void SetNodeText(TTreeNode, const std::string&) override {}
+        void ExpandNode(TTreeNode) override {}
+    } sink;
+    BuildFolderTree(*session, sink); // the fake store has no IPM subtree
+    ASSERT_EQ(sink.roots.size(), 1u);
+    EXPECT_EQ(sink.roots[0].first, "Position:getFolderRoot.3 MAPI_E_CALL_FAILED" + kDetails);
+    EXPECT_FALSE(sink.roots[0].second);
 }
 
 TEST_F(FakeMail, MarkRead) {

@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <cmath>
 #include <cstdlib>
 #include <ctime>
 
@@ -36,6 +37,14 @@ TEST(MailTime, FileTimeUsesCurrentOffset) {
     const DateTimeParts utc = {2026, 12, 9, 10, 0, 0, 0};
     const double expected = EncodeDateTime(utc) + static_cast<double>(local.tm_gmtoff) / 86400.0;
     EXPECT_NEAR(FileTimeToLocalDateTime(ft), expected, 1e-6);
+}
+
+TEST(MailTime, NonsenseValuesDecodeAsZero) {
+    for (double v : {std::nan(""), 1e300, -1e300}) {
+        const DateTimeParts p = DecodeDateTime(v);
+        EXPECT_EQ(p.year, 1899);
+        EXPECT_EQ(p.day, 30);
+    }
 }
 
 TEST(MailTime, TodayHasEightDigits) {
