@@ -946,18 +946,25 @@ public:
                 st.size = sb.st_size;
                 st.fileTime = FileTimeOf(sb);
             }
+            // The header block tells most; only a multipart's structure needs the
+            // whole file.
             std::string bytes;
-            const bool needAll = depth == Depth::Full || (depth == Depth::Structure);
-            const int err = needAll ? ReadWholeFile(path, bytes) : ReadHeaderBytes(path, bytes);
-            st.loaded = true;
-            st.known = err == 0;
-            if (st.known) {
-                const HeaderBlock block = SplitHeaders(bytes);
-                st.summary = Summarize(block.headers);
-                st.hasAttach = HasAttachmentsFromHeaders(st.summary);
-                if (needAll && (!st.hasAttach || depth == Depth::Full)) {
+            int err = 0;
+            if (!st.loaded) {
+                err = ReadHeaderBytes(path, bytes);
+                st.loaded = true;
+                st.known = err == 0;
+                if (st.known) {
+                    st.summary = Summarize(SplitHeaders(bytes).headers);
+                    st.hasAttach = HasAttachmentsFromHeaders(st.summary);
+                }
+            }
+            if (st.known && depth > Depth::Headers && !st.hasAttach) {
+                if (ReadWholeFile(path, bytes) == 0) {
                     full = ParsedContent::Parse(std::move(bytes));
                     st.hasAttach = full->HasAttachments();
+                } else {
+                    st.known = false;
                 }
             }
         }
@@ -1291,6 +1298,7 @@ HRESULT MaildirFolder::CopyOne(const EntryId& id, MaildirFolder& dest, bool move
                           "Message " + parts->message + " is no longer in " + Path());
     }
     const std::string from = Path() + "/" + file.subdir + "/" + file.fileName;
+    const std::string fromSubdir = file.subdir;
     if (move && &dest == this) {
         return S_OK;
     }
@@ -1305,7 +1313,7 @@ HRESULT MaildirFolder::CopyOne(const EntryId& id, MaildirFolder& dest, bool move
         }
         if (err == 0) {
             SyncFolder(dest.Path() + "/" + file.subdir);
-            SyncFolder(Path() + "/" + file.subdir);
+            SyncFolder(Path() + "/" + fromSubdir);
             store_->Forget(folder_, parts->message);
             dest.store_->Remember(dest.folder_,
                                   SplitFileName(file.subdir, to.substr(to.rfind('/') + 1)));
@@ -1351,7 +1359,7 @@ HRESULT MaildirFolder::CopyOne(const EntryId& id, MaildirFolder& dest, bool move
         if (const int rm = RemoveFile(from); rm != 0 && rm != ENOENT) {
             return error_.Set(MAPI_E_DISK_ERROR, "Copied, but cannot remove " + from, rm);
         }
-        SyncFolder(Path() + "/" + file.subdir);
+        SyncFolder(Path() + "/" + fromSubdir);
         store_->Forget(folder_, file.unique);
     }
     return S_OK;
