@@ -76,12 +76,13 @@ int WriteNewFile(const std::string& path, std::string_view bytes) {
 int RenameNoReplace(const std::string& from, const std::string& to) {
     int rc = ::renameat2(AT_FDCWD, from.c_str(), AT_FDCWD, to.c_str(), RENAME_NOREPLACE);
     if (rc != 0 && errno == EINVAL) {
-        // A file system without RENAME_NOREPLACE: link + unlink keeps the same promise.
-        rc = ::link(from.c_str(), to.c_str());
-        if (rc == 0) {
-            Step();
-            rc = ::unlink(from.c_str());
+        // A file system without RENAME_NOREPLACE: a plain rename after a check keeps
+        // the move atomic (a link and an unlink would leave two names for a moment).
+        struct stat st {};
+        if (::lstat(to.c_str(), &st) == 0) {
+            return EEXIST;
         }
+        rc = ::rename(from.c_str(), to.c_str());
     }
     const int err = Result(rc);
     if (err == 0) {

@@ -1,0 +1,36 @@
+// Hostile message files through the Maildir provider's MIME reading and rewriting:
+// headers, structure, bodies, attachments, embedded messages, new body and subject.
+#include "platform/messaging/maildir/mime.h"
+
+#include <cstddef>
+#include <cstdint>
+#include <string>
+
+using namespace qf::mapi::maildir;
+
+namespace {
+
+void ReadAll(ParsedContent& content, int depth) {
+    (void)content.PlainBody();
+    (void)content.HtmlBody();
+    (void)content.Size();
+    for (std::size_t i = 0; i < content.attachments().size(); ++i) {
+        (void)content.AttachmentData(i);
+        if (depth < 3) {
+            if (auto inner = content.Embedded(i)) {
+                ReadAll(*inner, depth + 1);
+            }
+        }
+    }
+}
+
+} // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
+    const std::string bytes(reinterpret_cast<const char*>(data), size);
+    auto content = ParsedContent::Parse(bytes);
+    ReadAll(*content, 0);
+    const std::string rewritten = content->WithNewBody("Note.\n" + content->PlainBody());
+    ReadAll(*ParsedContent::Parse(RewriteHeaders(rewritten, std::string("Tagged"), "u1")), 0);
+    return 0;
+}
