@@ -173,6 +173,12 @@ std::optional<std::string> ModuleSource(const std::string& xml) {
     return source;
 }
 
+// The socket file LibreOffice makes for an accepting pipe; a killed instance
+// leaves it behind.
+std::string PipeSocketPath(const std::string& pipe) {
+    return "/tmp/OSL_PIPE_" + std::to_string(::getuid()) + "_" + pipe;
+}
+
 // Profiles of instances whose run ended without stopping them (killed, or
 // crashed in a way no handler saw): each profile names the process that
 // started it and the instance's process group.  An instance whose starter is
@@ -186,7 +192,8 @@ void RemoveStaleProfiles(const std::string& parent) {
             continue;
         std::ifstream owner(entry.path() / "owner");
         long starter = 0, group = 0;
-        if (!(owner >> starter >> group) || starter <= 0)
+        std::string pipe;
+        if (!(owner >> starter >> group >> pipe) || starter <= 0)
             continue; // still being set up, or not one of ours
         if (starter == ::getpid() || ::kill(static_cast<pid_t>(starter), 0) == 0 || errno == EPERM)
             continue;
@@ -198,13 +205,9 @@ void RemoveStaleProfiles(const std::string& parent) {
                 std::this_thread::sleep_for(std::chrono::milliseconds(20));
         }
         fs::remove_all(entry.path(), ec);
+        if (pipe.rfind("quillfence-", 0) == 0)
+            ::unlink(PipeSocketPath(pipe).c_str());
     }
-}
-
-// The socket file LibreOffice makes for an accepting pipe; a killed instance
-// leaves it behind.
-std::string PipeSocketPath(const std::string& pipe) {
-    return "/tmp/OSL_PIPE_" + std::to_string(::getuid()) + "_" + pipe;
 }
 
 } // namespace
@@ -379,10 +382,12 @@ struct LibreOffice::Impl {
                      "--nolockcheck", "-env:UserInstallation=" + FileUrl(profileDir),
                      "--accept=pipe,name=" + pipe + ";urp;StarOffice.ComponentContext"});
         try {
-            process = std::make_unique<OfficeProcess>(argv, profileDir + "/office.log");
-            WriteFileAtomic(
-                profileDir + "/owner",
-                std::to_string(::getpid()) + " " + std::to_string(process->pid()) + "\n", 0600);
+            process = std::make_unique<OfficeProcess>(argv, profileDir + "/office.log",
+                                                      PipeSocketPath(pipe));
+            WriteFileAtomic(profileDir + "/owner",
+                            std::to_string(::getpid()) + " " + std::to_string(process->pid()) +
+                                " " + pipe + "\n",
+                            0600);
         } catch (const Error& e) {
             process.reset();
             throw WordProcessorError(Failure::NotAvailable,

@@ -22,22 +22,35 @@ extern char** environ;
 namespace qf::wordproc {
 namespace {
 
-// Groups started by this process, for the signal handler.
-std::array<std::atomic<pid_t>, 32> g_groups{};
+// Groups started by this process, for the signal handler, with the file
+// each leaves behind.  A slot's path is written before its group is published.
+struct Slot {
+    std::atomic<pid_t> group{0};
+    char leftover[256] = {};
+};
+std::array<Slot, 32> g_groups;
+std::mutex g_slotsMutex;
 
-void RegisterGroup(pid_t pgid) {
+void RegisterGroup(pid_t pgid, const std::string& leftover) {
+    std::lock_guard lock(g_slotsMutex);
     for (auto& slot : g_groups) {
-        pid_t expected = 0;
-        if (slot.compare_exchange_strong(expected, pgid))
-            return;
+        if (slot.group.load() != 0)
+            continue;
+        std::size_t n = leftover.size() < sizeof slot.leftover ? leftover.size() : 0;
+        std::memcpy(slot.leftover, leftover.data(), n);
+        slot.leftover[n] = '\0';
+        slot.group.store(pgid);
+        return;
     }
 }
 
 void UnregisterGroup(pid_t pgid) {
+    std::lock_guard lock(g_slotsMutex);
     for (auto& slot : g_groups) {
-        pid_t expected = pgid;
-        if (slot.compare_exchange_strong(expected, 0))
+        if (slot.group.load() == pgid) {
+            slot.group.store(0);
             return;
+        }
     }
 }
 
@@ -70,9 +83,12 @@ void InstallSignalCleanup() {
 
 void KillStartedOffices() {
     for (auto& slot : g_groups) {
-        pid_t g = slot.load();
-        if (g > 0)
+        pid_t g = slot.group.load();
+        if (g > 0) {
             ::kill(-g, SIGKILL);
+            if (slot.leftover[0])
+                ::unlink(slot.leftover);
+        }
     }
 }
 
@@ -131,7 +147,8 @@ bool ProcessGroupAlive(pid_t pgid) {
     return AnyInGroup(pgid, [](pid_t) { return true; });
 }
 
-OfficeProcess::OfficeProcess(const std::vector<std::string>& argv, const std::string& logPath) {
+OfficeProcess::OfficeProcess(const std::vector<std::string>& argv, const std::string& logPath,
+                             const std::string& leftover) {
     InstallSignalCleanup();
     std::vector<char*> args;
     for (const auto& a : argv)
@@ -163,7 +180,7 @@ OfficeProcess::OfficeProcess(const std::vector<std::string>& argv, const std::st
     posix_spawn_file_actions_destroy(&actions);
     if (rc != 0)
         ThrowSystemError("Cannot start", argv[0], rc);
-    RegisterGroup(pid_);
+    RegisterGroup(pid_, leftover);
 }
 
 OfficeProcess::~OfficeProcess() {

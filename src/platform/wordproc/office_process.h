@@ -12,8 +12,11 @@ namespace qf::wordproc {
 class OfficeProcess {
 public:
     // Starts `argv[0]` (looked up in PATH) in a new process group with its
-    // output going to `logPath`.  Throws qf::Error with the system's reason.
-    OfficeProcess(const std::vector<std::string>& argv, const std::string& logPath);
+    // output going to `logPath`.  `leftover` names a file the process makes
+    // and leaves behind when killed; it is removed when the group is killed
+    // by a signal handler.  Throws qf::Error with the system's reason.
+    OfficeProcess(const std::vector<std::string>& argv, const std::string& logPath,
+                  const std::string& leftover = {});
     // Kills the group when it is still there.
     ~OfficeProcess();
     OfficeProcess(const OfficeProcess&) = delete;
