@@ -50,6 +50,11 @@ const std::int32_t* LongColumn(const std::vector<PropValue>& values, std::size_t
     return value != nullptr ? value->Long() : nullptr;
 }
 
+// The email changed or was replaced since it was opened.
+bool IsConflict(HRESULT hr) {
+    return hr == MAPI_E_OBJECT_CHANGED || hr == MAPI_E_OBJECT_DELETED;
+}
+
 // Reads a stream to its end, 4095 bytes at a time.  A failed read shows the
 // stream notice and then raises the mail error with the same label, so that a
 // part of the data is never taken for the whole.
@@ -274,12 +279,30 @@ std::string TEmailMessage::ReadBody() {
     return ReadTextStream(PR_BODY, "PlainText");
 }
 
-void TEmailMessage::PutStream(IMessage& message, const std::string& bytes, PropTag tag,
-                              const std::string& label) {
+bool TEmailMessage::CanReopen() const {
+    return !embedded_ && MessageEntryId != nullptr;
+}
+
+std::shared_ptr<IMessage> TEmailMessage::Reopen(const std::string& label, HRESULT conflict) {
+    MapiMessage.reset();
+    try {
+        return OpenMessage();
+    } catch (const MailError&) {
+        // The email is gone: the step that met the conflict fails with it.
+        CheckResult(ErrorSource(), label, conflict);
+        throw;
+    }
+}
+
+HRESULT TEmailMessage::PutStream(IMessage& message, const std::string& bytes, PropTag tag,
+                                 const std::string& label, bool mayReopen) {
     std::shared_ptr<IMsgStore> details = ErrorSource();
     std::shared_ptr<IUnknown> object;
-    CheckResult(details, label + "210",
-                message.OpenProperty(tag, Iid::IStream, 0, kWriteStreamFlags, object));
+    const HRESULT opened = message.OpenProperty(tag, Iid::IStream, 0, kWriteStreamFlags, object);
+    if (mayReopen && IsConflict(opened)) {
+        return opened;
+    }
+    CheckResult(details, label + "210", opened);
     std::shared_ptr<IStream> stream = As<IStream>(object);
     if (!stream) {
         CheckResult(details, label + "210", MAPI_E_INTERFACE_NOT_SUPPORTED);
@@ -301,13 +324,19 @@ void TEmailMessage::PutStream(IMessage& message, const std::string& bytes, PropT
         bool updated = false;
         RTFSync(message, RTF_SYNC_BODY_CHANGED, &updated);
     }
+    return S_OK;
 }
 
 void TEmailMessage::WriteTextStream(const std::string& bytes, PropTag tag,
                                     const std::string& label) {
     try {
         std::shared_ptr<IMessage> message = OpenMessage();
-        PutStream(*message, bytes, tag, label);
+        if (const HRESULT conflict = PutStream(*message, bytes, tag, label, CanReopen());
+            conflict != S_OK) {
+            // The email was replaced since it was opened: write to the current copy.
+            message = Reopen(label + "210", conflict);
+            PutStream(*message, bytes, tag, label, false);
+        }
         pendingStream_ = PendingStream{tag, bytes};
     } catch (...) {
         DropUnsavedChanges();
@@ -328,8 +357,14 @@ void TEmailMessage::SetSubject(const std::string& text) {
         std::shared_ptr<IMessage> message = OpenMessage();
         std::shared_ptr<IMsgStore> details = ErrorSource();
         std::vector<PropProblem> problems;
-        CheckResult(details, "230.5",
-                    message->SetProps({PropValue{PR_SUBJECT, std::string(text)}}, &problems));
+        HRESULT hr = message->SetProps({PropValue{PR_SUBJECT, std::string(text)}}, &problems);
+        if (IsConflict(hr) && CanReopen()) {
+            // The email was replaced since it was opened: change the current copy.
+            message = Reopen("230.5", hr);
+            problems.clear();
+            hr = message->SetProps({PropValue{PR_SUBJECT, std::string(text)}}, &problems);
+        }
+        CheckResult(details, "230.5", hr);
         for (const PropProblem& problem : problems) {
             CheckResult(details, "230.5", problem.code);
         }
@@ -361,7 +396,7 @@ void TEmailMessage::ApplyPendingChanges(IMessage& message, const std::string& la
         }
     }
     if (pendingStream_) {
-        PutStream(message, pendingStream_->bytes, pendingStream_->tag, label);
+        PutStream(message, pendingStream_->bytes, pendingStream_->tag, label, false);
     }
 }
 
@@ -369,11 +404,10 @@ void TEmailMessage::SaveChanges(const std::string& label) {
     try {
         std::shared_ptr<IMessage> message = OpenMessage();
         HRESULT hr = message->SaveChanges(KEEP_OPEN_READWRITE);
-        if (hr == MAPI_E_OBJECT_CHANGED && !embedded_ && MessageEntryId) {
-            // Another program changed the email meanwhile: apply our changes to
-            // the current copy instead of overwriting theirs.
-            MapiMessage.reset();
-            message = OpenMessage();
+        if (IsConflict(hr) && CanReopen()) {
+            // Another program changed (or replaced) the email meanwhile: apply our
+            // changes to the current copy instead of overwriting theirs.
+            message = Reopen(label + "-351", hr);
             ApplyPendingChanges(*message, label + "-352");
             hr = message->SaveChanges(KEEP_OPEN_READWRITE);
         }

@@ -57,10 +57,10 @@ public:
     void WriteBody(const std::string& bytes);
     // Replaces the subject and saves; Subject keeps the old text.
     void SetSubject(const std::string& text);
-    // Saves pending changes.  When another program changed the message since it
-    // was opened, the message is opened afresh, the changes made through this
-    // object are applied to the fresh copy and saved normally; a second conflict
-    // raises "<label>-351".
+    // Saves pending changes.  When another program changed or replaced the
+    // message since it was opened, the message is opened afresh, the changes made
+    // through this object are applied to the fresh copy and saved normally; a
+    // second conflict, or a message that is gone, raises "<label>-351".
     void SaveChanges(const std::string& label);
     // Sets the read flag without a receipt; nothing when already read.
     void MarkRead();
@@ -91,8 +91,15 @@ private:
     bool IsRtfInSync();
     std::string ReadTextStream(mapi::PropTag tag, const std::string& label);
     void WriteTextStream(const std::string& bytes, mapi::PropTag tag, const std::string& label);
-    void PutStream(mapi::IMessage& message, const std::string& bytes, mapi::PropTag tag,
-                   const std::string& label);
+    // Writes and commits a stream property.  Returns the conflict (having
+    // changed nothing) when `mayReopen` and the message changed since it was
+    // opened, else S_OK.
+    mapi::HRESULT PutStream(mapi::IMessage& message, const std::string& bytes, mapi::PropTag tag,
+                            const std::string& label, bool mayReopen);
+    bool CanReopen() const;
+    // Opens the stored email afresh after `conflict`; when it is gone, raises
+    // the mail error `label` with `conflict`.
+    std::shared_ptr<mapi::IMessage> Reopen(const std::string& label, mapi::HRESULT conflict);
     void ApplyPendingChanges(mapi::IMessage& message, const std::string& label);
     void DropUnsavedChanges();
     std::string FieldValueOrThrow(const std::string& name);

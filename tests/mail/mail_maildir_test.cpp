@@ -463,6 +463,28 @@ TEST_F(MaildirMail, ConcurrentRewriteIsKeptAndOurChangeApplied) {
     const std::string bytes = ReadFile(files[0]);
     EXPECT_NE(bytes.find("Subject: [tagged] Offer"), std::string::npos) << bytes;
     EXPECT_NE(bytes.find("Note.\nOld.\n"), std::string::npos) << bytes;
+
+    // The same when ours was only opened, and for a subject change.
+    ListInbox();
+    emails[0]->OpenMessage();
+    other.Folder->ListEmails(theirs);
+    theirs[0]->SetSubject("[again] Offer");
+    emails[0]->WriteBody("Second note.\n");
+    emails[0]->OpenMessage();
+    theirs[0]->WriteBody("Their body.\n");
+    emails[0]->SetSubject("[ours] Offer");
+    ASSERT_EQ(FilesOf(root).size(), 1u);
+    const std::string after = ReadFile(FilesOf(root)[0]);
+    EXPECT_NE(after.find("Subject: [ours] Offer"), std::string::npos) << after;
+    EXPECT_NE(after.find("Their body."), std::string::npos) << after;
+
+    // A message that is gone: the save names its step, nothing reappears.
+    ListInbox();
+    emails[0]->OpenMessage();
+    fs::remove(FilesOf(root)[0]);
+    const std::string gone = MessageOf([&] { emails[0]->SetSubject("x"); });
+    EXPECT_EQ(gone.rfind("Position:230.5 MAPI_E_OBJECT_DELETED", 0), 0u) << gone;
+    EXPECT_TRUE(FilesOf(root).empty());
 }
 
 TEST_F(MaildirMail, CraftedAndStaleIdentifiersAreRefused) {

@@ -12,6 +12,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
+#include <fstream>
 #include <map>
 #include <mutex>
 #include <optional>
@@ -172,6 +173,43 @@ std::optional<std::string> ModuleSource(const std::string& xml) {
     return source;
 }
 
+// The socket file LibreOffice makes for an accepting pipe; a killed instance
+// leaves it behind.
+std::string PipeSocketPath(const std::string& pipe) {
+    return "/tmp/OSL_PIPE_" + std::to_string(::getuid()) + "_" + pipe;
+}
+
+// Profiles of instances whose run ended without stopping them (killed, or
+// crashed in a way no handler saw): each profile names the process that
+// started it and the instance's process group.  An instance whose starter is
+// gone is killed (after checking that the group still runs that profile),
+// and its profile removed.
+void RemoveStaleProfiles(const std::string& parent) {
+    std::error_code ec;
+    for (const auto& entry : fs::directory_iterator(parent, ec)) {
+        std::string name = entry.path().filename().string();
+        if (name.rfind("office-", 0) != 0 || !entry.is_directory(ec))
+            continue;
+        std::ifstream owner(entry.path() / "owner");
+        long starter = 0, group = 0;
+        std::string pipe;
+        if (!(owner >> starter >> group >> pipe) || starter <= 0)
+            continue; // still being set up, or not one of ours
+        if (starter == ::getpid() || ::kill(static_cast<pid_t>(starter), 0) == 0 || errno == EPERM)
+            continue;
+        auto pgid = static_cast<pid_t>(group);
+        if (ProcessGroupCommandHas(pgid, entry.path().string())) {
+            ::kill(-pgid, SIGKILL);
+            auto until = Clock::now() + std::chrono::seconds(10);
+            while (ProcessGroupAlive(pgid) && Clock::now() < until)
+                std::this_thread::sleep_for(std::chrono::milliseconds(20));
+        }
+        fs::remove_all(entry.path(), ec);
+        if (pipe.rfind("quillfence-", 0) == 0)
+            ::unlink(PipeSocketPath(pipe).c_str());
+    }
+}
+
 } // namespace
 
 LibreOfficeOptions LibreOfficeOptions::FromEnvironment() {
@@ -281,6 +319,7 @@ struct LibreOffice::Impl {
         if (process) {
             process->KillAndWait();
             process.reset();
+            ::unlink(PipeSocketPath(pipe).c_str());
         }
         ++generation;
     }
@@ -304,6 +343,7 @@ struct LibreOffice::Impl {
                                      "A profile folder for LibreOffice cannot be created: " +
                                          std::string(e.what()));
         }
+        RemoveStaleProfiles(parent);
         std::string tmpl = parent + "/office-XXXXXX";
         if (!::mkdtemp(tmpl.data()))
             throw WordProcessorError(Failure::NotAvailable,
@@ -342,8 +382,14 @@ struct LibreOffice::Impl {
                      "--nolockcheck", "-env:UserInstallation=" + FileUrl(profileDir),
                      "--accept=pipe,name=" + pipe + ";urp;StarOffice.ComponentContext"});
         try {
-            process = std::make_unique<OfficeProcess>(argv, profileDir + "/office.log");
+            process = std::make_unique<OfficeProcess>(argv, profileDir + "/office.log",
+                                                      PipeSocketPath(pipe));
+            WriteFileAtomic(profileDir + "/owner",
+                            std::to_string(::getpid()) + " " + std::to_string(process->pid()) +
+                                " " + pipe + "\n",
+                            0600);
         } catch (const Error& e) {
+            process.reset();
             throw WordProcessorError(Failure::NotAvailable,
                                      std::string("LibreOffice could not be started: ") + e.what());
         }
@@ -544,8 +590,10 @@ struct LibreOffice::Impl {
             asked = true;
         }
         bridge.reset();
-        if (!asked || !process->WaitForGroupExit(std::chrono::seconds(15)))
+        if (!asked || !process->WaitForGroupExit(std::chrono::seconds(15))) {
             process->KillAndWait();
+            ::unlink(PipeSocketPath(pipe).c_str());
+        }
         process.reset();
         RemoveProfile();
     }

@@ -26,9 +26,10 @@ struct LibreOfficeOptions {
     // Where the private profiles of started instances go; empty:
     // $XDG_CACHE_HOME/quillfence (~/.cache/quillfence), else the temp folder.
     std::string profileParent;
-    // The user's own Basic macros (a LibreOffice profile's "basic" folder),
-    // copied into the private profile of a started instance so the user's
-    // macro can run there.  Empty: $XDG_CONFIG_HOME/libreoffice/4/user/basic
+    // The user's own Basic macros (a LibreOffice profile's "basic" folder):
+    // their modules are installed into a started instance, whose private
+    // profile has only LibreOffice's defaults, so the user's macro runs there.  Empty:
+    // $XDG_CONFIG_HOME/libreoffice/4/user/basic
     // (~/.config/...), when it exists.
     std::string userMacros;
     // Start instances without network access (a network namespace of their

@@ -10,6 +10,7 @@
 #include <dirent.h>
 #include <fcntl.h>
 #include <fstream>
+#include <iterator>
 #include <mutex>
 #include <spawn.h>
 #include <sys/wait.h>
@@ -21,41 +22,57 @@ extern char** environ;
 namespace qf::wordproc {
 namespace {
 
-// Groups started by this process, for the signal handler.
-std::array<std::atomic<pid_t>, 32> g_groups{};
+// Groups started by this process, for the signal handler, with the file
+// each leaves behind.  A slot's path is written before its group is published.
+struct Slot {
+    std::atomic<pid_t> group{0};
+    char leftover[256] = {};
+};
+std::array<Slot, 32> g_groups;
+std::mutex g_slotsMutex;
 
-void RegisterGroup(pid_t pgid) {
+void RegisterGroup(pid_t pgid, const std::string& leftover) {
+    std::lock_guard lock(g_slotsMutex);
     for (auto& slot : g_groups) {
-        pid_t expected = 0;
-        if (slot.compare_exchange_strong(expected, pgid))
-            return;
+        if (slot.group.load() != 0)
+            continue;
+        std::size_t n = leftover.size() < sizeof slot.leftover ? leftover.size() : 0;
+        std::memcpy(slot.leftover, leftover.data(), n);
+        slot.leftover[n] = '\0';
+        slot.group.store(pgid);
+        return;
     }
 }
 
 void UnregisterGroup(pid_t pgid) {
+    std::lock_guard lock(g_slotsMutex);
     for (auto& slot : g_groups) {
-        pid_t expected = pgid;
-        if (slot.compare_exchange_strong(expected, 0))
+        if (slot.group.load() == pgid) {
+            slot.group.store(0);
             return;
+        }
     }
 }
 
 void OnFatalSignal(int sig) {
     KillStartedOffices();
-    std::signal(sig, SIG_DFL);
-    std::raise(sig);
+    // The handler was installed with SA_RESETHAND: the signal now ends the
+    // program as it would have without us (a fault re-occurs on return).
+    if (sig == SIGTERM || sig == SIGHUP || sig == SIGINT || sig == SIGABRT)
+        std::raise(sig);
 }
 
 void InstallSignalCleanup() {
     static std::once_flag once;
     std::call_once(once, [] {
-        for (int sig : {SIGTERM, SIGHUP, SIGINT}) {
+        for (int sig : {SIGTERM, SIGHUP, SIGINT, SIGABRT, SIGSEGV, SIGBUS, SIGFPE, SIGILL}) {
             struct sigaction old {};
             if (sigaction(sig, nullptr, &old) != 0 || old.sa_handler != SIG_DFL ||
                 (old.sa_flags & SA_SIGINFO))
                 continue;
             struct sigaction act {};
             act.sa_handler = OnFatalSignal;
+            act.sa_flags = SA_RESETHAND | SA_NODEFER;
             sigemptyset(&act.sa_mask);
             sigaction(sig, &act, nullptr);
         }
@@ -66,20 +83,24 @@ void InstallSignalCleanup() {
 
 void KillStartedOffices() {
     for (auto& slot : g_groups) {
-        pid_t g = slot.load();
-        if (g > 0)
+        pid_t g = slot.group.load();
+        if (g > 0) {
             ::kill(-g, SIGKILL);
+            if (slot.leftover[0])
+                ::unlink(slot.leftover);
+        }
     }
 }
 
-bool ProcessGroupAlive(pid_t pgid) {
-    if (::kill(-pgid, 0) != 0 && errno == ESRCH)
-        return false;
-    // kill() also reaches zombies nobody has reaped yet: look closer.
+namespace {
+
+// Calls `visit(pid)` for each live (not zombie) process of group `pgid` until
+// it returns true; returns whether it did.
+template <class Visit> bool AnyInGroup(pid_t pgid, Visit visit) {
     DIR* proc = ::opendir("/proc");
     if (!proc)
-        return true;
-    bool alive = false;
+        return false;
+    bool found = false;
     while (struct dirent* e = ::readdir(proc)) {
         if (e->d_name[0] < '0' || e->d_name[0] > '9')
             continue;
@@ -95,16 +116,39 @@ bool ProcessGroupAlive(pid_t pgid) {
         long ppid = 0, pgrp = 0;
         if (std::sscanf(line.c_str() + close + 1, " %c %ld %ld", &state, &ppid, &pgrp) != 3)
             continue;
-        if (pgrp == pgid && state != 'Z' && state != 'X') {
-            alive = true;
+        if (pgrp == pgid && state != 'Z' && state != 'X' &&
+            visit(static_cast<pid_t>(std::atol(e->d_name)))) {
+            found = true;
             break;
         }
     }
     ::closedir(proc);
-    return alive;
+    return found;
 }
 
-OfficeProcess::OfficeProcess(const std::vector<std::string>& argv, const std::string& logPath) {
+} // namespace
+
+bool ProcessGroupCommandHas(pid_t pgid, const std::string& text) {
+    if (pgid <= 0)
+        return false;
+    return AnyInGroup(pgid, [&](pid_t pid) {
+        std::ifstream in("/proc/" + std::to_string(pid) + "/cmdline", std::ios::binary);
+        std::string cmdline((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+        return cmdline.find(text) != std::string::npos;
+    });
+}
+
+bool ProcessGroupAlive(pid_t pgid) {
+    if (pgid <= 0)
+        return false;
+    if (::kill(-pgid, 0) != 0 && errno == ESRCH)
+        return false;
+    // kill() also reaches zombies nobody has reaped yet: look closer.
+    return AnyInGroup(pgid, [](pid_t) { return true; });
+}
+
+OfficeProcess::OfficeProcess(const std::vector<std::string>& argv, const std::string& logPath,
+                             const std::string& leftover) {
     InstallSignalCleanup();
     std::vector<char*> args;
     for (const auto& a : argv)
@@ -136,7 +180,7 @@ OfficeProcess::OfficeProcess(const std::vector<std::string>& argv, const std::st
     posix_spawn_file_actions_destroy(&actions);
     if (rc != 0)
         ThrowSystemError("Cannot start", argv[0], rc);
-    RegisterGroup(pid_);
+    RegisterGroup(pid_, leftover);
 }
 
 OfficeProcess::~OfficeProcess() {

@@ -12,8 +12,11 @@ namespace qf::wordproc {
 class OfficeProcess {
 public:
     // Starts `argv[0]` (looked up in PATH) in a new process group with its
-    // output going to `logPath`.  Throws qf::Error with the system's reason.
-    OfficeProcess(const std::vector<std::string>& argv, const std::string& logPath);
+    // output going to `logPath`.  `leftover` names a file the process makes
+    // and leaves behind when killed; it is removed when the group is killed
+    // by a signal handler.  Throws qf::Error with the system's reason.
+    OfficeProcess(const std::vector<std::string>& argv, const std::string& logPath,
+                  const std::string& leftover = {});
     // Kills the group when it is still there.
     ~OfficeProcess();
     OfficeProcess(const OfficeProcess&) = delete;
@@ -41,11 +44,14 @@ private:
 
 // True while any process of group `pgid` exists that has not yet ended.
 bool ProcessGroupAlive(pid_t pgid);
+// True when a live process of group `pgid` has `text` in its command line.
+bool ProcessGroupCommandHas(pid_t pgid, const std::string& text);
 
 // Kills every office group this process started; async-signal-safe.  The
-// program's own fatal-signal handlers may call it.  SIGTERM, SIGHUP and SIGINT
-// get a handler that does so and then dies of the signal, unless the program
-// already handles them.
+// program's own fatal-signal handlers may call it.  SIGTERM, SIGHUP, SIGINT
+// and the fault signals (SIGABRT, SIGSEGV, SIGBUS, SIGFPE, SIGILL) get a
+// handler that does so and then lets the signal end the program, unless the
+// program already handles them.
 void KillStartedOffices();
 
 } // namespace qf::wordproc

@@ -12,7 +12,7 @@
 namespace qf::mapi::testing {
 namespace {
 
-constexpr int kMessages = 4;
+constexpr int kMessages = 3; // one stays, one moves within the store, one to another
 
 std::string Original(int i) {
     return "From: applicant" + std::to_string(i) +
@@ -30,20 +30,53 @@ std::string Original(int i) {
 
 class KillSafety : public MaildirTest {
 protected:
+    void SetUp() override {
+        MaildirTest::SetUp();
+        WriteFile(profiles_, "[profile Test]\nstore = maildir | Personal Folders | " +
+                                 root_.string() + "\nstore = maildir | Archive | " +
+                                 (dir_ / "Archive").string() + "\n");
+    }
+
     void Fill() {
         for (const auto& f : MessageFiles(root_)) {
             fs::remove(f);
         }
-        fs::remove_all(root_ / ".Done");
-        MakeMaildir(root_ / ".Done");
+        for (const fs::path& p : {root_ / ".Done", dir_ / "Archive"}) {
+            fs::remove_all(p);
+            MakeMaildir(p);
+        }
+        fs::remove_all(root_ / "tmp");
+        fs::create_directories(root_ / "tmp");
         for (int i = 0; i < kMessages; ++i) {
             Deliver(Original(i), "100" + std::to_string(i) + ".M1P1.host", {}, "new");
         }
     }
 
+    // The root folder of the second store.
+    std::shared_ptr<IMAPIFolder> Archive() {
+        Store();
+        std::shared_ptr<IMAPITable> t;
+        RowSet rows;
+        const PropTagArray cols{PR_ENTRYID};
+        std::shared_ptr<IMsgStore> archive;
+        std::shared_ptr<IUnknown> obj;
+        if (session_->GetMsgStoresTable(0, t) != S_OK ||
+            HrQueryAllRows(*t, &cols, nullptr, 0, rows) != S_OK || rows.size() != 2 ||
+            session_->OpenMsgStore(0, *rows[1][0].Bin(), Iid::IMsgStore, 0x94, archive) != S_OK ||
+            archive->OpenEntry({}, Iid::IMAPIFolder, 0x18, nullptr, obj) != S_OK) {
+            return nullptr;
+        }
+        return As<IMAPIFolder>(obj);
+    }
+
     // What the run does to each email: tag the subject, add a note to the body,
-    // mark it read, and move every other one.  Returns the steps taken.
-    static int Work(IMsgStore& store, const EntryId& doneId) {
+    // mark it read, and move one in three to a folder of the store, one in three to
+    // another store.  Returns the steps taken.
+    static int Work(IMsgStore& store, const EntryId& doneId,
+                    const std::shared_ptr<IMAPIFolder>& archive) {
+        if (!archive) {
+            return -1;
+        }
         EntryId inboxId;
         if (store.GetReceiveFolder("IPM", 0, inboxId, nullptr) != S_OK) {
             return -1;
@@ -85,9 +118,11 @@ protected:
                 return -1;
             }
             std::optional<PropValue> newId;
-            if (n++ % 2 == 0 && (HrGetOneProp(*m, PR_ENTRYID, newId) != S_OK ||
-                                 inbox->CopyMessages({*newId->Bin()}, Iid::IMAPIFolder, done, 0,
-                                                     nullptr, MESSAGE_MOVE) != S_OK)) {
+            const int where = n++ % 3;
+            if (where < 2 &&
+                (HrGetOneProp(*m, PR_ENTRYID, newId) != S_OK ||
+                 inbox->CopyMessages({*newId->Bin()}, Iid::IMAPIFolder, where == 0 ? done : archive,
+                                     0, nullptr, MESSAGE_MOVE) != S_OK)) {
                 return -1;
             }
         }
@@ -113,7 +148,7 @@ protected:
             ::close(fds[0]);
             maildir::testing::KillAfterSteps(steps);
             const long before = maildir::testing::StepsTaken();
-            const int r = Work(Store(), doneId);
+            const int r = Work(Store(), doneId, Archive());
             const int taken = r < 0 ? r : static_cast<int>(r - before);
             (void)!::write(fds[1], &taken, sizeof taken);
             ::_exit(r < 0 ? 2 : 0);
@@ -134,11 +169,15 @@ protected:
     void ExpectEveryEmailOnceAndWhole(long steps) {
         Reopen();
         std::map<std::string, int> seen;
-        for (const fs::path& folder : {root_, root_ / ".Done"}) {
-            EntryId id = folder == root_ ? EntryId{} : DoneId();
-            auto f = folder == root_ ? Inbox() : OpenFolder(id);
+        // The source folder is listed first: that finishes what a stopped process
+        // left half done.
+        for (int which = 0; which < 3; ++which) {
+            auto f = which == 0 ? Inbox() : which == 1 ? OpenFolder(DoneId()) : Archive();
+            ASSERT_TRUE(f);
             for (const auto& r : Contents(*f, {PR_ENTRYID, PR_SUBJECT})) {
-                auto m = OpenMessage(*r[0].Bin());
+                std::shared_ptr<IUnknown> obj;
+                ASSERT_EQ(f->OpenEntry(*r[0].Bin(), Iid::IMessage, 0x10, nullptr, obj), S_OK);
+                auto m = As<IMessage>(obj);
                 ASSERT_TRUE(m);
                 std::optional<PropValue> mid;
                 ASSERT_EQ(HrGetOneProp(*m, PR_INTERNET_MESSAGE_ID, mid), S_OK)
@@ -161,7 +200,8 @@ protected:
         for (const auto& [id, count] : seen) {
             EXPECT_EQ(count, 1) << id << " after " << steps << " steps";
         }
-        EXPECT_EQ(MessageFiles(root_).size() + MessageFiles(root_ / ".Done").size(),
+        EXPECT_EQ(MessageFiles(root_).size() + MessageFiles(root_ / ".Done").size() +
+                      MessageFiles(dir_ / "Archive").size(),
                   static_cast<std::size_t>(kMessages))
             << "steps " << steps;
     }

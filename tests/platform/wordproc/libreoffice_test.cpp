@@ -305,6 +305,7 @@ TEST(LibreOfficeInstance, ARunningInstanceIsUsedAndLeftRunningWithItsDocuments) 
     usersView.reset();
     EXPECT_TRUE(user.Running());
     user.KillAndWait();
+    fs::remove("/tmp/OSL_PIPE_" + std::to_string(::getuid()) + "_" + pipe);
 }
 
 TEST(LibreOfficeInstance, AStartedInstanceRunsTheUsersOwnMacros) {

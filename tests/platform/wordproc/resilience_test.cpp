@@ -130,5 +130,45 @@ TEST(LibreOfficeResilience, AnInstanceGoesWithTheProcessThatStartedItWhenThatIsT
     EXPECT_FALSE(ProcessGroupAlive(group));
 }
 
+TEST(LibreOfficeResilience, AnInstanceLeftByAKilledRunIsStoppedByTheNextOne) {
+    TempDir dir;
+    int fds[2];
+    ASSERT_EQ(::pipe(fds), 0);
+    pid_t child = ::fork();
+    ASSERT_GE(child, 0);
+    if (child == 0) {
+        ::close(fds[0]);
+        try {
+            auto* office = new LibreOffice(TestOptions(dir.path())); // never destroyed
+            office->Connect();
+            pid_t group = office->OfficeProcessGroup();
+            if (::write(fds[1], &group, sizeof group) != sizeof group)
+                ::_exit(2);
+            for (;;)
+                ::pause();
+        } catch (...) {
+            ::_exit(3);
+        }
+    }
+    ::close(fds[1]);
+    pid_t group = -1;
+    ssize_t got = ::read(fds[0], &group, sizeof group);
+    ::close(fds[0]);
+    ASSERT_EQ(got, static_cast<ssize_t>(sizeof group));
+    // SIGKILL: no handler, no destructor.
+    ::kill(child, SIGKILL);
+    ::waitpid(child, nullptr, 0);
+    ASSERT_TRUE(ProcessGroupAlive(group));
+
+    LibreOffice next(TestOptions(dir.path()));
+    EXPECT_TRUE(next.Connect());
+    EXPECT_FALSE(ProcessGroupAlive(group));
+    std::size_t profiles = 0;
+    for ([[maybe_unused]] const auto& e : fs::directory_iterator(dir.path() / "profiles"))
+        ++profiles;
+    EXPECT_EQ(profiles, 1u);
+    next.Quit();
+}
+
 } // namespace
 } // namespace qf::wordproc::testing

@@ -317,6 +317,27 @@ std::string SerializeObject(GMimeObject* obj, bool crlf) {
     return out;
 }
 
+// Whether a lower-case header value has the parameter `name` (also in its RFC 2231
+// forms name*=, name*0=, name*0*=).
+bool HasParameter(const std::string& value, const std::string& name) {
+    std::size_t pos = value.find(';');
+    while (pos != std::string::npos) {
+        std::size_t b = value.find_first_not_of(" \t\r\n", pos + 1);
+        if (b == std::string::npos) {
+            return false;
+        }
+        if (value.compare(b, name.size(), name) == 0) {
+            const std::size_t after = b + name.size();
+            if (after < value.size() &&
+                (value[after] == '=' || value[after] == '*' || value[after] == ' ')) {
+                return true;
+            }
+        }
+        pos = value.find(';', b);
+    }
+    return false;
+}
+
 std::string ExtensionForType(const std::string& type) {
     static const std::pair<const char*, const char*> table[] = {
         {"application/pdf", ".pdf"},
@@ -568,25 +589,20 @@ Summary Summarize(const std::vector<RawHeader>& headers) {
     if (!s.deliveryTime) {
         s.deliveryTime = s.submitTime;
     }
+    // Only the media type and whether a file name is given: read without building
+    // GMime objects, as this runs for every listed message.
     if (!contentType.empty()) {
-        GMimeContentType* ct = g_mime_content_type_parse(Options(), contentType.c_str());
-        if (ct != nullptr) {
-            const char* t = g_mime_content_type_get_media_type(ct);
-            const char* st = g_mime_content_type_get_media_subtype(ct);
-            s.contentType = ToLowerAscii(std::string(t ? t : "") + "/" + (st ? st : ""));
-            s.hasFileName = g_mime_content_type_get_parameter(ct, "name") != nullptr;
-            g_object_unref(ct);
+        const std::string lower = ToLowerAscii(contentType);
+        const std::string type = Trimmed(std::string_view(lower).substr(0, lower.find(';')));
+        if (type.find('/') != std::string::npos) {
+            s.contentType = type;
         }
+        s.hasFileName = HasParameter(lower, "name");
     }
     if (!disposition.empty()) {
-        GMimeContentDisposition* cd =
-            g_mime_content_disposition_parse(Options(), disposition.c_str());
-        if (cd != nullptr) {
-            s.attachmentDisposition = g_mime_content_disposition_is_attachment(cd);
-            s.hasFileName = s.hasFileName ||
-                            g_mime_content_disposition_get_parameter(cd, "filename") != nullptr;
-            g_object_unref(cd);
-        }
+        const std::string lower = ToLowerAscii(disposition);
+        s.attachmentDisposition = lower.rfind("attachment", 0) == 0;
+        s.hasFileName = s.hasFileName || HasParameter(lower, "filename");
     }
     return s;
 }

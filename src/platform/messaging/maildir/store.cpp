@@ -27,6 +27,7 @@ constexpr std::uint32_t kSupportMask = STORE_ENTRYID_UNIQUE | STORE_MODIFY_OK | 
                                        STORE_RTF_OK | STORE_SORT_OK | STORE_HTML_OK |
                                        STORE_UNICODE_OK;
 constexpr const char* kReplacementMark = "_qfr.";
+constexpr const char* kMoveNoteSuffix = ".qfmove";
 
 // ---------------------------------------------------------------------------
 // Names
@@ -778,6 +779,59 @@ public:
         return best > 0;
     }
 
+    // Finishes moves to another store or file system that a stopped process left
+    // half done: a note in tmp/ names the copy; when the copy is complete in its
+    // folder, the original goes.
+    void FinishMoves(const std::string& folder, std::vector<MessageFile>& files) {
+        const std::string tmp = FolderPath(folder) + "/tmp";
+        DIR* dir = ::opendir(tmp.c_str());
+        if (dir == nullptr) {
+            return;
+        }
+        std::vector<std::string> notes;
+        while (dirent* e = ::readdir(dir)) {
+            const std::string n = e->d_name;
+            const std::size_t suffix = std::strlen(kMoveNoteSuffix);
+            if (n.size() > suffix && n.compare(n.size() - suffix, suffix, kMoveNoteSuffix) == 0) {
+                notes.push_back(n);
+            }
+        }
+        ::closedir(dir);
+        for (const std::string& n : notes) {
+            const std::string unique = n.substr(0, n.size() - std::strlen(kMoveNoteSuffix));
+            std::string text;
+            if (ReadWholeFile(tmp + "/" + n, text) != 0) {
+                continue;
+            }
+            const std::size_t nl = text.find('\n');
+            const std::string destPath = text.substr(0, nl);
+            const std::string copy = nl == std::string::npos
+                                         ? std::string()
+                                         : text.substr(nl + 1, text.find('\n', nl + 1) - nl - 1);
+            bool copied = false;
+            for (const auto& f : ListMessageFiles(destPath)) {
+                copied = copied || (!copy.empty() && f.unique == copy);
+            }
+            if (copied) {
+                for (auto it = files.begin(); it != files.end();) {
+                    if (it->unique == unique &&
+                        (destPath != FolderPath(folder) || unique != copy)) {
+                        const int err =
+                            RemoveFile(FolderPath(folder) + "/" + it->subdir + "/" + it->fileName);
+                        if (err == 0 || err == ENOENT) {
+                            SyncFolder(FolderPath(folder) + "/" + it->subdir);
+                            index_[folder].erase(unique);
+                            it = files.erase(it);
+                            continue;
+                        }
+                    }
+                    ++it;
+                }
+            }
+            RemoveFile(tmp + "/" + n);
+        }
+    }
+
     // Finishes replacements a stopped process left half done: a marked message
     // whose replaced message is still there removes that one.
     void FinishReplacements(const std::string& folder, std::vector<MessageFile>& files) {
@@ -946,18 +1000,25 @@ public:
                 st.size = sb.st_size;
                 st.fileTime = FileTimeOf(sb);
             }
+            // The header block tells most; only a multipart's structure needs the
+            // whole file.
             std::string bytes;
-            const bool needAll = depth == Depth::Full || (depth == Depth::Structure);
-            const int err = needAll ? ReadWholeFile(path, bytes) : ReadHeaderBytes(path, bytes);
-            st.loaded = true;
-            st.known = err == 0;
-            if (st.known) {
-                const HeaderBlock block = SplitHeaders(bytes);
-                st.summary = Summarize(block.headers);
-                st.hasAttach = HasAttachmentsFromHeaders(st.summary);
-                if (needAll && (!st.hasAttach || depth == Depth::Full)) {
+            int err = 0;
+            if (!st.loaded) {
+                err = ReadHeaderBytes(path, bytes);
+                st.loaded = true;
+                st.known = err == 0;
+                if (st.known) {
+                    st.summary = Summarize(SplitHeaders(bytes).headers);
+                    st.hasAttach = HasAttachmentsFromHeaders(st.summary);
+                }
+            }
+            if (st.known && depth > Depth::Headers && !st.hasAttach) {
+                if (ReadWholeFile(path, bytes) == 0) {
                     full = ParsedContent::Parse(std::move(bytes));
                     st.hasAttach = full->HasAttachments();
+                } else {
+                    st.known = false;
                 }
             }
         }
@@ -1205,6 +1266,7 @@ public:
             return error_.Set(MAPI_E_OBJECT_DELETED, "Folder " + Path() + " no longer exists");
         }
         auto files = ListMessageFiles(Path());
+        store_->FinishMoves(folder_, files);
         store_->FinishReplacements(folder_, files);
         RemoveStaleTemporaryFiles(Path() + "/tmp");
         table = MakeTable(std::make_shared<ContentsSource>(store_, folder_, std::move(files)));
@@ -1291,6 +1353,7 @@ HRESULT MaildirFolder::CopyOne(const EntryId& id, MaildirFolder& dest, bool move
                           "Message " + parts->message + " is no longer in " + Path());
     }
     const std::string from = Path() + "/" + file.subdir + "/" + file.fileName;
+    const std::string fromSubdir = file.subdir;
     if (move && &dest == this) {
         return S_OK;
     }
@@ -1305,7 +1368,7 @@ HRESULT MaildirFolder::CopyOne(const EntryId& id, MaildirFolder& dest, bool move
         }
         if (err == 0) {
             SyncFolder(dest.Path() + "/" + file.subdir);
-            SyncFolder(Path() + "/" + file.subdir);
+            SyncFolder(Path() + "/" + fromSubdir);
             store_->Forget(folder_, parts->message);
             dest.store_->Remember(dest.folder_,
                                   SplitFileName(file.subdir, to.substr(to.rfind('/') + 1)));
@@ -1315,43 +1378,59 @@ HRESULT MaildirFolder::CopyOne(const EntryId& id, MaildirFolder& dest, bool move
             return error_.Set(MAPI_E_DISK_ERROR, "Cannot move " + from + " to " + to, err);
         }
     }
-    // Another file system (or a copy): write the copy completely, then remove the original.
+    // Another store or file system (or a copy): write the copy completely, then
+    // remove the original.  A move first leaves a note in the source's tmp/ naming
+    // the copy; should the process stop between the copy and the removal, the next
+    // listing of the source folder finds the note and the complete copy, and
+    // removes the original then.
     std::string bytes;
     if (const int err = ReadWholeFile(from, bytes); err != 0) {
         return error_.Set(MAPI_E_DISK_ERROR, "Cannot read " + from, err);
     }
-    const std::string unique = move ? file.unique : NewUniqueName(false);
-    std::string tmp = dest.Path() + "/tmp/" + unique;
-    if (!IsDirectory(dest.Path() + "/tmp")) {
-        ::mkdir((dest.Path() + "/tmp").c_str(), 0700);
+    std::string unique = move ? file.unique : NewUniqueName(false);
+    MessageFile existing;
+    if (dest.store_->Locate(dest.folder_, unique, existing)) {
+        unique = NewUniqueName(false);
     }
-    int err = WriteNewFile(tmp, bytes);
-    if (err == EEXIST) {
-        tmp = dest.Path() + "/tmp/" + NewUniqueName(false);
-        err = WriteNewFile(tmp, bytes);
+    for (const std::string& p : {dest.Path() + "/tmp", Path() + "/tmp"}) {
+        if (!IsDirectory(p)) {
+            ::mkdir(p.c_str(), 0700);
+        }
     }
-    if (err != 0) {
-        return error_.Set(err == ENOSPC ? MAPI_E_NOT_ENOUGH_DISK : MAPI_E_DISK_ERROR,
-                          "Cannot write " + tmp, err);
+    const std::string note = Path() + "/tmp/" + file.unique + kMoveNoteSuffix;
+    if (move) {
+        ::unlink(note.c_str());
+        if (const int err = WriteNewFile(note, dest.Path() + "\n" + unique + "\n"); err != 0) {
+            return error_.Set(err == ENOSPC ? MAPI_E_NOT_ENOUGH_DISK : MAPI_E_DISK_ERROR,
+                              "Cannot write " + note, err);
+        }
+        SyncFolder(Path() + "/tmp");
     }
-    std::string name = WithFlags(tmp.substr(tmp.rfind('/') + 1), file.flags);
-    std::string to = dest.Path() + "/cur/" + name;
-    err = RenameNoReplace(tmp, to);
-    if (err == EEXIST) {
-        name = WithFlags(NewUniqueName(false), file.flags);
-        to = dest.Path() + "/cur/" + name;
-        err = RenameNoReplace(tmp, to);
+    auto fail = [&](HRESULT hr, const std::string& what, int err) {
+        if (move) {
+            ::unlink(note.c_str());
+        }
+        return error_.Set(hr, what, err);
+    };
+    const std::string tmp = dest.Path() + "/tmp/" + unique;
+    ::unlink(tmp.c_str()); // a copy a stopped process left unfinished
+    if (const int err = WriteNewFile(tmp, bytes); err != 0) {
+        return fail(err == ENOSPC ? MAPI_E_NOT_ENOUGH_DISK : MAPI_E_DISK_ERROR,
+                    "Cannot write " + tmp, err);
     }
-    if (err != 0) {
+    const std::string to = dest.Path() + "/cur/" + WithFlags(unique, file.flags);
+    if (const int err = RenameNoReplace(tmp, to); err != 0) {
         ::unlink(tmp.c_str());
-        return error_.Set(MAPI_E_DISK_ERROR, "Cannot rename " + tmp + " to " + to, err);
+        return fail(MAPI_E_DISK_ERROR, "Cannot rename " + tmp + " to " + to, err);
     }
     SyncFolder(dest.Path() + "/cur");
+    dest.store_->Remember(dest.folder_, SplitFileName("cur", WithFlags(unique, file.flags)));
     if (move) {
         if (const int rm = RemoveFile(from); rm != 0 && rm != ENOENT) {
             return error_.Set(MAPI_E_DISK_ERROR, "Copied, but cannot remove " + from, rm);
         }
-        SyncFolder(Path() + "/" + file.subdir);
+        SyncFolder(Path() + "/" + fromSubdir);
+        RemoveFile(note);
         store_->Forget(folder_, file.unique);
     }
     return S_OK;

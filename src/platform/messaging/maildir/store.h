@@ -20,8 +20,10 @@
 //    old unique name, and its own unique name is marked (see IsReplacementName), so
 //    whoever lists the folder next finishes an interrupted replacement by removing
 //    the old file.  An identifier of the old message leads to the new one;
-//  - move: a rename into the other folder; across file systems a copy to its
-//    tmp/, sync, rename into cur/, then the old file is removed.
+//  - move: a rename into the other folder.  To another store or file system: a
+//    note naming the copy goes to the source's tmp/, the copy is written to the
+//    destination's tmp/, synced and renamed into cur/, then the original and the
+//    note are removed; a listing of the source finishes a move stopped halfway.
 //
 // Identifiers are validated: a folder name is "" or one ".name" component, a
 // message's unique name one file name; anything else, or the identity of another
