@@ -96,8 +96,14 @@ std::optional<std::string> WordConversion::ConvertWithWord(const std::string& pa
     try {
         text = WithCrLf(word_->WholeText(doc));
     } catch (const WordProcessorError& e) {
-        if (e.EndsDocument()) {
+        // A lost document, or text that came back as mostly unprintable
+        // bytes (a file that only posed as a document), gives nothing; text
+        // that could not be taken at all is a protected document.
+        if (e.EndsDocument() || e.failure() == Failure::Unreadable) {
             record(e.what());
+            if (!e.EndsDocument()) {
+                CloseQuietly(doc);
+            }
             return std::nullopt;
         }
         text = TranslateMsg(
@@ -119,8 +125,18 @@ std::optional<std::string> WordConversion::ConvertWithWord(const std::string& pa
     return text;
 }
 
+void WordConversion::CloseQuietly(wordproc::DocumentId doc) {
+    try {
+        word_->Close(doc);
+    } catch (const WordProcessorError&) {
+        // The attachment is already recorded; nothing more to say about it.
+    }
+}
+
 void WordConversion::QuitWord() {
-    if (connected_ && wordStarted_) {
+    // The user's instance may have died during the run and been replaced by
+    // one of ours: that one is ours to quit as well.
+    if (connected_ && (wordStarted_ || word_->Started())) {
         word_->Quit();
     }
     connected_ = false;

@@ -45,6 +45,8 @@ public:
     bool WordStarted() const { return wordStarted_; }
 
 private:
+    void CloseQuietly(wordproc::DocumentId doc);
+
     RunContext& run_;
     wordproc::WordProcessor* word_;
     RecordInterventionFn record_;
