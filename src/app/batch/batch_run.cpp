@@ -1,6 +1,7 @@
 #include "app/batch/batch_run.h"
 
 #include "app/batch/console_host.h"
+#include "common/error.h"
 #include "i18n/loadstrings.h"
 #include "mail/session.h"
 #include "platform/registry/registry.h"
@@ -82,6 +83,12 @@ int Run(RunRequest& request) {
         return kExitFailed;
     }
 
+    if (request.settings.Profile == TSettings::kPromptProfile) {
+        // Nobody is there to pick a profile from a list.
+        throw Error("The settings ask for the logon profile to be chosen at each run "
+                    "(\"Prompt\"), which only the desktop program can do. Choose the default "
+                    "profile or a named one for runs from the command line.");
+    }
     TMapiSession session;
     session.SetLogonParameters(request.settings.Profile, request.settings.profileName,
                                request.settings.password);

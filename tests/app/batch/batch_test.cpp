@@ -175,5 +175,17 @@ TEST_F(BatchProgramTest, ExitCodesAndErrorTexts) {
     EXPECT_NE(out_.find("--print-settings"), std::string::npos);
 }
 
+TEST_F(BatchProgramTest, APromptedProfileIsRefusedBeforeAnythingRuns) {
+    TSettings s = TSettings::FirstStartDefaults();
+    s.Directory = dir_ + "/";
+    s.manualFolder = dir_ + "/";
+    s.filterFilename.clear();
+    s.Profile = TSettings::kPromptProfile;
+    s.SaveToFile(dir_ + "/prompt.qfo");
+    EXPECT_EQ(Run("'" + dir_ + "/prompt.qfo'"), 1);
+    EXPECT_NE(err_.find("(\"Prompt\")"), std::string::npos) << err_;
+    EXPECT_FALSE(std::filesystem::exists(dir_ + "/00000.txt"));
+}
+
 } // namespace
 } // namespace qf::batch
