@@ -120,6 +120,18 @@ TEST_F(RunTest, EmailValuesInFileNamesCannotLeaveTheFolder) {
     EXPECT_EQ(mail.OutputNames(), std::vector<std::string>{".._.._etc_passwd %s %n-1.txt"});
 }
 
+TEST_F(RunTest, AnHtmlOnlyEmailWithABareAmpersandGivesItsText) {
+    // An '&' that starts no entity once stopped the HTML-to-text scan for good.
+    mail.DeliverRaw("From: ann@example.org\nSubject: Q&A\nDate: Tue, 01 Dec 2026 09:00:00 +0000\n"
+                    "MIME-Version: 1.0\nContent-Type: text/html; charset=utf-8\n\n"
+                    "<html><body><p>AT&T and R&amp;D &unknown; &#65; &</p></body></html>\n");
+    TSettings s = Plain();
+    s.emailHeader.clear();
+    s.emailFooter.clear();
+    ASSERT_EQ(Run(s), RunOutcome::Complete);
+    EXPECT_EQ(Out("00001.txt"), "AT&T and R&D &unknown; A &");
+}
+
 // Leave, move to a subfolder, tag; each with and without marking read.
 TEST_F(RunTest, DispositionsAndMarkRead) {
     struct Case {
