@@ -757,7 +757,9 @@ std::string HtmlToText(std::string_view html) {
             ++i;
             continue;
         }
-        std::size_t j = i;
+        // The character at i is text (an '&' that starts no known entity
+        // included): take it, so the scan always moves on.
+        std::size_t j = i + 1;
         while (j < html.size() && html[j] != '<' && html[j] != '&' && html[j] != ' ' &&
                html[j] != '\t' && html[j] != '\r' && html[j] != '\n') {
             ++j;

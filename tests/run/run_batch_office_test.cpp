@@ -1,0 +1,27 @@
+// The demo's own settings through quillfence-batch with the real
+// LibreOffice: documents of the sample become text in the output files.
+#include "batch_fixture.h"
+
+#include <gtest/gtest.h>
+
+namespace qf::testing {
+namespace {
+
+TEST(BatchRunWithOffice, TheSampleMailboxWithItsAttachments) {
+    SampleRun run;
+    ASSERT_EQ(run.Run("run.qfo --update-count"), 0) << run.out << run.err;
+    ASSERT_EQ(run.Outputs().size(), 12u);
+    std::string all;
+    for (const auto& name : run.Outputs()) {
+        all += ReadFileBytes(run.output + name);
+    }
+    // The CVs sent as .doc, .docx and .rtf come back as their text.
+    EXPECT_NE(all.find("Curriculum vitae"), std::string::npos);
+    EXPECT_EQ(all.find("detach"), std::string::npos);
+    TSettings saved;
+    saved.LoadFromFile(run.options);
+    EXPECT_EQ(saved.firstNumber, 13);
+}
+
+} // namespace
+} // namespace qf::testing

@@ -1,0 +1,82 @@
+// Messages collected from real mail, each delivered into a Maildir of its own
+// and taken through a whole run with attachments: every one must end in an
+// output file or a clear error, never in a crash or a silent nothing.
+#include "fake_host.h"
+#include "maildir_fixture.h"
+#include "run/email_thread.h"
+
+#include <gtest/gtest.h>
+
+#include <filesystem>
+
+namespace qf::testing {
+namespace {
+
+namespace fs = std::filesystem;
+
+TEST(RunCorpus, EveryRealWorldMessageGivesAFileOrAClearError) {
+    const char* shared = std::getenv("QF_SHARED_DIR");
+    ASSERT_NE(shared, nullptr);
+    const fs::path corpus = fs::path(shared) / "corpus" / "real-world";
+    if (!fs::is_directory(corpus)) {
+        GTEST_SKIP() << "no corpus at " << corpus;
+    }
+    std::vector<fs::path> messages;
+    for (const auto& e : fs::recursive_directory_iterator(corpus)) {
+        const std::string name = e.path().filename().string();
+        if (e.is_regular_file() && name != "LICENSE" && name != "README.md") {
+            messages.push_back(e.path());
+        }
+    }
+    std::sort(messages.begin(), messages.end());
+    ASSERT_GT(messages.size(), 50u);
+
+    int files = 0, flagged = 0, withAttachments = 0;
+    for (const fs::path& message : messages) {
+        SCOPED_TRACE(message.string());
+        MaildirFixture box;
+        box.DeliverRaw(ReadFileBytes(message.string()));
+        TSettings s = box.Settings();
+        s.includeAttachments = true;
+        s.emailsTo = TSettings::kTagSubject;
+        // Every attachment the default table knows, and the rest saved by hand.
+        s.extensions.push_back("");
+        s.extensionActions.push_back("5");
+        FakeWordProcessor word;
+        FakeHost host;
+        TMapiSession session;
+        TEmailThread run(
+            s, host, RunServices{session, &word, [](const std::string&) { return true; }, nullptr});
+        const auto names = box.OutputNames();
+        if (run.Outcome() == RunOutcome::Complete) {
+            EXPECT_EQ(names.size(), 1u);
+            EXPECT_EQ(host.statuses.back(), "Complete. 1 emails processed");
+            ++files;
+            const std::string text = ReadFileBytes(box.output + names[0]);
+            withAttachments += text.find("Attached file: ") != std::string::npos ||
+                                       text.find("has been flagged") != std::string::npos
+                                   ? 1
+                                   : 0;
+            flagged += host.rows.empty() ? 0 : 1;
+            for (const auto& row : host.rows) {
+                EXPECT_TRUE(row.starts_with("Email with subject ")) << row;
+            }
+        } else {
+            ASSERT_EQ(run.Outcome(), RunOutcome::Failed);
+            ASSERT_EQ(host.errors.size(), 1u);
+            EXPECT_GT(host.errors[0].size(), 10u) << host.errors[0];
+            ADD_FAILURE() << "failed: " << host.errors[0];
+        }
+        // No temporary copy is left behind.
+        for (const auto& n : names) {
+            EXPECT_FALSE(n.starts_with("detach")) << n;
+        }
+    }
+    std::printf("%d of %zu messages gave a file, %d with attachments, %d with exception rows\n",
+                files, messages.size(), withAttachments, flagged);
+    // The corpus has a good share of attachments; they must have been seen.
+    EXPECT_GT(withAttachments, 10);
+}
+
+} // namespace
+} // namespace qf::testing
