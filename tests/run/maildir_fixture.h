@@ -17,6 +17,7 @@
 #include <cstdlib>
 #include <ctime>
 #include <filesystem>
+#include <gmime/gmime.h>
 #include <map>
 #include <memory>
 #include <string>
@@ -145,8 +146,8 @@ public:
     }
     std::string DeliverRaw(const std::string& bytes, const std::string& folder = "") {
         const int n = ++seq_;
-        const std::string file = FolderPath(folder) + "/cur/" + std::to_string(1000000 + n) +
-                                 ".M" + std::to_string(n) + "P1.test:2,";
+        const std::string file = FolderPath(folder) + "/cur/" + std::to_string(1000000 + n) + ".M" +
+                                 std::to_string(n) + "P1.test:2,";
         WriteFileAtomic(file, bytes);
         return file;
     }
@@ -162,6 +163,34 @@ public:
         return files;
     }
     // The subjects of a folder's messages, sorted.
+    // A stored email's bytes followed by each of its text parts decoded, so a
+    // test finds what was written into a body whatever transfer encoding the
+    // store chose for it.
+    static std::string StoredText(const std::string& file) {
+        std::string out = ReadFileBytes(file);
+        g_mime_init();
+        GMimeStream* stream = g_mime_stream_mem_new_with_buffer(out.data(), out.size());
+        GMimeParser* parser = g_mime_parser_new_with_stream(stream);
+        GMimeMessage* message = g_mime_parser_construct_message(parser, nullptr);
+        if (message) {
+            GMimePartIter* iter = g_mime_part_iter_new(GMIME_OBJECT(message));
+            do {
+                GMimeObject* part = g_mime_part_iter_get_current(iter);
+                if (part && GMIME_IS_TEXT_PART(part)) {
+                    if (char* text = g_mime_text_part_get_text(GMIME_TEXT_PART(part))) {
+                        out += "\n";
+                        out += text;
+                        g_free(text);
+                    }
+                }
+            } while (g_mime_part_iter_next(iter));
+            g_mime_part_iter_free(iter);
+            g_object_unref(message);
+        }
+        g_object_unref(parser);
+        g_object_unref(stream);
+        return out;
+    }
     std::vector<std::string> Subjects(const std::string& folder = "") const {
         std::vector<std::string> out;
         for (const auto& f : Messages(folder)) {

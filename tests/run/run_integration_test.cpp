@@ -312,7 +312,7 @@ TEST_F(RunTest, WordDocumentsAreConvertedAndTheirFailuresFlagTheEmail) {
     EXPECT_EQ(mail.Subjects(), (std::vector<std::string>{"*QF* Good", "Crash", "Locked"}));
     bool noted = false;
     for (const auto& f : mail.Messages()) {
-        const std::string bytes = ReadFileBytes(f);
+        const std::string bytes = MaildirFixture::StoredText(f);
         if (Contains(bytes, "Subject: Locked")) {
             noted = Contains(bytes, "Quillfence: Manual intervention is required (Invalid "
                                     "password) for attachment \"secret.docx\" (output file is \"" +
@@ -356,7 +356,7 @@ TEST_F(RunTest, ManualHandlingFlagsTheEmailAndLeavesItInPlace) {
     EXPECT_EQ(mail.Subjects(), std::vector<std::string>{"Zipped"});
     EXPECT_EQ(mail.Subjects("Processed"), std::vector<std::string>{"Clean"});
     ASSERT_EQ(mail.Messages().size(), 1u);
-    EXPECT_TRUE(Contains(ReadFileBytes(mail.Messages()[0]),
+    EXPECT_TRUE(Contains(MaildirFixture::StoredText(mail.Messages()[0]),
                          "Quillfence: Manual intervention is required (Attachment is flagged for "
                          "manual handling) for attachment \"all.zip\""));
 }
