@@ -13,6 +13,15 @@ namespace {
 
 constexpr std::int32_t kEmbeddedMessage = 5; // ATTACH_EMBEDDED_MSG
 
+// The email's platform object, asked for the details of a failed save.
+mapi::IMAPIProp* ErrorDetails(TEmailMessage& email) {
+    try {
+        return email.OpenMessage().get();
+    } catch (const std::exception&) {
+        return nullptr;
+    }
+}
+
 bool PathExists(const std::string& path) {
     struct stat st {};
     return ::lstat(path.c_str(), &st) == 0;
@@ -79,7 +88,7 @@ void AttachmentHandler::Handle(TEmailMessage& email, TAttachment& attachment, st
     case 1: {
         const std::string name = DetachFileName(ext);
         run_.tempFiles.push_back(name);
-        attachment.SaveContentToFile(nullptr, name);
+        attachment.SaveContentToFile(ErrorDetails(email), name);
         if (auto content = word_.ConvertWithWord(name, attachment, email)) {
             AppendPiece(text, startTag + *content + endTag);
         }
@@ -95,7 +104,7 @@ void AttachmentHandler::Handle(TEmailMessage& email, TAttachment& attachment, st
         break;
     case 4: {
         const std::string name = ManualFileName(attachment, emailFields, ext);
-        attachment.SaveContentToFile(nullptr, name);
+        attachment.SaveContentToFile(ErrorDetails(email), name);
         if (!print_ || !print_(name)) {
             RecordManualIntervention(
                 email, attachment,
@@ -112,7 +121,7 @@ void AttachmentHandler::Handle(TEmailMessage& email, TAttachment& attachment, st
     }
     case 5: {
         const std::string name = ManualFileName(attachment, emailFields, ext);
-        attachment.SaveContentToFile(nullptr, name);
+        attachment.SaveContentToFile(ErrorDetails(email), name);
         AppendPiece(text, TranslateFmt(8122,
                                        "Quillfence: Attachment %s has been flagged for "
                                        "saving",
@@ -123,7 +132,7 @@ void AttachmentHandler::Handle(TEmailMessage& email, TAttachment& attachment, st
     case 6: {
         const std::string name = DetachFileName(ext);
         run_.tempFiles.push_back(name);
-        attachment.SaveContentToFile(nullptr, name);
+        attachment.SaveContentToFile(ErrorDetails(email), name);
         const std::string content = ReadWholeFile(name);
         if (IsUnicodeText(content)) {
             AppendUnicodeContent(text, startTag, content, endTag);
