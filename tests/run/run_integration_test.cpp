@@ -322,6 +322,30 @@ TEST_F(RunTest, WordDocumentsAreConvertedAndTheirFailuresFlagTheEmail) {
     EXPECT_TRUE(noted);
 }
 
+TEST_F(RunTest, MailMergeAndProtectedDocumentsKeepATextAndFlagTheEmail) {
+    Mail m;
+    m.parts = {{"merge.doc", "MERGE letter"}, {"locked.doc", "PROTECTED"}};
+    mail.Deliver(m);
+    TSettings s = Plain();
+    s.includeAttachments = true;
+    s.emailsTo = TSettings::kTagSubject;
+    ASSERT_EQ(Run(s), RunOutcome::Complete);
+    // The merge document still gives its text; the protected one a notice.
+    EXPECT_TRUE(Contains(Out("00001.txt"),
+                         "[merge.doc]Converted: MERGE letter[end][locked.doc]This document is "
+                         "protected and cannot be copied without entering a password[end]"))
+        << Out("00001.txt");
+    EXPECT_EQ(host.warnings, std::vector<std::string>{"Please close any warning dialog boxes in "
+                                                      "MS Word before continuing"});
+    ASSERT_EQ(host.rows.size(), 2u);
+    EXPECT_TRUE(Contains(host.rows[0], "(Attachment is a mail merged document) for attachment "
+                                       "\"merge.doc\""));
+    EXPECT_TRUE(Contains(host.rows[1], "(Attachment is a protected document) for attachment "
+                                       "\"locked.doc\""));
+    EXPECT_EQ(word.closes, 2);
+    EXPECT_EQ(mail.Subjects(), std::vector<std::string>{"Application"});
+}
+
 TEST_F(RunTest, WithoutAWordProcessorARunWithAttachmentsFailsAtTheStart) {
     mail.Deliver(Mail{});
     TSettings s = Plain();
