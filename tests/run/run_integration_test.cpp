@@ -599,7 +599,47 @@ TEST_F(RunTest, CancelDuringTheLoopKeepsWhatWasDoneAndHandsBackTheNumber) {
                                                          "*QF* Mail 3", "Mail 4", "Mail 5"}));
 }
 
+TEST_F(RunTest, CancelDuringTheAttachmentsFinishesTheEmailInHandOnly) {
+    Mail m;
+    m.parts = {{"a.txt", "A"}, {"b.txt", "B"}, {"c.txt", "C"}};
+    mail.Deliver(m);
+    m.subject = "Later";
+    m.date = "Wed, 02 Dec 2026 09:00:00 +0000";
+    mail.Deliver(m);
+    TSettings s = Plain();
+    s.includeAttachments = true;
+    s.emailFooter.clear();
+    // The first attachment's copy exists from its handling on: the next pump
+    // is the one before the second attachment.
+    host.onPump = [&](FakeHost& h) {
+        if (fs::exists(mail.output + "detach1_1.TXT")) {
+            h.cancelled = true;
+        }
+    };
+    EXPECT_EQ(Run(s), RunOutcome::Interrupted);
+    EXPECT_TRUE(Out("00001.txt").ends_with("CV.\n[a.txt]A[end][b.txt]B[end]")) << Out("00001.txt");
+    EXPECT_FALSE(fs::exists(mail.output + "00002.txt"));
+    EXPECT_EQ(host.statuses.back(), "Interrupted by user. 1 emails processed");
+    EXPECT_EQ(host.nextNumber, 2);
+}
+
 // --- Failures ------------------------------------------------------------
+
+TEST_F(RunTest, AFailureAfterAnEmailsFileWasWrittenStillCountsItsNumber) {
+    mail.Deliver(Mail{});
+    mail.Deliver(Mail{});
+    // Tagging writes the changed message through tmp/ first: with a file in
+    // its place the first email fails after its output file is on disk.
+    fs::remove_all(mail.root + "/tmp");
+    WriteFileAtomic(mail.root + "/tmp", "not a folder");
+    TSettings s = Plain();
+    s.emailsTo = TSettings::kTagSubject;
+    EXPECT_EQ(Run(s), RunOutcome::Failed);
+    ASSERT_EQ(host.errors.size(), 1u);
+    EXPECT_EQ(mail.OutputNames(), std::vector<std::string>{"00001.txt"});
+    EXPECT_EQ(host.nextNumber, 2);
+    EXPECT_EQ(host.saves, 1);
+}
 
 TEST_F(RunTest, FailuresEndTheRunWithAClearErrorAndKeepWhatWasDone) {
     struct Case {
