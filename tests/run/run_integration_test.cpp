@@ -534,6 +534,45 @@ TEST_F(RunTest, EmbeddedEmailsAreHandledWithTheirOwnAttachments) {
     EXPECT_EQ(mail.Subjects(), std::vector<std::string>{"*QF* FW: My application"});
 }
 
+TEST_F(RunTest, AnAttachmentOfAnEmbeddedEmailThatNeedsAPersonKeepsTheOuterEmail) {
+    Mail inner;
+    inner.subject = "Inner";
+    inner.parts = {{"all.zip", "PK"}};
+    Mail outer;
+    outer.subject = "Outer";
+    outer.parts = {{"fwd.eml", Render(inner), "", true}};
+    mail.Deliver(outer);
+    TSettings s = Plain();
+    s.includeAttachments = true;
+    s.emailsTo = TSettings::kTagSubject;
+    ASSERT_EQ(Run(s), RunOutcome::Complete);
+    ASSERT_EQ(host.rows.size(), 1u);
+    EXPECT_TRUE(Contains(host.rows[0], "for attachment \"all.zip\"")) << host.rows[0];
+    EXPECT_EQ(mail.Subjects(), std::vector<std::string>{"Outer"});
+}
+
+TEST_F(RunTest, EncodedHeadersAndNewMessagesAreReadAsTheUserSeesThem) {
+    Mail m;
+    m.from = "=?UTF-8?Q?J=C3=BCrgen_M=C3=BCller?= <jm@example.de>";
+    m.subject = "=?UTF-8?B?QmV3ZXJidW5nIGbDvHIgZGllIFN0ZWxsZQ==?=";
+    const std::string file = mail.Deliver(m);
+    // Not yet seen by any mail client: in new/, without flags.
+    const std::string fresh = mail.root + "/new/" + fs::path(file).filename().string();
+    fs::rename(file, fresh.substr(0, fresh.size() - 3));
+    TSettings s = Plain();
+    s.emailHeader = "%SUBJECT|%FROM\r\n";
+    s.emailFooter.clear();
+    s.emailsTo = TSettings::kTagSubject;
+    s.readStatus = true;
+    ASSERT_EQ(Run(s), RunOutcome::Complete);
+    EXPECT_TRUE(Out("00001.txt").starts_with("Bewerbung f\u00fcr die Stelle|jm@example.de\r\n"))
+        << Out("00001.txt");
+    ASSERT_EQ(mail.Messages().size(), 1u);
+    const std::string now = mail.Messages()[0];
+    EXPECT_TRUE(now.ends_with("S")) << now;
+    EXPECT_TRUE(Contains(ReadFileBytes(now), "*QF* "));
+}
+
 TEST_F(RunTest, EmbeddedEmailsNestedTooDeeplyNeedAPerson) {
     Mail m;
     m.subject = "level 0";
