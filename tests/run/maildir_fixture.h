@@ -145,8 +145,8 @@ public:
     }
     std::string DeliverRaw(const std::string& bytes, const std::string& folder = "") {
         const int n = ++seq_;
-        const std::string file = FolderPath(folder) + "/cur/" + std::to_string(1000000 + n) +
-                                 ".M" + std::to_string(n) + "P1.test:2,";
+        const std::string file = FolderPath(folder) + "/cur/" + std::to_string(1000000 + n) + ".M" +
+                                 std::to_string(n) + "P1.test:2,";
         WriteFileAtomic(file, bytes);
         return file;
     }
