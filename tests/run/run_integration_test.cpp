@@ -322,6 +322,30 @@ TEST_F(RunTest, WordDocumentsAreConvertedAndTheirFailuresFlagTheEmail) {
     EXPECT_TRUE(noted);
 }
 
+TEST_F(RunTest, MailMergeAndProtectedDocumentsKeepATextAndFlagTheEmail) {
+    Mail m;
+    m.parts = {{"merge.doc", "MERGE letter"}, {"locked.doc", "PROTECTED"}};
+    mail.Deliver(m);
+    TSettings s = Plain();
+    s.includeAttachments = true;
+    s.emailsTo = TSettings::kTagSubject;
+    ASSERT_EQ(Run(s), RunOutcome::Complete);
+    // The merge document still gives its text; the protected one a notice.
+    EXPECT_TRUE(Contains(Out("00001.txt"),
+                         "[merge.doc]Converted: MERGE letter[end][locked.doc]This document is "
+                         "protected and cannot be copied without entering a password[end]"))
+        << Out("00001.txt");
+    EXPECT_EQ(host.warnings, std::vector<std::string>{"Please close any warning dialog boxes in "
+                                                      "MS Word before continuing"});
+    ASSERT_EQ(host.rows.size(), 2u);
+    EXPECT_TRUE(Contains(host.rows[0], "(Attachment is a mail merged document) for attachment "
+                                       "\"merge.doc\""));
+    EXPECT_TRUE(Contains(host.rows[1], "(Attachment is a protected document) for attachment "
+                                       "\"locked.doc\""));
+    EXPECT_EQ(word.closes, 2);
+    EXPECT_EQ(mail.Subjects(), std::vector<std::string>{"Application"});
+}
+
 TEST_F(RunTest, WithoutAWordProcessorARunWithAttachmentsFailsAtTheStart) {
     mail.Deliver(Mail{});
     TSettings s = Plain();
@@ -510,6 +534,45 @@ TEST_F(RunTest, EmbeddedEmailsAreHandledWithTheirOwnAttachments) {
     EXPECT_EQ(mail.Subjects(), std::vector<std::string>{"*QF* FW: My application"});
 }
 
+TEST_F(RunTest, AnAttachmentOfAnEmbeddedEmailThatNeedsAPersonKeepsTheOuterEmail) {
+    Mail inner;
+    inner.subject = "Inner";
+    inner.parts = {{"all.zip", "PK"}};
+    Mail outer;
+    outer.subject = "Outer";
+    outer.parts = {{"fwd.eml", Render(inner), "", true}};
+    mail.Deliver(outer);
+    TSettings s = Plain();
+    s.includeAttachments = true;
+    s.emailsTo = TSettings::kTagSubject;
+    ASSERT_EQ(Run(s), RunOutcome::Complete);
+    ASSERT_EQ(host.rows.size(), 1u);
+    EXPECT_TRUE(Contains(host.rows[0], "for attachment \"all.zip\"")) << host.rows[0];
+    EXPECT_EQ(mail.Subjects(), std::vector<std::string>{"Outer"});
+}
+
+TEST_F(RunTest, EncodedHeadersAndNewMessagesAreReadAsTheUserSeesThem) {
+    Mail m;
+    m.from = "=?UTF-8?Q?J=C3=BCrgen_M=C3=BCller?= <jm@example.de>";
+    m.subject = "=?UTF-8?B?QmV3ZXJidW5nIGbDvHIgZGllIFN0ZWxsZQ==?=";
+    const std::string file = mail.Deliver(m);
+    // Not yet seen by any mail client: in new/, without flags.
+    const std::string fresh = mail.root + "/new/" + fs::path(file).filename().string();
+    fs::rename(file, fresh.substr(0, fresh.size() - 3));
+    TSettings s = Plain();
+    s.emailHeader = "%SUBJECT|%FROM\r\n";
+    s.emailFooter.clear();
+    s.emailsTo = TSettings::kTagSubject;
+    s.readStatus = true;
+    ASSERT_EQ(Run(s), RunOutcome::Complete);
+    EXPECT_TRUE(Out("00001.txt").starts_with("Bewerbung f\u00fcr die Stelle|jm@example.de\r\n"))
+        << Out("00001.txt");
+    ASSERT_EQ(mail.Messages().size(), 1u);
+    const std::string now = mail.Messages()[0];
+    EXPECT_TRUE(now.ends_with("S")) << now;
+    EXPECT_TRUE(Contains(ReadFileBytes(now), "*QF* "));
+}
+
 TEST_F(RunTest, EmbeddedEmailsNestedTooDeeplyNeedAPerson) {
     Mail m;
     m.subject = "level 0";
@@ -575,7 +638,47 @@ TEST_F(RunTest, CancelDuringTheLoopKeepsWhatWasDoneAndHandsBackTheNumber) {
                                                          "*QF* Mail 3", "Mail 4", "Mail 5"}));
 }
 
+TEST_F(RunTest, CancelDuringTheAttachmentsFinishesTheEmailInHandOnly) {
+    Mail m;
+    m.parts = {{"a.txt", "A"}, {"b.txt", "B"}, {"c.txt", "C"}};
+    mail.Deliver(m);
+    m.subject = "Later";
+    m.date = "Wed, 02 Dec 2026 09:00:00 +0000";
+    mail.Deliver(m);
+    TSettings s = Plain();
+    s.includeAttachments = true;
+    s.emailFooter.clear();
+    // The first attachment's copy exists from its handling on: the next pump
+    // is the one before the second attachment.
+    host.onPump = [&](FakeHost& h) {
+        if (fs::exists(mail.output + "detach1_1.TXT")) {
+            h.cancelled = true;
+        }
+    };
+    EXPECT_EQ(Run(s), RunOutcome::Interrupted);
+    EXPECT_TRUE(Out("00001.txt").ends_with("CV.\n[a.txt]A[end][b.txt]B[end]")) << Out("00001.txt");
+    EXPECT_FALSE(fs::exists(mail.output + "00002.txt"));
+    EXPECT_EQ(host.statuses.back(), "Interrupted by user. 1 emails processed");
+    EXPECT_EQ(host.nextNumber, 2);
+}
+
 // --- Failures ------------------------------------------------------------
+
+TEST_F(RunTest, AFailureAfterAnEmailsFileWasWrittenStillCountsItsNumber) {
+    mail.Deliver(Mail{});
+    mail.Deliver(Mail{});
+    // Tagging writes the changed message through tmp/ first: with a file in
+    // its place the first email fails after its output file is on disk.
+    fs::remove_all(mail.root + "/tmp");
+    WriteFileAtomic(mail.root + "/tmp", "not a folder");
+    TSettings s = Plain();
+    s.emailsTo = TSettings::kTagSubject;
+    EXPECT_EQ(Run(s), RunOutcome::Failed);
+    ASSERT_EQ(host.errors.size(), 1u);
+    EXPECT_EQ(mail.OutputNames(), std::vector<std::string>{"00001.txt"});
+    EXPECT_EQ(host.nextNumber, 2);
+    EXPECT_EQ(host.saves, 1);
+}
 
 TEST_F(RunTest, FailuresEndTheRunWithAClearErrorAndKeepWhatWasDone) {
     struct Case {
