@@ -51,6 +51,7 @@ void AttachmentHandler::ProcessAttachments(TEmailMessage& email, std::string& te
     email.ListAttachments(attachments);
     for (auto& attachment : attachments) {
         if (run_.Cancelled()) {
+            run_.attachmentsCut = true;
             break;
         }
         run_.Pump();

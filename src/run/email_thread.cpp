@@ -118,6 +118,7 @@ void TEmailThread::Run() {
         }
         run_.Pump();
         run_.manualIntervention = false;
+        run_.attachmentsCut = false;
         ProcessEmail(*emails_[static_cast<size_t>(index - 1)], index);
         emails_[static_cast<size_t>(index - 1)].reset();
     }
@@ -237,7 +238,16 @@ void TEmailThread::ProcessEmail(TEmailMessage& email, int index) {
     }
     SetFileTimes(outputFile, fields.DeliveryTime());
 
-    if (!run_.manualIntervention) {
+    if (run_.attachmentsCut && settings_.emailsTo != TSettings::kLeaveEmails) {
+        // Moving or tagging it would hide the attachments that never reached
+        // the output from the next run.
+        run_.AddException(TranslateFmt(8380,
+                                       "Email with subject \"%s\" was left where it was: the run "
+                                       "was cancelled before all its attachments were processed "
+                                       "(output file is \"%s\")",
+                                       {email.Subject, outputFile}),
+                          &email);
+    } else if (!run_.manualIntervention) {
         if (settings_.emailsTo == TSettings::kMoveEmails) {
             source_.Folder->MoveEmail(email, *destination_.Folder);
         } else if (settings_.emailsTo == TSettings::kTagSubject) {

@@ -25,6 +25,9 @@ public:
     // Set when an attachment of the email in hand needs a person; keeps the
     // email from being moved or tagged.
     bool manualIntervention = false;
+    // Set when a cancel stopped the email in hand before all its attachments
+    // were handled: its output is incomplete, so it is not moved or tagged.
+    bool attachmentsCut = false;
     // Every output file written by this run, in order.
     std::vector<std::string> filesWritten;
     // Attachment copies made for conversion; deleted at normal completion.

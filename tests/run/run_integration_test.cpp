@@ -648,6 +648,7 @@ TEST_F(RunTest, CancelDuringTheAttachmentsFinishesTheEmailInHandOnly) {
     TSettings s = Plain();
     s.includeAttachments = true;
     s.emailFooter.clear();
+    s.emailsTo = TSettings::kTagSubject;
     // The first attachment's copy exists from its handling on: the next pump
     // is the one before the second attachment.
     host.onPump = [&](FakeHost& h) {
@@ -660,6 +661,13 @@ TEST_F(RunTest, CancelDuringTheAttachmentsFinishesTheEmailInHandOnly) {
     EXPECT_FALSE(fs::exists(mail.output + "00002.txt"));
     EXPECT_EQ(host.statuses.back(), "Interrupted by user. 1 emails processed");
     EXPECT_EQ(host.nextNumber, 2);
+    // Its output lacks an attachment: the email is not tagged, so the next
+    // run takes it again, and the user is told.
+    EXPECT_EQ(mail.Subjects(), (std::vector<std::string>{"Application", "Later"}));
+    ASSERT_EQ(host.rows.size(), 1u);
+    EXPECT_TRUE(Contains(host.rows[0], "was left where it was: the run was cancelled before all "
+                                       "its attachments were processed"))
+        << host.rows[0];
 }
 
 // --- Failures ------------------------------------------------------------
