@@ -42,46 +42,46 @@ std::string FormatFileNumber(std::string_view format, std::int32_t number) {
             continue;
         }
         // One conversion: %[flags][width][.precision]type
-        std::string spec = "%";
+        std::string conversion = "%";
         size_t j = i + 1;
         while (j < format.size() &&
                std::string_view("-+ #0").find(format[j]) != std::string_view::npos) {
-            spec += format[j++];
+            conversion += format[j++];
         }
         const size_t widthStart = j;
         if (ReadNumber(format, j) < 0) {
             Invalid(format);
         }
-        spec.append(format.substr(widthStart, j - widthStart));
+        conversion.append(format.substr(widthStart, j - widthStart));
         if (j < format.size() && format[j] == '.') {
             const size_t precStart = ++j;
             if (ReadNumber(format, j) < 0) {
                 Invalid(format);
             }
-            spec += '.';
-            spec.append(format.substr(precStart, j - precStart));
+            conversion += '.';
+            conversion.append(format.substr(precStart, j - precStart));
         }
         if (j >= format.size() || converted) {
             Invalid(format);
         }
         const char type = format[j];
         char buf[600];
-        // `spec` is built above from checked pieces only: one conversion of
+        // `conversion` is built above from checked pieces only: one conversion of
         // the given type, flags from a fixed set, width and precision <= 255.
 #pragma GCC diagnostic push
 #pragma GCC diagnostic ignored "-Wformat-nonliteral"
         switch (type) {
         case 'd':
         case 'i':
-            spec += type;
-            std::snprintf(buf, sizeof buf, spec.c_str(), static_cast<int>(number));
+            conversion += type;
+            std::snprintf(buf, sizeof buf, conversion.c_str(), static_cast<int>(number));
             break;
         case 'u':
         case 'x':
         case 'X':
         case 'o':
-            spec += type;
-            std::snprintf(buf, sizeof buf, spec.c_str(), static_cast<unsigned>(number));
+            conversion += type;
+            std::snprintf(buf, sizeof buf, conversion.c_str(), static_cast<unsigned>(number));
             break;
         default:
             Invalid(format);
