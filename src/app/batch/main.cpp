@@ -11,6 +11,7 @@
 #include "settings/settings.h"
 
 #include <CLI/CLI.hpp>
+#include <clocale>
 #include <iostream>
 #include <memory>
 
@@ -64,9 +65,23 @@ int SaveAs(const Request& req) {
     return kExitOk;
 }
 
+// Dates in the email header ("%SENT") take the user's short date and long
+// time formats, and subjects sort in the user's collation.  Texts are UTF-8
+// throughout, so a locale whose characters are not UTF-8 keeps its formats
+// but reads characters as UTF-8.
+void UseUsersLocale() {
+    std::setlocale(LC_ALL, "");
+    const char* ctype = std::setlocale(LC_CTYPE, nullptr);
+    const std::string name = ctype ? ctype : "";
+    if (name.find("UTF-8") == std::string::npos && name.find("utf8") == std::string::npos) {
+        std::setlocale(LC_CTYPE, "C.UTF-8");
+    }
+}
+
 } // namespace
 
 int main(int argc, char** argv) {
+    UseUsersLocale();
     CLI::App app{"Turns the emails waiting in a mail folder into numbered plain-text files.",
                  "quillfence-batch"};
     app.set_version_flag("--version", std::string(qf::kProductTitle) + " " + qf::kProductVersion);
