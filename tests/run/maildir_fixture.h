@@ -316,11 +316,28 @@ public:
     wordproc::StepOutcome Unprotect(wordproc::DocumentId, const std::string&) override {
         return wordproc::StepOutcome::NotNeeded;
     }
-    void RunMacro(wordproc::DocumentId, const std::string&) override {}
+    // The macros run, by name; "Missing" does not exist, "Hang" runs past the
+    // deadline (the instance is restarted and the document is gone).
+    std::vector<std::string> macros;
+    void RunMacro(wordproc::DocumentId doc, const std::string& name) override {
+        macros.push_back(name);
+        if (name == "Missing") {
+            throw wordproc::WordProcessorError(wordproc::Failure::MacroMissing, "no macro");
+        }
+        if (name == "Hang" && docs_.at(doc.value).starts_with("LOOP")) {
+            docs_.erase(doc.value);
+            throw wordproc::WordProcessorError(wordproc::Failure::Timeout,
+                                               "The document took longer than 60 seconds");
+        }
+    }
     std::string WholeText(wordproc::DocumentId doc) override {
         const std::string& content = docs_.at(doc.value);
         if (content.starts_with("PROTECTED")) {
             throw wordproc::WordProcessorError(wordproc::Failure::NoText, "no text");
+        }
+        if (content.starts_with("NOISE")) {
+            throw wordproc::WordProcessorError(wordproc::Failure::Unreadable,
+                                               "The text is mostly unprintable");
         }
         return "Converted: " + content;
     }

@@ -346,6 +346,44 @@ TEST_F(RunTest, MailMergeAndProtectedDocumentsKeepATextAndFlagTheEmail) {
     EXPECT_EQ(mail.Subjects(), std::vector<std::string>{"Application"});
 }
 
+TEST_F(RunTest, TheUsersMacroRunsOnEachDocumentAndOnlyALostDocumentIsReported) {
+    Mail m;
+    m.subject = "Macro";
+    m.parts = {
+        {"a.doc", "First"}, {"b.doc", "LOOP forever"}, {"c.doc", "NOISE"}, {"d.doc", "Last"}};
+    mail.Deliver(m);
+    TSettings s = Plain();
+    s.includeAttachments = true;
+    s.emailFooter.clear();
+
+    // A macro that does not exist is silent: the text is taken as usual.
+    s.wordMacro = "Missing";
+    ASSERT_EQ(Run(s), RunOutcome::Complete);
+    EXPECT_EQ(word.macros.size(), 4u);
+    EXPECT_TRUE(Contains(Out("00001.txt"), "[a.doc]Converted: First[end]"));
+    EXPECT_TRUE(Contains(Out("00001.txt"), "[b.doc]Converted: LOOP forever[end]"));
+    // Text that came back unprintable is left out with its reason.
+    EXPECT_FALSE(Contains(Out("00001.txt"), "[c.doc]"));
+    ASSERT_EQ(host.rows.size(), 1u);
+    EXPECT_TRUE(Contains(host.rows[0], "(The text is mostly unprintable) for attachment \"c.doc\""))
+        << host.rows[0];
+
+    // A macro that hangs takes its document with it: a row names why, nothing
+    // of it is included, and the next attachment is converted.
+    host.rows.clear();
+    word.macros.clear();
+    s.wordMacro = "Hang";
+    s.firstNumber = 2;
+    ASSERT_EQ(Run(s), RunOutcome::Complete);
+    EXPECT_EQ(word.macros, (std::vector<std::string>{"Hang", "Hang", "Hang", "Hang"}));
+    EXPECT_FALSE(Contains(Out("00002.txt"), "[b.doc]"));
+    EXPECT_TRUE(Contains(Out("00002.txt"), "[d.doc]Converted: Last[end]"));
+    ASSERT_EQ(host.rows.size(), 2u);
+    EXPECT_TRUE(Contains(host.rows[0], "(The document took longer than 60 seconds) for "
+                                       "attachment \"b.doc\""))
+        << host.rows[0];
+}
+
 TEST_F(RunTest, WithoutAWordProcessorARunWithAttachmentsFailsAtTheStart) {
     mail.Deliver(Mail{});
     TSettings s = Plain();
