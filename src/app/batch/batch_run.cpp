@@ -7,6 +7,7 @@
 #include "platform/registry/registry.h"
 #include "platform/shell/shell.h"
 #include "platform/wordproc/libreoffice.h"
+#include "platform/wordproc/office_process.h"
 #include "run/email_thread.h"
 
 #include <cstdio>
@@ -63,6 +64,8 @@ int Run(RunRequest& request) {
     options.saveNextNumber = NumberSaver(request);
     ConsoleHost host(options);
     host.CatchInterrupts();
+    // An office instance the run started must not outlive a forced exit.
+    ConsoleHost::SetForcedExitCleanup(&wordproc::KillStartedOffices);
 
     ValidationHooks hooks;
     hooks.askYesNo = [&host](const std::string& question) { return host.AskYesNo(question); };

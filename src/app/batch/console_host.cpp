@@ -8,10 +8,14 @@ namespace qf {
 namespace {
 
 volatile std::sig_atomic_t gCancelled = 0;
+void (*volatile gForcedExitCleanup)() = nullptr;
 
 extern "C" void OnInterrupt(int) {
     if (gCancelled) {
-        // Asked twice: the user wants out now.
+        // Asked twice: the user wants out now, but leaves nothing running.
+        if (gForcedExitCleanup) {
+            gForcedExitCleanup();
+        }
         ::_exit(130);
     }
     gCancelled = 1;
@@ -54,6 +58,10 @@ void ConsoleHost::CatchInterrupts() {
 
 void ConsoleHost::RequestCancel() {
     gCancelled = 1;
+}
+
+void ConsoleHost::SetForcedExitCleanup(void (*cleanup)()) {
+    gForcedExitCleanup = cleanup;
 }
 
 bool ConsoleHost::Cancelled() const {

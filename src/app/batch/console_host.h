@@ -49,6 +49,9 @@ public:
     void CatchInterrupts();
     // For tests and the question hooks: sets the cancelled flag.
     static void RequestCancel();
+    // Called (from the signal handler, so it must be async-signal-safe) when a
+    // second Ctrl-C ends the program at once.
+    static void SetForcedExitCleanup(void (*cleanup)());
 
     const std::vector<std::string>& Exceptions() const { return exceptions_; }
     const std::optional<std::string>& Error() const { return error_; }
