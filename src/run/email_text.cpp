@@ -116,12 +116,21 @@ std::string WidenText(std::string_view text) {
 }
 
 std::string ToLittleEndianText(std::string_view text) {
-    if (text.size() < 2 || text.substr(0, 2) != kBomBE) {
+    if (!IsUnicodeText(text)) {
         return std::string(text);
     }
     std::string out(text);
-    for (size_t i = 0; i + 1 < out.size(); i += 2) {
-        std::swap(out[i], out[i + 1]);
+    if (out.substr(0, 2) == kBomBE) {
+        for (size_t i = 0; i + 1 < out.size(); i += 2) {
+            std::swap(out[i], out[i + 1]);
+        }
+    }
+    // A cut-off UTF-16 text ends in half a character: everything appended
+    // after it would be read one byte out of step.  The stray byte becomes a
+    // replacement character.
+    if (out.size() % 2 != 0) {
+        out.back() = '\xFD';
+        out += '\xFF';
     }
     return out;
 }

@@ -62,6 +62,7 @@ bool IsUnicodeText(std::string_view text);
 // UTF-8 text as UTF-16LE bytes, no byte-order mark.
 std::string WidenText(std::string_view text);
 // A UTF-16 text that starts with FE FF, turned into little-endian with FF FE;
+// a UTF-16 text of odd length gets its stray last byte replaced by U+FFFD;
 // any other text is returned as it is.
 std::string ToLittleEndianText(std::string_view text);
 

@@ -82,9 +82,9 @@ TEmailThread::TEmailThread(TSettings settings, RunHost& host, RunServices servic
         Run();
     } catch (const std::exception& e) {
         outcome_ = RunOutcome::Failed;
+        host.ShowError(e.what());
         // The next run must not reuse the numbers of files already written.
         HandBackFileNumber();
-        host.ShowError(e.what());
     }
     emails_.clear();
 }
@@ -137,7 +137,7 @@ void TEmailThread::Run() {
         outcome_ = RunOutcome::Complete;
         host.SetNextFileNumber(run_.fileNumber);
         host.PumpMessages();
-        host.SaveAfterRun();
+        SaveAfterRun();
         for (const std::string& temp : run_.tempFiles) {
             ::unlink(temp.c_str());
         }
@@ -226,6 +226,15 @@ void TEmailThread::ProcessEmail(TEmailMessage& email, int index) {
     // output file and its times all use it.
     const std::string outputFile =
         OutputFileName(settings_.Directory, settings_.FileNameFormat, fields, run_.fileNumber);
+    if (namesWritten_.count(outputFile) != 0) {
+        // Writing it would replace the text of an email already moved or
+        // tagged: that text would be lost for good.
+        throw Error(TranslateFmt(8390,
+                                 "The output file %s was already written for another email of "
+                                 "this run. The filename format \"%s\" must give each email a "
+                                 "name of its own, for example with a number such as %%d.",
+                                 {outputFile, settings_.FileNameFormat}));
+    }
     std::string text =
         ComposeEmailText(fields, settings_.emailHeader, settings_.emailFooter, run_.fileNumber);
     if (settings_.includeAttachments && email.HasAttachments) {
@@ -256,6 +265,7 @@ void TEmailThread::ProcessEmail(TEmailMessage& email, int index) {
         }
     }
     run_.filesWritten.push_back(outputFile);
+    namesWritten_.insert(outputFile);
     ++run_.fileNumber;
     currentWritten_ = false;
 }
@@ -265,7 +275,17 @@ void TEmailThread::HandBackFileNumber() {
     // number was counted: that number is taken too.
     if (!run_.filesWritten.empty() || currentWritten_) {
         run_.Host().SetNextFileNumber(run_.fileNumber + (currentWritten_ ? 1 : 0));
+        SaveAfterRun();
+    }
+}
+
+void TEmailThread::SaveAfterRun() {
+    // The emails are done with whatever happens here: a failure to keep the
+    // number is told, not turned into a failed run.
+    try {
         run_.Host().SaveAfterRun();
+    } catch (const std::exception& e) {
+        run_.ShowWarning(e.what());
     }
 }
 

@@ -11,6 +11,7 @@
 #include "settings/settings.h"
 
 #include <memory>
+#include <unordered_set>
 #include <vector>
 
 namespace qf {
@@ -50,6 +51,7 @@ private:
     void SortEmails();
     void ProcessEmail(TEmailMessage& email, int index);
     void HandBackFileNumber();
+    void SaveAfterRun();
 
     TSettings settings_;
     RunContext run_;
@@ -60,7 +62,8 @@ private:
     TFolderReference destination_;
     std::vector<std::unique_ptr<TEmailMessage>> emails_;
     int count_ = 0;
-    bool currentWritten_ = false; // the email in hand has its output file
+    bool currentWritten_ = false;                  // the email in hand has its output file
+    std::unordered_set<std::string> namesWritten_; // the output files of this run
     RunOutcome outcome_ = RunOutcome::Failed;
 };
 

@@ -130,6 +130,10 @@ TEST(UnicodeText, AppendingSwitchesTheWholeTextToUtf16) {
     EXPECT_EQ(text, kBomLE + LE(u"Header\r\nplain <hi>é"));
     AppendUnicodeContent(text, "", kBomLE + LE(u"x"), "");
     EXPECT_EQ(text, kBomLE + LE(u"Header\r\nplain <hi>éx"));
+    // Content cut off in the middle of a character keeps what follows in
+    // step: the stray byte becomes U+FFFD.
+    AppendUnicodeContent(text, "[", kBomLE + std::string("A\0B", 3), "]");
+    EXPECT_EQ(text, kBomLE + LE(u"Header\r\nplain <hi>éx[A\uFFFD]"));
 }
 
 TEST(WholeFiles, WriteReplacesAtomicallyAndReadsBack) {

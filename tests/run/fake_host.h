@@ -1,6 +1,8 @@
 // A run host that records what the run told it.
 #pragma once
 
+#include "common/error.h"
+
 #include "run/run_host.h"
 
 #include <functional>
@@ -39,7 +41,14 @@ public:
         }
     }
     void SetNextFileNumber(std::int32_t n) override { nextNumber = n; }
-    void SaveAfterRun() override { ++saves; }
+    // Set to make SaveAfterRun fail as a read-only options file would.
+    std::string saveError;
+    void SaveAfterRun() override {
+        ++saves;
+        if (!saveError.empty()) {
+            throw Error(saveError);
+        }
+    }
 };
 
 } // namespace qf::testing

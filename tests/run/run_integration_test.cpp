@@ -726,6 +726,47 @@ TEST_F(RunTest, AFailureAfterAnEmailsFileWasWrittenStillCountsItsNumber) {
     EXPECT_EQ(host.saves, 1);
 }
 
+TEST_F(RunTest, AFormatWithoutANumberNeverOverwritesAnEarlierEmailsText) {
+    Mail first;
+    first.subject = "First";
+    mail.Deliver(first);
+    Mail second;
+    second.subject = "Second";
+    second.date = "Wed, 02 Dec 2026 09:00:00 +0000";
+    mail.Deliver(second);
+    TSettings s = Plain();
+    s.FileNameFormat = "resume.txt";
+    s.emailsTo = TSettings::kTagSubject;
+    EXPECT_EQ(Run(s), RunOutcome::Failed);
+    ASSERT_EQ(host.errors.size(), 1u);
+    EXPECT_TRUE(Contains(host.errors[0], "was already written for another email of this run"))
+        << host.errors[0];
+    EXPECT_TRUE(Contains(Out("resume.txt"), "Subject: First"));
+    EXPECT_EQ(mail.Subjects(), (std::vector<std::string>{"*QF* First", "Second"}));
+}
+
+TEST_F(RunTest, ARunThatFailsStillShowsItsErrorWhenTheNumberCannotBeSaved) {
+    mail.Deliver(Mail{});
+    mail.Deliver(Mail{});
+    TSettings s = Plain();
+    s.FileNameFormat = "same.txt"; // the second email fails the run
+    host.saveError = "Cannot create file /read-only/job.qfo";
+    EXPECT_EQ(Run(s), RunOutcome::Failed);
+    ASSERT_EQ(host.errors.size(), 1u);
+    EXPECT_TRUE(Contains(host.errors[0], "was already written"));
+    ASSERT_EQ(host.warnings.size(), 1u);
+    EXPECT_EQ(host.warnings[0], "Cannot create file /read-only/job.qfo");
+    EXPECT_EQ(host.nextNumber, 2);
+
+    // A complete run stays complete: the emails are done.
+    host = FakeHost();
+    host.saveError = "Cannot create file /read-only/job.qfo";
+    s.FileNameFormat = "%d-again.txt";
+    EXPECT_EQ(Run(s), RunOutcome::Complete);
+    EXPECT_EQ(host.warnings.size(), 1u);
+    EXPECT_TRUE(host.errors.empty());
+}
+
 TEST_F(RunTest, FailuresEndTheRunWithAClearErrorAndKeepWhatWasDone) {
     struct Case {
         std::string name;

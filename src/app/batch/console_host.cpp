@@ -21,15 +21,29 @@ extern "C" void OnInterrupt(int) {
     gCancelled = 1;
 }
 
-// Texts use CR LF between lines; a console wants LF.
+// Texts use CR LF between lines; a console wants LF.  Subjects and names come
+// from strangers' emails: control characters (C0, DEL and the C1 range, which
+// some terminals obey as commands) are shown as "?".
 std::string ForConsole(const std::string& text) {
     std::string out;
     out.reserve(text.size());
     for (size_t i = 0; i < text.size(); ++i) {
-        if (text[i] == '\r' && i + 1 < text.size() && text[i + 1] == '\n') {
+        const auto c = static_cast<unsigned char>(text[i]);
+        if (c == '\r' && i + 1 < text.size() && text[i + 1] == '\n') {
             continue;
         }
-        out += text[i];
+        if (c == '\n' || c == '\t') {
+            out += static_cast<char>(c);
+        } else if (c < 0x20 || c == 0x7F) {
+            out += '?';
+        } else if (c == 0xC2 && i + 1 < text.size() &&
+                   static_cast<unsigned char>(text[i + 1]) >= 0x80 &&
+                   static_cast<unsigned char>(text[i + 1]) <= 0x9F) {
+            out += '?'; // U+0080 to U+009F
+            ++i;
+        } else {
+            out += static_cast<char>(c);
+        }
     }
     return out;
 }
@@ -50,6 +64,7 @@ ConsoleHost::~ConsoleHost() {
 void ConsoleHost::CatchInterrupts() {
     struct sigaction sa {};
     sa.sa_handler = OnInterrupt;
+    sa.sa_flags = SA_RESTART; // a Ctrl-C must not make a library's blocked call fail
     sigemptyset(&sa.sa_mask);
     ::sigaction(SIGINT, &sa, &oldInt_);
     ::sigaction(SIGTERM, &sa, &oldTerm_);
@@ -105,7 +120,7 @@ void ConsoleHost::DrawProgress() {
                        std::string(static_cast<size_t>(kBarWidth - filled), ' ') + "] ";
     line += std::to_string(p) + "% " + ForConsole(status_);
     if (!subject_.empty()) {
-        line += " - " + subject_;
+        line += " - " + ForConsole(subject_);
     }
     // Keep to one terminal line so the carriage return can redraw it.
     constexpr size_t kMaxWidth = 100;
