@@ -25,6 +25,15 @@ int Result(int rc) {
     return rc == 0 ? 0 : errno;
 }
 
+// read(2), tried again when a signal interrupts it.
+ssize_t ReadSome(int fd, char* buf, std::size_t size) {
+    ssize_t n;
+    do {
+        n = ::read(fd, buf, size);
+    } while (n < 0 && errno == EINTR);
+    return n;
+}
+
 } // namespace
 
 namespace testing {
@@ -122,11 +131,8 @@ int ReadWholeFile(const std::string& path, std::string& bytes) {
     }
     char buf[65536];
     for (;;) {
-        const ssize_t n = ::read(fd, buf, sizeof buf);
+        const ssize_t n = ReadSome(fd, buf, sizeof buf);
         if (n < 0) {
-            if (errno == EINTR) {
-                continue;
-            }
             const int err = errno;
             ::close(fd);
             return err;
@@ -149,11 +155,8 @@ int ReadHeaderBytes(const std::string& path, std::string& bytes) {
     char buf[16384];
     std::size_t scanned = 0;
     for (;;) {
-        const ssize_t n = ::read(fd, buf, sizeof buf);
+        const ssize_t n = ReadSome(fd, buf, sizeof buf);
         if (n < 0) {
-            if (errno == EINTR) {
-                continue;
-            }
             const int err = errno;
             ::close(fd);
             return err;

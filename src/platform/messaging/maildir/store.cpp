@@ -139,19 +139,25 @@ FileTime FileTimeOf(const struct stat& st) {
 // ---------------------------------------------------------------------------
 // Streams
 
+// Copies up to `count` bytes of `data` from `pos` on, and moves `pos` past them.
+HRESULT ReadAt(const std::string& data, std::size_t& pos, void* buffer, std::uint32_t count,
+               std::uint32_t* read) {
+    const std::size_t n = std::min<std::size_t>(count, data.size() - pos);
+    if (n > 0) {
+        std::memcpy(buffer, data.data() + pos, n);
+    }
+    pos += n;
+    if (read != nullptr) {
+        *read = static_cast<std::uint32_t>(n);
+    }
+    return S_OK;
+}
+
 class ReadStream : public IStream {
 public:
     explicit ReadStream(std::string data) : data_(std::move(data)) {}
     HRESULT Read(void* buffer, std::uint32_t count, std::uint32_t* read) override {
-        const std::size_t n = std::min<std::size_t>(count, data_.size() - pos_);
-        if (n > 0) {
-            std::memcpy(buffer, data_.data() + pos_, n);
-        }
-        pos_ += n;
-        if (read != nullptr) {
-            *read = static_cast<std::uint32_t>(n);
-        }
-        return S_OK;
+        return ReadAt(data_, pos_, buffer, count, read);
     }
     HRESULT Write(const void*, std::uint32_t, std::uint32_t* written) override {
         if (written != nullptr) {
@@ -172,15 +178,7 @@ public:
     WriteStream(std::string initial, Sink sink)
         : data_(std::move(initial)), sink_(std::move(sink)) {}
     HRESULT Read(void* buffer, std::uint32_t count, std::uint32_t* read) override {
-        const std::size_t n = std::min<std::size_t>(count, data_.size() - pos_);
-        if (n > 0) {
-            std::memcpy(buffer, data_.data() + pos_, n);
-        }
-        pos_ += n;
-        if (read != nullptr) {
-            *read = static_cast<std::uint32_t>(n);
-        }
-        return S_OK;
+        return ReadAt(data_, pos_, buffer, count, read);
     }
     HRESULT Write(const void* buffer, std::uint32_t count, std::uint32_t* written) override {
         if (buffer == nullptr && count > 0) {
