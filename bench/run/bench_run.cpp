@@ -108,18 +108,18 @@ void WriteProfiles(const std::string& dir, const std::string& root) {
 
 // One run over the inbox into `output`; returns seconds.
 double RunOnce(const std::string& output, bool tag = true) {
-    qf::TSettings s = qf::TSettings::FirstStartDefaults();
-    s.Directory = output;
+    qf::Settings s = qf::Settings::FirstStartDefaults();
+    s.directory = output;
     s.manualFolder = output;
     s.firstNumber = 1;
     s.filterFilename.clear();
     s.includeAttachments = false;
-    s.emailsFrom = qf::TSettings::kDefaultInbox;
-    s.emailsTo = tag ? qf::TSettings::kTagSubject : qf::TSettings::kLeaveEmails;
+    s.emailsFrom = qf::Settings::kDefaultInbox;
+    s.emailsTo = tag ? qf::Settings::kTagSubject : qf::Settings::kLeaveEmails;
     QuietHost host;
-    qf::TMapiSession session;
+    qf::MapiSession session;
     const auto start = Clock::now();
-    qf::TEmailThread run(s, host, qf::RunServices{session, nullptr, {}, nullptr});
+    qf::ExtractionRun run(s, host, qf::RunServices{session, nullptr, {}, nullptr});
     const double seconds = Seconds(Clock::now() - start);
     if (run.Outcome() != qf::RunOutcome::Complete) {
         std::fprintf(stderr, "run failed: %s\n", host.error.c_str());

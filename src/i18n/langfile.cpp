@@ -46,8 +46,8 @@ void AppendLines(std::string& out, const std::vector<std::string>& lines) {
 
 } // namespace
 
-TLangDocument TLangDocument::Parse(std::string_view bytes) {
-    TLangDocument doc;
+LangDocument LangDocument::Parse(std::string_view bytes) {
+    LangDocument doc;
     while (bytes.starts_with("\xEF\xBB\xBF")) {
         bytes.remove_prefix(3);
     }
@@ -74,7 +74,7 @@ TLangDocument TLangDocument::Parse(std::string_view bytes) {
     return doc;
 }
 
-const TLangSection* TLangDocument::FindSection(std::string_view name) const {
+const LangSection* LangDocument::FindSection(std::string_view name) const {
     for (const auto& s : sections_) {
         if (EqualsNoCase(s.name, name)) {
             return &s;
@@ -83,9 +83,9 @@ const TLangSection* TLangDocument::FindSection(std::string_view name) const {
     return nullptr;
 }
 
-std::optional<std::string_view> TLangDocument::FindValue(std::string_view section,
-                                                         std::string_view key) const {
-    const TLangSection* s = FindSection(section);
+std::optional<std::string_view> LangDocument::FindValue(std::string_view section,
+                                                        std::string_view key) const {
+    const LangSection* s = FindSection(section);
     if (!s) {
         return std::nullopt;
     }
@@ -98,8 +98,8 @@ std::optional<std::string_view> TLangDocument::FindValue(std::string_view sectio
     return std::nullopt;
 }
 
-void TLangDocument::SetValue(std::string_view section, std::string_view key,
-                             std::string_view value) {
+void LangDocument::SetValue(std::string_view section, std::string_view key,
+                            std::string_view value) {
     std::string line = std::string(key) + "=" + std::string(value);
     if (HasLineBreak(section) || HasLineBreak(line) || key.find('=') != std::string_view::npos ||
         key.starts_with(';') || IsSectionHeading(line)) {
@@ -107,7 +107,7 @@ void TLangDocument::SetValue(std::string_view section, std::string_view key,
                     std::string(key));
     }
     auto s = std::find_if(sections_.begin(), sections_.end(),
-                          [&](const TLangSection& x) { return EqualsNoCase(x.name, section); });
+                          [&](const LangSection& x) { return EqualsNoCase(x.name, section); });
     if (s == sections_.end()) {
         sections_.push_back({std::string(section), {std::move(line)}});
         return;
@@ -127,7 +127,7 @@ void TLangDocument::SetValue(std::string_view section, std::string_view key,
     lines.insert(last.base(), std::move(line));
 }
 
-std::string TLangDocument::Serialize() const {
+std::string LangDocument::Serialize() const {
     std::string out;
     AppendLines(out, preamble_);
     if (!out.empty()) {

@@ -26,16 +26,16 @@
 
 namespace qf {
 
-struct TLangSection {
+struct LangSection {
     std::string name;               // as written between the brackets
     std::vector<std::string> lines; // every line after the heading, in file order
 };
 
-class TLangDocument {
+class LangDocument {
 public:
     // Reads the bytes of a language file.  Never fails: a line the rules do
     // not read is kept, unread.  Leading UTF-8 byte-order marks are skipped.
-    static TLangDocument Parse(std::string_view bytes);
+    static LangDocument Parse(std::string_view bytes);
 
     // The stored (escaped) value of `key` in the first section named
     // `section`; nothing when the key is not there.  An empty value is there.
@@ -53,13 +53,13 @@ public:
     std::string Serialize() const;
 
     const std::vector<std::string>& Preamble() const { return preamble_; }
-    const std::vector<TLangSection>& Sections() const { return sections_; }
+    const std::vector<LangSection>& Sections() const { return sections_; }
 
 private:
-    const TLangSection* FindSection(std::string_view name) const;
+    const LangSection* FindSection(std::string_view name) const;
 
     std::vector<std::string> preamble_; // lines before the first section
-    std::vector<TLangSection> sections_;
+    std::vector<LangSection> sections_;
 };
 
 } // namespace qf

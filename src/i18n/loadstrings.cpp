@@ -11,8 +11,8 @@
 namespace qf {
 namespace {
 
-std::unique_ptr<TStringLoader>& Installed() {
-    static std::unique_ptr<TStringLoader> loader;
+std::unique_ptr<StringLoader>& Installed() {
+    static std::unique_ptr<StringLoader> loader;
     return loader;
 }
 
@@ -27,7 +27,7 @@ mode_t ModeOf(const std::string& path) {
 
 } // namespace
 
-TStringLoader::TStringLoader(std::string fileName) : fileName_(std::move(fileName)) {
+StringLoader::StringLoader(std::string fileName) : fileName_(std::move(fileName)) {
     if (fileName_.empty()) {
         return;
     }
@@ -43,15 +43,15 @@ TStringLoader::TStringLoader(std::string fileName) : fileName_(std::move(fileNam
         return;
     }
     try {
-        document_ = TLangDocument::Parse(ReadFileBytes(fileName_));
+        document_ = LangDocument::Parse(ReadFileBytes(fileName_));
         passThrough_ = false;
     } catch (const std::exception&) {
         // Unreadable: every text stays as built in.
     }
 }
 
-std::optional<std::string> TStringLoader::Translation(std::string_view section,
-                                                      std::string_view key) const {
+std::optional<std::string> StringLoader::Translation(std::string_view section,
+                                                     std::string_view key) const {
     if (passThrough_) {
         return std::nullopt;
     }
@@ -62,13 +62,13 @@ std::optional<std::string> TStringLoader::Translation(std::string_view section,
     return UnescapeText(*value);
 }
 
-void TStringLoader::WriteEntry(std::string_view section, std::string_view key,
-                               std::string_view text) {
+void StringLoader::WriteEntry(std::string_view section, std::string_view key,
+                              std::string_view text) {
     if (!Recording()) {
         return;
     }
     try {
-        TLangDocument updated = document_;
+        LangDocument updated = document_;
         updated.SetValue(section, key, EscapeText(text));
         if (!fileName_.empty()) {
             WriteFileAtomic(fileName_, updated.Serialize(), ModeOf(fileName_));
@@ -79,15 +79,15 @@ void TStringLoader::WriteEntry(std::string_view section, std::string_view key,
     }
 }
 
-TStringLoader& GetStringLoader() {
+StringLoader& GetStringLoader() {
     auto& loader = Installed();
     if (!loader) {
-        loader = std::make_unique<TStringLoader>();
+        loader = std::make_unique<StringLoader>();
     }
     return *loader;
 }
 
-void SetStringLoader(std::unique_ptr<TStringLoader> loader) {
+void SetStringLoader(std::unique_ptr<StringLoader> loader) {
     Installed() = std::move(loader);
 }
 
@@ -105,7 +105,7 @@ std::string LanguageFilePath(std::string_view languageName, std::string_view ins
 
 void InstallLanguage(std::string_view languageName, std::string_view installationFolder) {
     SetStringLoader(
-        std::make_unique<TStringLoader>(LanguageFilePath(languageName, installationFolder)));
+        std::make_unique<StringLoader>(LanguageFilePath(languageName, installationFolder)));
 }
 
 void InstallLanguage(std::string_view languageName) {

@@ -25,27 +25,27 @@ namespace qf {
 // The section of the language texts.
 inline constexpr const char* kGlobalSection = "global";
 
-class TStringLoader {
+class StringLoader {
 public:
     // A loader without a file: pass-through.
-    TStringLoader() = default;
+    StringLoader() = default;
     // A loader for `fileName` (empty: pass-through).  Creates the file's
     // folder and its parents when missing (a failure there goes unnoticed),
     // then reads the file.  A missing file gives an empty document that
     // keeps the name, so the first recording creates the file; a file that
     // cannot be read makes the loader pass-through.  Never throws for a
     // file-system reason.
-    explicit TStringLoader(std::string fileName);
-    virtual ~TStringLoader() = default;
+    explicit StringLoader(std::string fileName);
+    virtual ~StringLoader() = default;
 
-    TStringLoader(const TStringLoader&) = delete;
-    TStringLoader& operator=(const TStringLoader&) = delete;
+    StringLoader(const StringLoader&) = delete;
+    StringLoader& operator=(const StringLoader&) = delete;
 
     bool PassThrough() const { return passThrough_; }
     // False once a recording has failed: later recordings are skipped.
     bool Recording() const { return !passThrough_ && !recordingFailed_; }
     const std::string& FileName() const { return fileName_; }
-    const TLangDocument& Document() const { return document_; }
+    const LangDocument& Document() const { return document_; }
 
     // The section consulted by the walk over a window's components.
     const std::string& Section() const { return section_; }
@@ -65,15 +65,15 @@ private:
     std::string section_;
     bool passThrough_ = true;
     bool recordingFailed_ = false;
-    TLangDocument document_;
+    LangDocument document_;
 };
 
 // The process-wide loader; creates a pass-through one on first use when
 // none was installed.  Never fails.
-TStringLoader& GetStringLoader();
+StringLoader& GetStringLoader();
 // Installs `loader` (nothing: a fresh pass-through loader) and frees the one
 // installed before.
-void SetStringLoader(std::unique_ptr<TStringLoader> loader);
+void SetStringLoader(std::unique_ptr<StringLoader> loader);
 
 // The language file of `languageName`: <installationFolder>Languages/<name>.ini.
 // Empty when the name is empty or holds "/" or a NUL, so that a value taken

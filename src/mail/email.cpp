@@ -97,80 +97,80 @@ const PropTagArray& MessageColumns() {
     return columns;
 }
 
-TEmailMessage::TEmailMessage() = default;
-TEmailMessage::~TEmailMessage() = default;
+EmailMessage::EmailMessage() = default;
+EmailMessage::~EmailMessage() = default;
 
-void TEmailMessage::LoadFields(const std::vector<PropValue>& values) {
+void EmailMessage::LoadFields(const std::vector<PropValue>& values) {
     if (const PropValue* v = Column(values, 0, PR_HASATTACH); v != nullptr && v->Bool()) {
-        HasAttachments = *v->Bool();
+        hasAttachments = *v->Bool();
     }
     if (const std::int32_t* v = LongColumn(values, 1, PR_STORE_SUPPORT_MASK)) {
-        StoreSupportMask = static_cast<std::uint32_t>(*v);
+        storeSupportMask = static_cast<std::uint32_t>(*v);
     }
     if (const std::string* v = TextColumn(values, 2, PR_DISPLAY_TO)) {
-        DisplayTo = *v;
+        displayTo = *v;
     }
     if (const std::string* v = TextColumn(values, 3, PR_SENDER_EMAIL_ADDRESS)) {
-        SenderAddress = *v;
+        senderAddress = *v;
     }
     if (const std::int32_t* v = LongColumn(values, 4, PR_MESSAGE_FLAGS)) {
-        MessageFlags = static_cast<std::uint32_t>(*v);
+        messageFlags = static_cast<std::uint32_t>(*v);
     }
     if (const std::string* v = TextColumn(values, 5, PR_SUBJECT)) {
-        Subject = *v;
+        subject = *v;
     }
     if (const std::int32_t* v = LongColumn(values, 6, PR_MESSAGE_SIZE)) {
-        MessageSize = *v;
+        messageSize = *v;
     }
     if (const PropValue* v = Column(values, 7, PR_MESSAGE_DELIVERY_TIME); v && v->Time()) {
-        DeliveryTime = FileTimeToLocalDateTime(v->Time()->ticks);
+        deliveryTime = FileTimeToLocalDateTime(v->Time()->ticks);
     }
     if (const PropValue* v = Column(values, 8, PR_ENTRYID); v && v->Bin()) {
-        MessageEntryId = std::make_unique<TMapiUserFolder>(
-            Folder != nullptr ? Folder->Store() : nullptr, *v->Bin());
+        messageEntryId =
+            std::make_unique<MailFolder>(folder != nullptr ? folder->Store() : nullptr, *v->Bin());
     }
 }
 
 // ---------------------------------------------------------------------------
 // Opening
 
-std::shared_ptr<IMsgStore> TEmailMessage::ErrorSource() {
-    if (Folder == nullptr || Folder->Store() == nullptr) {
+std::shared_ptr<IMsgStore> EmailMessage::ErrorSource() {
+    if (folder == nullptr || folder->Store() == nullptr) {
         return nullptr;
     }
     try {
-        return Folder->Store()->GetMsgStore();
+        return folder->Store()->GetMsgStore();
     } catch (const Error&) {
         return nullptr;
     }
 }
 
-std::shared_ptr<IMessage> TEmailMessage::OpenMessage() {
-    if (MapiMessage) {
-        return MapiMessage;
+std::shared_ptr<IMessage> EmailMessage::OpenMessage() {
+    if (mapiMessage) {
+        return mapiMessage;
     }
-    if (embedded_ || !MessageEntryId || Folder == nullptr || Folder->Store() == nullptr) {
+    if (embedded_ || !messageEntryId || folder == nullptr || folder->Store() == nullptr) {
         // Nothing to open the email by: never reopen through a missing identifier.
         CheckResultNoDetails("360", MAPI_E_INVALID_ENTRYID);
     }
-    std::shared_ptr<IMsgStore> store = Folder->Store()->GetMsgStore();
+    std::shared_ptr<IMsgStore> store = folder->Store()->GetMsgStore();
     std::uint32_t objectType = 0;
     std::shared_ptr<IUnknown> object;
-    const HRESULT hr = store->OpenEntry(MessageEntryId->EntryIdBytes(), Iid::IMessage,
+    const HRESULT hr = store->OpenEntry(messageEntryId->EntryIdBytes(), Iid::IMessage,
                                         MAPI_BEST_ACCESS, &objectType, object);
     CheckResult(store, "360", hr);
     std::shared_ptr<IMessage> message = As<IMessage>(object);
     if (!message) {
         CheckResultNoDetails("360", MAPI_E_INVALID_ENTRYID);
     }
-    MapiMessage = std::move(message);
-    return MapiMessage;
+    mapiMessage = std::move(message);
+    return mapiMessage;
 }
 
 // ---------------------------------------------------------------------------
 // Properties and fields
 
-std::string TEmailMessage::ReadStringProperty(PropTag tag, const std::string& label) {
+std::string EmailMessage::ReadStringProperty(PropTag tag, const std::string& label) {
     const PropTagArray tags = {tag};
     std::shared_ptr<IMessage> message = OpenMessage();
     std::vector<PropValue> values;
@@ -182,7 +182,7 @@ std::string TEmailMessage::ReadStringProperty(PropTag tag, const std::string& la
     return text != nullptr ? *text : std::string();
 }
 
-std::string TEmailMessage::FieldValue(const std::string& name) {
+std::string EmailMessage::FieldValue(const std::string& name) {
     try {
         return FieldValueOrThrow(name);
     } catch (...) {
@@ -190,63 +190,63 @@ std::string TEmailMessage::FieldValue(const std::string& name) {
     }
 }
 
-std::string TEmailMessage::FieldValueOrThrow(const std::string& name) {
+std::string EmailMessage::FieldValueOrThrow(const std::string& name) {
     const std::string upper = UpperAscii(name);
     if (upper == "SUBJECT") {
-        return Subject;
+        return subject;
     }
     if (upper == "NOW") {
         return TodayYyyymmdd();
     }
     if (upper == "FROM") {
-        return SenderAddress;
+        return senderAddress;
     }
     if (upper == "SENT") {
-        const DateTimeParts parts = DecodeDateTime(DeliveryTime);
-        std::string text = FormatShortDate(DeliveryTime);
+        const DateTimeParts parts = DecodeDateTime(deliveryTime);
+        std::string text = FormatShortDate(deliveryTime);
         if (parts.hour != 0 || parts.minute != 0 || parts.second != 0 || parts.millisecond != 0) {
-            text += " " + FormatLongTime(DeliveryTime);
+            text += " " + FormatLongTime(deliveryTime);
         }
         return text;
     }
     if (upper == "TO") {
-        return DisplayTo;
+        return displayTo;
     }
     if (upper == "CC") {
-        if (CachedCC.empty()) {
-            CachedCC = ReadStringProperty(PR_DISPLAY_CC, "CC");
+        if (cachedCc.empty()) {
+            cachedCc = ReadStringProperty(PR_DISPLAY_CC, "CC");
         }
-        return CachedCC;
+        return cachedCc;
     }
     if (upper == "BCC") {
-        if (CachedBCC.empty()) {
-            CachedBCC = ReadStringProperty(PR_DISPLAY_BCC, "BCC");
+        if (cachedBcc.empty()) {
+            cachedBcc = ReadStringProperty(PR_DISPLAY_BCC, "BCC");
         }
-        return CachedBCC;
+        return cachedBcc;
     }
     return "%" + name;
 }
 
-std::string TEmailMessage::SubjectWithoutPrefix() const {
-    std::string subject = Subject;
-    const std::string upper = UpperAscii(Subject);
+std::string EmailMessage::SubjectWithoutPrefix() const {
+    std::string text = subject;
+    const std::string upper = UpperAscii(text);
     if (StartsWith(upper, "RE:") || StartsWith(upper, "FW:")) {
-        subject.erase(0, 3);
+        text.erase(0, 3);
     }
     if (StartsWith(upper, "FWD:")) {
-        subject.erase(0, 4);
+        text.erase(0, 4);
     }
     std::size_t blanks = 0;
-    while (blanks < subject.size() && static_cast<unsigned char>(subject[blanks]) <= ' ') {
+    while (blanks < text.size() && static_cast<unsigned char>(text[blanks]) <= ' ') {
         ++blanks;
     }
-    return subject.substr(blanks);
+    return text.substr(blanks);
 }
 
 // ---------------------------------------------------------------------------
 // Body
 
-bool TEmailMessage::IsRtfInSync() {
+bool EmailMessage::IsRtfInSync() {
     std::shared_ptr<IMessage> message = OpenMessage();
     const PropTagArray tags = {PR_RTF_IN_SYNC};
     std::vector<PropValue> values;
@@ -255,7 +255,7 @@ bool TEmailMessage::IsRtfInSync() {
     return value != nullptr && value->Bool() != nullptr && *value->Bool();
 }
 
-std::string TEmailMessage::ReadTextStream(PropTag tag, const std::string& label) {
+std::string EmailMessage::ReadTextStream(PropTag tag, const std::string& label) {
     std::shared_ptr<IMessage> message = OpenMessage();
     std::shared_ptr<IUnknown> object;
     const HRESULT hr = message->OpenProperty(tag, Iid::IStream, 0, MAPI_DEFERRED_ERRORS, object);
@@ -268,23 +268,23 @@ std::string TEmailMessage::ReadTextStream(PropTag tag, const std::string& label)
     if (!stream) {
         CheckResult(details, label + "190.2", MAPI_E_INTERFACE_NOT_SUPPORTED);
     }
-    if ((StoreSupportMask & STORE_RTF_OK) == 0 && !IsRtfInSync()) {
+    if ((storeSupportMask & STORE_RTF_OK) == 0 && !IsRtfInSync()) {
         bool updated = false;
         RTFSync(*message, RTF_SYNC_BODY_CHANGED, &updated);
     }
     return ReadWholeStream(*stream, label + "190", label + "200", details.get());
 }
 
-std::string TEmailMessage::ReadBody() {
+std::string EmailMessage::ReadBody() {
     return ReadTextStream(PR_BODY, "PlainText");
 }
 
-bool TEmailMessage::CanReopen() const {
-    return !embedded_ && MessageEntryId != nullptr;
+bool EmailMessage::CanReopen() const {
+    return !embedded_ && messageEntryId != nullptr;
 }
 
-std::shared_ptr<IMessage> TEmailMessage::Reopen(const std::string& label, HRESULT conflict) {
-    MapiMessage.reset();
+std::shared_ptr<IMessage> EmailMessage::Reopen(const std::string& label, HRESULT conflict) {
+    mapiMessage.reset();
     try {
         return OpenMessage();
     } catch (const MailError&) {
@@ -294,8 +294,8 @@ std::shared_ptr<IMessage> TEmailMessage::Reopen(const std::string& label, HRESUL
     }
 }
 
-HRESULT TEmailMessage::PutStream(IMessage& message, const std::string& bytes, PropTag tag,
-                                 const std::string& label, bool mayReopen) {
+HRESULT EmailMessage::PutStream(IMessage& message, const std::string& bytes, PropTag tag,
+                                const std::string& label, bool mayReopen) {
     std::shared_ptr<IMsgStore> details = ErrorSource();
     std::shared_ptr<IUnknown> object;
     const HRESULT opened = message.OpenProperty(tag, Iid::IStream, 0, kWriteStreamFlags, object);
@@ -320,15 +320,15 @@ HRESULT TEmailMessage::PutStream(IMessage& message, const std::string& bytes, Pr
     if (CheckStreamResult(label + "220.1", hr)) {
         CheckResult(details, label + "220.1", hr);
     }
-    if ((StoreSupportMask & STORE_RTF_OK) == 0) {
+    if ((storeSupportMask & STORE_RTF_OK) == 0) {
         bool updated = false;
         RTFSync(message, RTF_SYNC_BODY_CHANGED, &updated);
     }
     return S_OK;
 }
 
-void TEmailMessage::WriteTextStream(const std::string& bytes, PropTag tag,
-                                    const std::string& label) {
+void EmailMessage::WriteTextStream(const std::string& bytes, PropTag tag,
+                                   const std::string& label) {
     try {
         std::shared_ptr<IMessage> message = OpenMessage();
         if (const HRESULT conflict = PutStream(*message, bytes, tag, label, CanReopen());
@@ -345,14 +345,14 @@ void TEmailMessage::WriteTextStream(const std::string& bytes, PropTag tag,
     SaveChanges(label + "230");
 }
 
-void TEmailMessage::WriteBody(const std::string& bytes) {
+void EmailMessage::WriteBody(const std::string& bytes) {
     WriteTextStream(bytes, PR_BODY, "PlainText");
 }
 
 // ---------------------------------------------------------------------------
 // Changes
 
-void TEmailMessage::SetSubject(const std::string& text) {
+void EmailMessage::SetSubject(const std::string& text) {
     try {
         std::shared_ptr<IMessage> message = OpenMessage();
         std::shared_ptr<IMsgStore> details = ErrorSource();
@@ -376,16 +376,16 @@ void TEmailMessage::SetSubject(const std::string& text) {
     SaveChanges("231");
 }
 
-void TEmailMessage::DropUnsavedChanges() {
+void EmailMessage::DropUnsavedChanges() {
     pendingSubject_.reset();
     pendingStream_.reset();
-    if (!embedded_ && MessageEntryId) {
+    if (!embedded_ && messageEntryId) {
         // The next use opens the stored email again, without the failed change.
-        MapiMessage.reset();
+        mapiMessage.reset();
     }
 }
 
-void TEmailMessage::ApplyPendingChanges(IMessage& message, const std::string& label) {
+void EmailMessage::ApplyPendingChanges(IMessage& message, const std::string& label) {
     std::shared_ptr<IMsgStore> details = ErrorSource();
     if (pendingSubject_) {
         std::vector<PropProblem> problems;
@@ -400,7 +400,7 @@ void TEmailMessage::ApplyPendingChanges(IMessage& message, const std::string& la
     }
 }
 
-void TEmailMessage::SaveChanges(const std::string& label) {
+void EmailMessage::SaveChanges(const std::string& label) {
     try {
         std::shared_ptr<IMessage> message = OpenMessage();
         HRESULT hr = message->SaveChanges(KEEP_OPEN_READWRITE);
@@ -420,7 +420,7 @@ void TEmailMessage::SaveChanges(const std::string& label) {
     }
 }
 
-void TEmailMessage::MarkRead() {
+void EmailMessage::MarkRead() {
     std::shared_ptr<IMessage> message = OpenMessage();
     std::shared_ptr<IMsgStore> details = ErrorSource();
     std::optional<PropValue> value;
@@ -434,7 +434,7 @@ void TEmailMessage::MarkRead() {
 // ---------------------------------------------------------------------------
 // Attachments and embedded emails
 
-void TEmailMessage::ListAttachments(std::vector<std::unique_ptr<TAttachment>>& list) {
+void EmailMessage::ListAttachments(std::vector<std::unique_ptr<Attachment>>& list) {
     std::shared_ptr<IMessage> message = OpenMessage();
     std::shared_ptr<IMsgStore> details = ErrorSource();
     const PropTagArray hasAttach = {PR_HASATTACH};
@@ -455,35 +455,35 @@ void TEmailMessage::ListAttachments(std::vector<std::unique_ptr<TAttachment>>& l
     RowSet rows;
     CheckResult(details, "340", HrQueryAllRows(*table, &columns, nullptr, 0, rows));
     for (const Row& row : rows) {
-        auto attachment = std::make_unique<TAttachment>();
-        attachment->OwnerMessage = this;
+        auto attachment = std::make_unique<Attachment>();
+        attachment->ownerMessage = this;
         if (const std::int32_t* number = LongColumn(row, 0, PR_ATTACH_NUM)) {
-            attachment->AttachNumber = *number;
+            attachment->attachNumber = *number;
         }
         if (const std::int32_t* method = LongColumn(row, 2, PR_ATTACH_METHOD)) {
-            attachment->AttachMethod = *method;
+            attachment->attachMethod = *method;
             if (*method == static_cast<std::int32_t>(ATTACH_EMBEDDED_MSG)) {
-                attachment->FileName =
-                    EmbeddedStringProperty(attachment->AttachNumber, PR_SUBJECT) + ".txt";
+                attachment->fileName =
+                    EmbeddedStringProperty(attachment->attachNumber, PR_SUBJECT) + ".txt";
             }
         }
-        if (attachment->FileName.empty()) {
+        if (attachment->fileName.empty()) {
             if (const std::string* longName = TextColumn(row, 3, PR_ATTACH_LONG_FILENAME)) {
-                attachment->FileName = *longName;
+                attachment->fileName = *longName;
             } else if (const std::string* shortName = TextColumn(row, 4, PR_ATTACH_FILENAME)) {
-                attachment->FileName = *shortName;
+                attachment->fileName = *shortName;
             } else {
                 continue; // nothing to name it by
             }
         }
         if (const std::int32_t* size = LongColumn(row, 5, PR_ATTACH_SIZE)) {
-            attachment->AttachSize = *size;
+            attachment->attachSize = *size;
         }
         list.push_back(std::move(attachment));
     }
 }
 
-std::shared_ptr<IMessage> TEmailMessage::OpenEmbeddedMessage(std::int32_t attachNumber) {
+std::shared_ptr<IMessage> EmailMessage::OpenEmbeddedMessage(std::int32_t attachNumber) {
     std::shared_ptr<IMessage> message = OpenMessage();
     std::shared_ptr<IMsgStore> details = ErrorSource();
     std::shared_ptr<IAttach> attach;
@@ -504,7 +504,7 @@ std::shared_ptr<IMessage> TEmailMessage::OpenEmbeddedMessage(std::int32_t attach
     return embedded;
 }
 
-std::string TEmailMessage::EmbeddedStringProperty(std::int32_t attachNumber, PropTag tag) {
+std::string EmailMessage::EmbeddedStringProperty(std::int32_t attachNumber, PropTag tag) {
     std::shared_ptr<IMessage> embedded = OpenEmbeddedMessage(attachNumber);
     const PropTagArray tags = {tag};
     std::vector<PropValue> values;
@@ -513,13 +513,13 @@ std::string TEmailMessage::EmbeddedStringProperty(std::int32_t attachNumber, Pro
     return text != nullptr ? *text : std::string();
 }
 
-std::unique_ptr<TEmailMessage> TEmailMessage::OpenEmbedded(std::int32_t attachNumber) {
-    auto email = std::make_unique<TEmailMessage>();
-    email->Folder = Folder;
+std::unique_ptr<EmailMessage> EmailMessage::OpenEmbedded(std::int32_t attachNumber) {
+    auto email = std::make_unique<EmailMessage>();
+    email->folder = folder;
     email->embedded_ = true;
-    email->MapiMessage = OpenEmbeddedMessage(attachNumber);
+    email->mapiMessage = OpenEmbeddedMessage(attachNumber);
     std::vector<PropValue> values;
-    CheckResult(ErrorSource(), "410", email->MapiMessage->GetProps(&MessageColumns(), 0, values));
+    CheckResult(ErrorSource(), "410", email->mapiMessage->GetProps(&MessageColumns(), 0, values));
     if (!values.empty()) {
         email->LoadFields(values);
     }
@@ -528,45 +528,45 @@ std::unique_ptr<TEmailMessage> TEmailMessage::OpenEmbedded(std::int32_t attachNu
 
 // ---------------------------------------------------------------------------
 
-std::string TAttachment::FieldValue(const std::string& name) const {
+std::string Attachment::FieldValue(const std::string& name) const {
     const std::string upper = UpperAscii(name);
     if (upper == "FILENAME" || upper == "S") {
-        return FileName;
+        return fileName;
     }
-    if (OwnerMessage != nullptr) {
-        return OwnerMessage->FieldValue(name);
+    if (ownerMessage != nullptr) {
+        return ownerMessage->FieldValue(name);
     }
     return "%" + name;
 }
 
-std::string TAttachment::ReadContent(IMAPIProp* detailsObject) {
-    if (OwnerMessage == nullptr) {
+std::string Attachment::ReadContent(IMAPIProp* detailsObject) {
+    if (ownerMessage == nullptr) {
         CheckResultNoDetails("500", MAPI_E_INVALID_PARAMETER);
     }
-    if (AttachMethod == static_cast<std::int32_t>(ATTACH_EMBEDDED_MSG)) {
-        std::string content = OwnerMessage->EmbeddedStringProperty(AttachNumber, PR_BODY);
+    if (attachMethod == static_cast<std::int32_t>(ATTACH_EMBEDDED_MSG)) {
+        std::string content = ownerMessage->EmbeddedStringProperty(attachNumber, PR_BODY);
         if (content.empty()) {
-            content = OwnerMessage->EmbeddedStringProperty(AttachNumber, PR_BODY_HTML);
+            content = ownerMessage->EmbeddedStringProperty(attachNumber, PR_BODY_HTML);
         }
         return content;
     }
     std::shared_ptr<IMsgStore> ownerStore;
     IMAPIProp* details = detailsObject;
     if (details == nullptr) {
-        ownerStore = OwnerMessage->ErrorSource();
+        ownerStore = ownerMessage->ErrorSource();
         details = ownerStore.get();
     }
-    std::shared_ptr<IMessage> message = OwnerMessage->OpenMessage();
+    std::shared_ptr<IMessage> message = ownerMessage->OpenMessage();
     std::shared_ptr<IAttach> attach;
     CheckResult(details, "500",
-                message->OpenAttach(static_cast<std::uint32_t>(AttachNumber), Iid::IAttachment,
+                message->OpenAttach(static_cast<std::uint32_t>(attachNumber), Iid::IAttachment,
                                     kOpenAttachFlags, attach));
     if (!attach) {
         CheckResult(details, "500", MAPI_E_NOT_FOUND);
     }
     std::shared_ptr<IUnknown> object;
     std::string label;
-    if (AttachMethod == static_cast<std::int32_t>(ATTACH_OLE)) {
+    if (attachMethod == static_cast<std::int32_t>(ATTACH_OLE)) {
         label = "510";
         HRESULT hr = attach->OpenProperty(PR_ATTACH_DATA_OBJ, Iid::IStreamDocfile, 0,
                                           MAPI_DEFERRED_ERRORS, object);
@@ -593,9 +593,9 @@ std::string TAttachment::ReadContent(IMAPIProp* detailsObject) {
     return ReadWholeStream(*stream, "530", "540", details);
 }
 
-void TAttachment::SaveContentToFile(IMAPIProp* detailsObject, const std::string& fileName) {
+void Attachment::SaveContentToFile(IMAPIProp* detailsObject, const std::string& path) {
     const std::string content = ReadContent(detailsObject);
-    WriteFileAtomic(fileName, content);
+    WriteFileAtomic(path, content);
 }
 
 } // namespace qf

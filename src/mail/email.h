@@ -12,33 +12,33 @@
 
 namespace qf {
 
-class TAttachment;
-class TMapiUserFolder;
+class Attachment;
+class MailFolder;
 
 // The columns read for every listed or embedded email, in this order.
 const mapi::PropTagArray& MessageColumns();
 
-class TEmailMessage {
+class EmailMessage {
 public:
-    TEmailMessage();
-    ~TEmailMessage();
-    TEmailMessage(const TEmailMessage&) = delete;
-    TEmailMessage& operator=(const TEmailMessage&) = delete;
+    EmailMessage();
+    ~EmailMessage();
+    EmailMessage(const EmailMessage&) = delete;
+    EmailMessage& operator=(const EmailMessage&) = delete;
 
     // Fields, loaded from a listing row (or set by hand for a sample email).
-    std::shared_ptr<mapi::IMessage> MapiMessage; // opened on first use
-    std::string CachedBCC;
-    std::string CachedCC;
-    bool HasAttachments = false;
-    std::string Subject;
-    std::int32_t MessageSize = 0;
-    TDateTime DeliveryTime = 0;                      // local; 0 when unset
-    std::unique_ptr<TMapiUserFolder> MessageEntryId; // holder of the email's identifier
-    std::uint32_t MessageFlags = 0;
-    std::uint32_t StoreSupportMask = 0;
-    std::string SenderAddress;
-    TMapiUserFolder* Folder = nullptr; // the folder listed from; not owned
-    std::string DisplayTo;
+    std::shared_ptr<mapi::IMessage> mapiMessage; // opened on first use
+    std::string cachedBcc;
+    std::string cachedCc;
+    bool hasAttachments = false;
+    std::string subject;
+    std::int32_t messageSize = 0;
+    DateTime deliveryTime = 0;                  // local; 0 when unset
+    std::unique_ptr<MailFolder> messageEntryId; // holder of the email's identifier
+    std::uint32_t messageFlags = 0;
+    std::uint32_t storeSupportMask = 0;
+    std::string senderAddress;
+    MailFolder* folder = nullptr; // the folder listed from; not owned
+    std::string displayTo;
 
     // Loads the fields from a row or value array of MessageColumns(): a value is
     // taken only when it carries the requested tag.
@@ -68,9 +68,9 @@ public:
     std::string SubjectWithoutPrefix() const;
 
     // Empties the list and fills it with the email's attachments.
-    void ListAttachments(std::vector<std::unique_ptr<TAttachment>>& list);
+    void ListAttachments(std::vector<std::unique_ptr<Attachment>>& list);
     // A new email object for the embedded email of attachment `attachNumber`.
-    std::unique_ptr<TEmailMessage> OpenEmbedded(std::int32_t attachNumber);
+    std::unique_ptr<EmailMessage> OpenEmbedded(std::int32_t attachNumber);
 
     // The platform message: the one held, else opened by its identifier (mail
     // error "360"; an email with neither raises "360" too).
@@ -82,7 +82,7 @@ public:
     // own and is never reopened).
     bool IsEmbedded() const { return embedded_; }
 
-    // Used by TAttachment.
+    // Used by Attachment.
     std::string EmbeddedStringProperty(std::int32_t attachNumber, mapi::PropTag tag);
     std::shared_ptr<mapi::IMessage> OpenEmbeddedMessage(std::int32_t attachNumber);
 
@@ -115,15 +115,15 @@ private:
     bool embedded_ = false;
 };
 
-class TAttachment {
+class Attachment {
 public:
     static constexpr std::int32_t kNoMethod = 0x37010102; // matches no attach method
 
-    std::int32_t AttachNumber = 0;
-    std::string FileName;
-    std::int32_t AttachSize = 0;
-    TEmailMessage* OwnerMessage = nullptr; // not owned; outlives the attachment
-    std::int32_t AttachMethod = kNoMethod;
+    std::int32_t attachNumber = 0;
+    std::string fileName;
+    std::int32_t attachSize = 0;
+    EmailMessage* ownerMessage = nullptr; // not owned; outlives the attachment
+    std::int32_t attachMethod = kNoMethod;
 
     // "FILENAME" and "S" give FileName; other names are the owner's.
     std::string FieldValue(const std::string& name) const;

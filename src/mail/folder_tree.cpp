@@ -59,8 +59,8 @@ HRESULT LookUpRoot(IMsgStore& store, PropTag tag, int firstLine, EntryId& id) {
     return S_OK;
 }
 
-void WalkHierarchy(const std::shared_ptr<IMAPIFolder>& folder, TTreeNode parent, TStore& store,
-                   IMsgStore& msgStore, TFolderTreeSink& sink) {
+void WalkHierarchy(const std::shared_ptr<IMAPIFolder>& folder, FolderTreeNode parent,
+                   MailStore& store, IMsgStore& msgStore, FolderTreeSink& sink) {
     if (!folder) {
         return;
     }
@@ -98,9 +98,9 @@ void WalkHierarchy(const std::shared_ptr<IMAPIFolder>& folder, TTreeNode parent,
             values[1].tag == PR_ENTRYID && values[1].Bin() ? *values[1].Bin() : EntryId{};
         const bool hasChildren =
             values[2].tag == PR_SUBFOLDERS && values[2].Bool() && *values[2].Bool();
-        auto holder = std::make_unique<TMapiUserFolder>(&store, id);
+        auto holder = std::make_unique<MailFolder>(&store, id);
         const EntryId childId = holder->EntryIdBytes();
-        const TTreeNode node = sink.AddFolderNode(name, parent, std::move(holder));
+        const FolderTreeNode node = sink.AddFolderNode(name, parent, std::move(holder));
         if (node != 0 && hasChildren) {
             std::shared_ptr<IUnknown> child;
             folder->OpenEntry(childId, Iid::IMAPIFolder, MAPI_DEFERRED_ERRORS, &type, child);
@@ -123,8 +123,8 @@ EntryId FindFolderRoot(IMsgStore& store, bool* isPublic) {
     return id;
 }
 
-void AddToFolderTree(TStore& store, TFolderTreeSink& sink) {
-    TTreeNode node = 0;
+void AddToFolderTree(MailStore& store, FolderTreeSink& sink) {
+    FolderTreeNode node = 0;
     try {
         std::shared_ptr<IMsgStore> msgStore = store.GetMsgStore();
         bool isPublic = false;
@@ -134,8 +134,7 @@ void AddToFolderTree(TStore& store, TFolderTreeSink& sink) {
         CheckResult(
             msgStore, isPublic ? "getFolderRoot.2" : "getFolderRoot.4",
             msgStore->OpenEntry(rootId, Iid::IMAPIFolder, MAPI_DEFERRED_ERRORS, &type, object));
-        node = sink.AddRootNode(store.DisplayName(),
-                                std::make_unique<TMapiUserFolder>(&store, rootId));
+        node = sink.AddRootNode(store.DisplayName(), std::make_unique<MailFolder>(&store, rootId));
         WalkHierarchy(As<IMAPIFolder>(object), node, store, *msgStore, sink);
         sink.ExpandNode(node);
     } catch (const Error& e) {
@@ -147,7 +146,7 @@ void AddToFolderTree(TStore& store, TFolderTreeSink& sink) {
     }
 }
 
-void BuildFolderTree(TMapiSession& session, TFolderTreeSink& sink) {
+void BuildFolderTree(MapiSession& session, FolderTreeSink& sink) {
     session.ListStores();
     for (const auto& entry : session.Stores()) {
         AddToFolderTree(*entry.second, sink);

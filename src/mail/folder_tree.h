@@ -10,24 +10,24 @@
 
 namespace qf {
 
-class TMapiSession;
-class TMapiUserFolder;
-class TStore;
+class MapiSession;
+class MailFolder;
+class MailStore;
 
 // A node of the chooser's tree as the sink names it; 0 is "no node".
-using TTreeNode = std::uintptr_t;
+using FolderTreeNode = std::uintptr_t;
 
-class TFolderTreeSink {
+class FolderTreeSink {
 public:
-    virtual ~TFolderTreeSink() = default;
+    virtual ~FolderTreeSink() = default;
     // A root-level node (a store; `folder` absent for a node that shows an error).
-    virtual TTreeNode AddRootNode(const std::string& text,
-                                  std::unique_ptr<TMapiUserFolder> folder) = 0;
+    virtual FolderTreeNode AddRootNode(const std::string& text,
+                                       std::unique_ptr<MailFolder> folder) = 0;
     // A folder node below `parent`; may return 0 to leave the folder's children out.
-    virtual TTreeNode AddFolderNode(const std::string& name, TTreeNode parent,
-                                    std::unique_ptr<TMapiUserFolder> folder) = 0;
-    virtual void SetNodeText(TTreeNode node, const std::string& text) = 0;
-    virtual void ExpandNode(TTreeNode node) = 0;
+    virtual FolderTreeNode AddFolderNode(const std::string& name, FolderTreeNode parent,
+                                         std::unique_ptr<MailFolder> folder) = 0;
+    virtual void SetNodeText(FolderTreeNode node, const std::string& text) = 0;
+    virtual void ExpandNode(FolderTreeNode node) = 0;
 };
 
 // The identifier of the store's folder root: the public root for a public
@@ -37,9 +37,9 @@ mapi::EntryId FindFolderRoot(mapi::IMsgStore& store, bool* isPublic = nullptr);
 
 // Adds `store` as a root node with its folder hierarchy below.  A failure
 // becomes the text of the store's node (or of a new node without data).
-void AddToFolderTree(TStore& store, TFolderTreeSink& sink);
+void AddToFolderTree(MailStore& store, FolderTreeSink& sink);
 
 // Lists the session's stores and lets each add its branch.
-void BuildFolderTree(TMapiSession& session, TFolderTreeSink& sink);
+void BuildFolderTree(MapiSession& session, FolderTreeSink& sink);
 
 } // namespace qf

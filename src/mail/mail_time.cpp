@@ -41,7 +41,7 @@ void CivilFromDays(std::int64_t z, int& year, int& month, int& day) {
 const std::int64_t kDateTimeEpochUnixDays = DaysFromCivil(1899, 12, 30);
 
 // Milliseconds since 30 December 1899 (may be negative) from a date-time.
-std::int64_t ToMilliseconds(TDateTime value) {
+std::int64_t ToMilliseconds(DateTime value) {
     // Beyond about 27,000 years either way a date-time names nothing real.
     if (!std::isfinite(value) || std::fabs(value) > 1e7) {
         value = 0;
@@ -57,7 +57,7 @@ std::int64_t ToMilliseconds(TDateTime value) {
     return days * kMsPerDay + ms;
 }
 
-TDateTime FromMilliseconds(std::int64_t ms) {
+DateTime FromMilliseconds(std::int64_t ms) {
     std::int64_t days = ms / kMsPerDay;
     std::int64_t rest = ms % kMsPerDay;
     if (rest < 0) {
@@ -75,7 +75,7 @@ long CurrentUtcOffsetSeconds() {
     return local.tm_gmtoff;
 }
 
-std::tm ToTm(TDateTime value) {
+std::tm ToTm(DateTime value) {
     const DateTimeParts p = DecodeDateTime(value);
     std::tm tm{};
     tm.tm_year = p.year - 1900;
@@ -103,7 +103,7 @@ std::string StrftimeLocale(nl_item item, const std::tm& tm) {
 
 } // namespace
 
-TDateTime FileTimeToLocalDateTime(std::uint64_t fileTime) {
+DateTime FileTimeToLocalDateTime(std::uint64_t fileTime) {
     // File times are at most 2^64 units: whole milliseconds fit an int64.
     const auto utcMs = static_cast<std::int64_t>(fileTime / 10000);
     const std::int64_t localMs =
@@ -111,7 +111,7 @@ TDateTime FileTimeToLocalDateTime(std::uint64_t fileTime) {
     return FromMilliseconds(localMs - kFileTimeEpochDays * kMsPerDay);
 }
 
-DateTimeParts DecodeDateTime(TDateTime value) {
+DateTimeParts DecodeDateTime(DateTime value) {
     const std::int64_t ms = ToMilliseconds(value);
     std::int64_t days = ms / kMsPerDay;
     std::int64_t rest = ms % kMsPerDay;
@@ -128,7 +128,7 @@ DateTimeParts DecodeDateTime(TDateTime value) {
     return p;
 }
 
-TDateTime EncodeDateTime(const DateTimeParts& p) {
+DateTime EncodeDateTime(const DateTimeParts& p) {
     const std::int64_t days =
         DaysFromCivil(p.year, static_cast<unsigned>(p.month), static_cast<unsigned>(p.day)) -
         kDateTimeEpochUnixDays;
@@ -138,11 +138,11 @@ TDateTime EncodeDateTime(const DateTimeParts& p) {
     return FromMilliseconds(days * kMsPerDay + ms);
 }
 
-std::string FormatShortDate(TDateTime value) {
+std::string FormatShortDate(DateTime value) {
     return StrftimeLocale(D_FMT, ToTm(value));
 }
 
-std::string FormatLongTime(TDateTime value) {
+std::string FormatLongTime(DateTime value) {
     return StrftimeLocale(T_FMT, ToTm(value));
 }
 

@@ -53,8 +53,8 @@ HRESULT LookUpDefaultStore(IMAPISession& session, std::optional<EntryId>& id) {
 
 } // namespace
 
-TMessagingEntry TMessagingEntry::Platform() {
-    TMessagingEntry entry;
+MessagingEntry MessagingEntry::Platform() {
+    MessagingEntry entry;
     entry.initialize = [] {
         MapiInit init;
         return MAPIInitialize(&init);
@@ -67,12 +67,12 @@ TMessagingEntry TMessagingEntry::Platform() {
     return entry;
 }
 
-TMapiSession::TMapiSession(TMessagingEntry entry) : entry_(std::move(entry)) {
+MapiSession::MapiSession(MessagingEntry entry) : entry_(std::move(entry)) {
     CheckResultNoDetails("30", entry_.initialize());
     initialized_ = true;
 }
 
-TMapiSession::~TMapiSession() {
+MapiSession::~MapiSession() {
     if (loggedOn_) {
         Logoff();
     }
@@ -83,8 +83,8 @@ TMapiSession::~TMapiSession() {
     }
 }
 
-void TMapiSession::SetLogonParameters(std::int32_t profileMode, const std::string& profileName,
-                                      const std::string& password) {
+void MapiSession::SetLogonParameters(std::int32_t profileMode, const std::string& profileName,
+                                     const std::string& password) {
     if (loggedOn_ &&
         (profileMode != profileMode_ || profileName != profileName_ || password != password_)) {
         Logoff();
@@ -94,7 +94,7 @@ void TMapiSession::SetLogonParameters(std::int32_t profileMode, const std::strin
     password_ = password;
 }
 
-std::shared_ptr<IMAPISession> TMapiSession::GetSession() {
+std::shared_ptr<IMAPISession> MapiSession::GetSession() {
     if (!mapiSession_) {
         Logon();
     }
@@ -105,7 +105,7 @@ std::shared_ptr<IMAPISession> TMapiSession::GetSession() {
     return mapiSession_;
 }
 
-void TMapiSession::Logon() {
+void MapiSession::Logon() {
     mapiSession_.reset();
     std::shared_ptr<IMAPISession> session;
     HRESULT hr = S_OK;
@@ -128,13 +128,13 @@ void TMapiSession::Logon() {
     loggedOn_ = true;
 }
 
-void TMapiSession::ReleaseStores() {
+void MapiSession::ReleaseStores() {
     while (!stores_.empty()) {
         stores_.pop_back();
     }
 }
 
-void TMapiSession::Logoff() {
+void MapiSession::Logoff() {
     loggedOn_ = false;
     ReleaseStores();
     if (mapiSession_) {
@@ -143,7 +143,7 @@ void TMapiSession::Logoff() {
     }
 }
 
-TStore* TMapiSession::OpenDefaultStore() {
+MailStore* MapiSession::OpenDefaultStore() {
     std::shared_ptr<IMAPISession> session = GetSession();
     std::optional<EntryId> id;
     const HRESULT hr = LookUpDefaultStore(*session, id);
@@ -151,13 +151,13 @@ TStore* TMapiSession::OpenDefaultStore() {
     if (!id) {
         return nullptr;
     }
-    stores_.emplace_back("Default", std::make_unique<TStore>("Default", this, *id));
-    TStore* store = stores_.back().second.get();
+    stores_.emplace_back("Default", std::make_unique<MailStore>("Default", this, *id));
+    MailStore* store = stores_.back().second.get();
     store->GetMsgStore();
     return store;
 }
 
-void TMapiSession::ListStores() {
+void MapiSession::ListStores() {
     ReleaseStores();
     const PropTagArray columns = {PR_DISPLAY_NAME, PR_ENTRYID};
     std::shared_ptr<IMAPISession> session = GetSession();
@@ -173,7 +173,7 @@ void TMapiSession::ListStores() {
             name = *row[0].Text();
         }
         if (row.size() >= 2 && row[1].tag == PR_ENTRYID && row[1].Bin() != nullptr) {
-            stores_.emplace_back(name, std::make_unique<TStore>(name, this, *row[1].Bin()));
+            stores_.emplace_back(name, std::make_unique<MailStore>(name, this, *row[1].Bin()));
         }
     }
 }

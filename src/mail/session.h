@@ -12,11 +12,11 @@
 
 namespace qf {
 
-class TStore;
+class MailStore;
 
 // The platform entry points the session calls.  The defaults are the real
 // platform's; tests may substitute their own to provoke failures.
-struct TMessagingEntry {
+struct MessagingEntry {
     std::function<mapi::HRESULT()> initialize;
     std::function<void()> uninitialize;
     std::function<mapi::HRESULT(std::uintptr_t uiParam, const char* profileName,
@@ -24,21 +24,21 @@ struct TMessagingEntry {
                                 std::shared_ptr<mapi::IMAPISession>& session)>
         logon;
 
-    static TMessagingEntry Platform();
+    static MessagingEntry Platform();
 };
 
 // Holds the logon parameters, logs on lazily on first use, and owns the store
 // objects it hands out.  It logs off when the logon parameters change while it
 // is logged on, and when it is destroyed.
-class TMapiSession {
+class MapiSession {
 public:
-    using StoreList = std::vector<std::pair<std::string, std::unique_ptr<TStore>>>;
+    using StoreList = std::vector<std::pair<std::string, std::unique_ptr<MailStore>>>;
 
     // Initialises the platform; failure raises the mail error "30".
-    explicit TMapiSession(TMessagingEntry entry = TMessagingEntry::Platform());
-    ~TMapiSession();
-    TMapiSession(const TMapiSession&) = delete;
-    TMapiSession& operator=(const TMapiSession&) = delete;
+    explicit MapiSession(MessagingEntry entry = MessagingEntry::Platform());
+    ~MapiSession();
+    MapiSession(const MapiSession&) = delete;
+    MapiSession& operator=(const MapiSession&) = delete;
 
     // Mode 0: default profile; 1: ask for a profile; 2: named profile with password.
     // Logs off first when logged on and any value differs.
@@ -57,7 +57,7 @@ public:
 
     // A new, opened store object named "Default" for the profile's default
     // store, owned by the session; nullptr when the platform names none.
-    TStore* OpenDefaultStore();
+    MailStore* OpenDefaultStore();
     // Rebuilds Stores from the platform's message-stores table.
     void ListStores();
 
@@ -72,7 +72,7 @@ public:
 private:
     void ReleaseStores();
 
-    TMessagingEntry entry_;
+    MessagingEntry entry_;
     std::shared_ptr<mapi::IMAPISession> mapiSession_;
     std::int32_t profileMode_ = 0;
     std::string profileName_;

@@ -17,7 +17,7 @@ constexpr std::uint32_t kOpenStoreFlags = MDB_NO_MAIL | MAPI_BEST_ACCESS | MDB_W
 constexpr std::uint32_t kOpenFolderFlags = MAPI_BEST_ACCESS | MAPI_DEFERRED_ERRORS;   // 0x18
 constexpr std::int32_t kListBatch = 25;
 
-TStore& RequireStore(TStore* store) {
+MailStore& RequireStore(MailStore* store) {
     if (store == nullptr) {
         throw Error("No session");
     }
@@ -28,7 +28,7 @@ TStore& RequireStore(TStore* store) {
 
 // ---------------------------------------------------------------------------
 
-void TEntryIdBuffer::SetEntryIdSize(std::uint32_t n) {
+void EntryIdBuffer::SetEntryIdSize(std::uint32_t n) {
     const std::uint32_t size = std::max(n, kMinimumSize);
     if (size == bytes_.size()) {
         return;
@@ -36,7 +36,7 @@ void TEntryIdBuffer::SetEntryIdSize(std::uint32_t n) {
     bytes_.assign(size, 0);
 }
 
-void TEntryIdBuffer::SetEntryId(const std::uint8_t* source, std::size_t sourceSize) {
+void EntryIdBuffer::SetEntryId(const std::uint8_t* source, std::size_t sourceSize) {
     if (source == nullptr) {
         return;
     }
@@ -47,20 +47,21 @@ void TEntryIdBuffer::SetEntryId(const std::uint8_t* source, std::size_t sourceSi
 
 // ---------------------------------------------------------------------------
 
-TStore::TStore(std::string displayName, TMapiSession* session, const std::vector<std::uint8_t>& id)
+MailStore::MailStore(std::string displayName, MapiSession* session,
+                     const std::vector<std::uint8_t>& id)
     : displayName_(std::move(displayName)), session_(session) {
     SetEntryIdSize(static_cast<std::uint32_t>(id.size()));
     SetEntryId(id);
 }
 
-TStore::TStore(std::string displayName, TMapiSession* session, const std::uint8_t* id,
-               std::uint32_t size)
+MailStore::MailStore(std::string displayName, MapiSession* session, const std::uint8_t* id,
+                     std::uint32_t size)
     : displayName_(std::move(displayName)), session_(session) {
     SetEntryIdSize(size);
     SetEntryId(id, size);
 }
 
-TStore::~TStore() {
+MailStore::~MailStore() {
     if (msgStore_) {
         std::uint32_t flags = LOGOFF_NO_WAIT;
         msgStore_->StoreLogoff(&flags);
@@ -69,13 +70,13 @@ TStore::~TStore() {
     session_ = nullptr;
 }
 
-void TStore::Assign(const TStore& other) {
+void MailStore::Assign(const MailStore& other) {
     displayName_ = other.displayName_;
     SetEntryIdSize(other.EntryIdSize());
     SetEntryId(other.EntryIdBytes());
 }
 
-std::shared_ptr<IMsgStore> TStore::GetMsgStore() {
+std::shared_ptr<IMsgStore> MailStore::GetMsgStore() {
     if (msgStore_) {
         return msgStore_;
     }
@@ -95,27 +96,25 @@ std::shared_ptr<IMsgStore> TStore::GetMsgStore() {
 
 // ---------------------------------------------------------------------------
 
-TMapiUserFolder::TMapiUserFolder(std::uint32_t size, TStore* store, const std::uint8_t* id)
+MailFolder::MailFolder(std::uint32_t size, MailStore* store, const std::uint8_t* id)
     : store_(store) {
     SetEntryIdSize(size);
     SetEntryId(id, size);
 }
 
-TMapiUserFolder::TMapiUserFolder(TStore* store, const std::vector<std::uint8_t>& id)
-    : store_(store) {
+MailFolder::MailFolder(MailStore* store, const std::vector<std::uint8_t>& id) : store_(store) {
     SetEntryIdSize(static_cast<std::uint32_t>(id.size()));
     SetEntryId(id);
 }
 
-TMapiUserFolder::~TMapiUserFolder() = default;
+MailFolder::~MailFolder() = default;
 
-void TMapiUserFolder::Assign(const TMapiUserFolder& other) {
+void MailFolder::Assign(const MailFolder& other) {
     SetEntryIdSize(other.EntryIdSize());
     SetEntryId(other.EntryIdBytes());
 }
 
-std::shared_ptr<IMAPIFolder>
-TMapiUserFolder::OpenFolder(const std::shared_ptr<IMsgStore>& msgStore) {
+std::shared_ptr<IMAPIFolder> MailFolder::OpenFolder(const std::shared_ptr<IMsgStore>& msgStore) {
     if (mapiFolder_) {
         return mapiFolder_;
     }
@@ -136,7 +135,7 @@ TMapiUserFolder::OpenFolder(const std::shared_ptr<IMsgStore>& msgStore) {
     return mapiFolder_;
 }
 
-void TMapiUserFolder::UseDefaultInbox() {
+void MailFolder::UseDefaultInbox() {
     std::shared_ptr<IMsgStore> msgStore = RequireStore(store_).GetMsgStore();
     mapi::EntryId id;
     std::string explicitClass;
@@ -147,7 +146,7 @@ void TMapiUserFolder::UseDefaultInbox() {
     SetEntryId(id);
 }
 
-void TMapiUserFolder::ListEmails(std::vector<std::unique_ptr<TEmailMessage>>& list) {
+void MailFolder::ListEmails(std::vector<std::unique_ptr<EmailMessage>>& list) {
     std::shared_ptr<IMsgStore> msgStore = RequireStore(store_).GetMsgStore();
     std::shared_ptr<IMAPIFolder> folder = OpenFolder(msgStore);
     list.clear();
@@ -172,52 +171,52 @@ void TMapiUserFolder::ListEmails(std::vector<std::unique_ptr<TEmailMessage>>& li
             break;
         }
         for (const Row& row : rows) {
-            auto email = std::make_unique<TEmailMessage>();
-            email->Folder = this;
+            auto email = std::make_unique<EmailMessage>();
+            email->folder = this;
             email->LoadFields(row);
             list.push_back(std::move(email));
         }
     }
 }
 
-void TMapiUserFolder::MoveEmail(TEmailMessage& email, TMapiUserFolder& destination) {
+void MailFolder::MoveEmail(EmailMessage& email, MailFolder& destination) {
     std::shared_ptr<IMsgStore> msgStore = RequireStore(store_).GetMsgStore();
     std::shared_ptr<IMAPIFolder> source = OpenFolder(msgStore);
     // The destination opens in its own store (the run has opened it already).
     std::shared_ptr<IMAPIFolder> target = destination.OpenFolder(
         destination.Store() != nullptr ? destination.Store()->GetMsgStore() : msgStore);
-    if (!email.MessageEntryId) {
+    if (!email.messageEntryId) {
         // An email without an identifier of its own (an embedded one) cannot move.
         CheckResultNoDetails("150", MAPI_E_INVALID_ENTRYID);
     }
-    const EntryList entries = {email.MessageEntryId->EntryIdBytes()};
+    const EntryList entries = {email.messageEntryId->EntryIdBytes()};
     CheckResult(msgStore, "170",
                 source->CopyMessages(entries, Iid::IMAPIFolder, target, 0, nullptr, MESSAGE_MOVE));
 }
 
 // ---------------------------------------------------------------------------
 
-std::vector<std::uint8_t> TFolderReference::StoreEntryId() const {
-    return Store ? Store->EntryIdBytes() : std::vector<std::uint8_t>{};
+std::vector<std::uint8_t> OpenedFolderReference::StoreEntryId() const {
+    return store ? store->EntryIdBytes() : std::vector<std::uint8_t>{};
 }
 
-std::vector<std::uint8_t> TFolderReference::FolderEntryId() const {
-    return Folder ? Folder->EntryIdBytes() : std::vector<std::uint8_t>{};
+std::vector<std::uint8_t> OpenedFolderReference::FolderEntryId() const {
+    return folder ? folder->EntryIdBytes() : std::vector<std::uint8_t>{};
 }
 
-TFolderReference MakeFolderReference(TMapiSession* session, const std::string& storeDisplayName,
-                                     const std::vector<std::uint8_t>& storeEntryId,
-                                     const std::vector<std::uint8_t>& folderEntryId) {
-    TFolderReference ref;
-    ref.Store = std::make_unique<TStore>(storeDisplayName, session, storeEntryId);
-    ref.Folder = std::make_unique<TMapiUserFolder>(ref.Store.get(), folderEntryId);
+OpenedFolderReference MakeFolderReference(MapiSession* session, const std::string& storeDisplayName,
+                                          const std::vector<std::uint8_t>& storeEntryId,
+                                          const std::vector<std::uint8_t>& folderEntryId) {
+    OpenedFolderReference ref;
+    ref.store = std::make_unique<MailStore>(storeDisplayName, session, storeEntryId);
+    ref.folder = std::make_unique<MailFolder>(ref.store.get(), folderEntryId);
     return ref;
 }
 
-TFolderReference MakeEmptyFolderReference(TMapiSession* session) {
-    TFolderReference ref;
-    ref.Store = std::make_unique<TStore>(TStore::kEmptyReferenceName, session, nullptr, 0);
-    ref.Folder = std::make_unique<TMapiUserFolder>(0, ref.Store.get(), nullptr);
+OpenedFolderReference MakeEmptyFolderReference(MapiSession* session) {
+    OpenedFolderReference ref;
+    ref.store = std::make_unique<MailStore>(MailStore::kEmptyReferenceName, session, nullptr, 0);
+    ref.folder = std::make_unique<MailFolder>(0, ref.store.get(), nullptr);
     return ref;
 }
 

@@ -11,12 +11,12 @@
 
 namespace qf {
 
-class TEmailMessage;
-class TMapiSession;
+class EmailMessage;
+class MapiSession;
 
 // An entry identifier as the mail layer keeps it: opaque bytes of a recorded
 // size that is never below 24.
-class TEntryIdBuffer {
+class EntryIdBuffer {
 public:
     static constexpr std::uint32_t kMinimumSize = 24;
 
@@ -39,48 +39,48 @@ private:
     std::vector<std::uint8_t> bytes_ = std::vector<std::uint8_t>(kMinimumSize, 0);
 };
 
-class TStore : public TEntryIdBuffer {
+class MailStore : public EntryIdBuffer {
 public:
     // The placeholder name of a store reference that names nothing yet.
     static constexpr const char* kEmptyReferenceName = "(no folder chosen)";
 
-    TStore(std::string displayName, TMapiSession* session, const std::vector<std::uint8_t>& id);
-    TStore(std::string displayName, TMapiSession* session, const std::uint8_t* id,
-           std::uint32_t size);
+    MailStore(std::string displayName, MapiSession* session, const std::vector<std::uint8_t>& id);
+    MailStore(std::string displayName, MapiSession* session, const std::uint8_t* id,
+              std::uint32_t size);
     // Logs the platform store off when this object had opened it.
-    ~TStore();
-    TStore(const TStore&) = delete;
-    TStore& operator=(const TStore&) = delete;
+    ~MailStore();
+    MailStore(const MailStore&) = delete;
+    MailStore& operator=(const MailStore&) = delete;
 
     // Copies the display name and the identifier; the session and an opened
     // platform store stay as they are.
-    void Assign(const TStore& other);
+    void Assign(const MailStore& other);
 
     // The platform store, opened through the session on first use.  Raises
     // "No session" without a session, else the mail error "OpenMsgStore:<name>".
     std::shared_ptr<mapi::IMsgStore> GetMsgStore();
 
     const std::string& DisplayName() const { return displayName_; }
-    TMapiSession* Session() const { return session_; }
-    void SetSession(TMapiSession* session) { session_ = session; }
+    MapiSession* Session() const { return session_; }
+    void SetSession(MapiSession* session) { session_ = session; }
     bool IsOpen() const { return msgStore_ != nullptr; }
 
 private:
     std::string displayName_;
-    TMapiSession* session_ = nullptr;
+    MapiSession* session_ = nullptr;
     std::shared_ptr<mapi::IMsgStore> msgStore_;
 };
 
-class TMapiUserFolder : public TEntryIdBuffer {
+class MailFolder : public EntryIdBuffer {
 public:
-    TMapiUserFolder(std::uint32_t size, TStore* store, const std::uint8_t* id);
-    TMapiUserFolder(TStore* store, const std::vector<std::uint8_t>& id);
-    ~TMapiUserFolder();
-    TMapiUserFolder(const TMapiUserFolder&) = delete;
-    TMapiUserFolder& operator=(const TMapiUserFolder&) = delete;
+    MailFolder(std::uint32_t size, MailStore* store, const std::uint8_t* id);
+    MailFolder(MailStore* store, const std::vector<std::uint8_t>& id);
+    ~MailFolder();
+    MailFolder(const MailFolder&) = delete;
+    MailFolder& operator=(const MailFolder&) = delete;
 
     // Copies the identifier only (callers copy the store with Store()->Assign).
-    void Assign(const TMapiUserFolder& other);
+    void Assign(const MailFolder& other);
 
     // The platform folder, opened in `msgStore` on first use (mail error "130").
     std::shared_ptr<mapi::IMAPIFolder> OpenFolder(const std::shared_ptr<mapi::IMsgStore>& msgStore);
@@ -91,24 +91,24 @@ public:
 
     // Empties the list and fills it with one new email per message of the
     // folder, in ascending client-submit-time order, read 25 rows at a time.
-    void ListEmails(std::vector<std::unique_ptr<TEmailMessage>>& list);
+    void ListEmails(std::vector<std::unique_ptr<EmailMessage>>& list);
 
     // Moves an email listed from this folder to `destination`.
-    void MoveEmail(TEmailMessage& email, TMapiUserFolder& destination);
+    void MoveEmail(EmailMessage& email, MailFolder& destination);
 
-    TStore* Store() const { return store_; }
+    MailStore* Store() const { return store_; }
     bool IsOpen() const { return mapiFolder_ != nullptr; }
 
 private:
-    TStore* store_ = nullptr;
+    MailStore* store_ = nullptr;
     std::shared_ptr<mapi::IMAPIFolder> mapiFolder_;
 };
 
 // A folder reference as the settings record keeps it: a folder object with the
 // store object it lies in, both owned here (the folder is released first).
-struct TFolderReference {
-    std::unique_ptr<TStore> Store;
-    std::unique_ptr<TMapiUserFolder> Folder;
+struct OpenedFolderReference {
+    std::unique_ptr<MailStore> store;
+    std::unique_ptr<MailFolder> folder;
 
     // The identifiers to keep in settings (each of the recorded size).
     std::vector<std::uint8_t> StoreEntryId() const;
@@ -117,11 +117,11 @@ struct TFolderReference {
 
 // Builds a reference from stored identifiers, bound to `session`; nothing is
 // opened yet.
-TFolderReference MakeFolderReference(TMapiSession* session, const std::string& storeDisplayName,
-                                     const std::vector<std::uint8_t>& storeEntryId,
-                                     const std::vector<std::uint8_t>& folderEntryId);
+OpenedFolderReference MakeFolderReference(MapiSession* session, const std::string& storeDisplayName,
+                                          const std::vector<std::uint8_t>& storeEntryId,
+                                          const std::vector<std::uint8_t>& folderEntryId);
 // A reference that names nothing yet: identifiers of size 0 (kept as 24 zero
 // bytes) and the placeholder store name.
-TFolderReference MakeEmptyFolderReference(TMapiSession* session);
+OpenedFolderReference MakeEmptyFolderReference(MapiSession* session);
 
 } // namespace qf

@@ -14,7 +14,7 @@ namespace {
 constexpr std::int32_t kEmbeddedMessage = 5; // ATTACH_EMBEDDED_MSG
 
 // The email's platform object, asked for the details of a failed save.
-mapi::IMAPIProp* ErrorDetails(TEmailMessage& email) {
+mapi::IMAPIProp* ErrorDetails(EmailMessage& email) {
     try {
         return email.OpenMessage().get();
     } catch (const std::exception&) {
@@ -46,8 +46,8 @@ std::string AttachmentExtension(const std::string& fileName) {
     return ext;
 }
 
-void AttachmentHandler::ProcessAttachments(TEmailMessage& email, std::string& text, int depth) {
-    std::vector<std::unique_ptr<TAttachment>> attachments;
+void AttachmentHandler::ProcessAttachments(EmailMessage& email, std::string& text, int depth) {
+    std::vector<std::unique_ptr<Attachment>> attachments;
     email.ListAttachments(attachments);
     for (auto& attachment : attachments) {
         if (run_.Cancelled()) {
@@ -59,7 +59,7 @@ void AttachmentHandler::ProcessAttachments(TEmailMessage& email, std::string& te
     }
 }
 
-void AttachmentHandler::ProcessAttachment(TEmailMessage& email, TAttachment& attachment,
+void AttachmentHandler::ProcessAttachment(EmailMessage& email, Attachment& attachment,
                                           std::string& text, int depth) {
     try {
         Handle(email, attachment, text, depth);
@@ -74,16 +74,16 @@ void AttachmentHandler::ProcessAttachment(TEmailMessage& email, TAttachment& att
     }
 }
 
-void AttachmentHandler::Handle(TEmailMessage& email, TAttachment& attachment, std::string& text,
+void AttachmentHandler::Handle(EmailMessage& email, Attachment& attachment, std::string& text,
                                int depth) {
     EmailAdapter emailFields(email);
     AttachmentAdapter fields(attachment, emailFields);
-    const std::string ext = AttachmentExtension(attachment.FileName);
-    const int code = run_.Settings().ActionForExtension(ext);
+    const std::string ext = AttachmentExtension(attachment.fileName);
+    const int code = run_.settings().ActionForExtension(ext);
 
     AttachmentMacros macros(fields, run_.fileNumber);
-    const std::string startTag = ExpandMacros(run_.Settings().startTag, macros);
-    const std::string endTag = ExpandMacros(run_.Settings().endTag, macros);
+    const std::string startTag = ExpandMacros(run_.settings().startTag, macros);
+    const std::string endTag = ExpandMacros(run_.settings().endTag, macros);
 
     switch (code) {
     case 1: {
@@ -146,19 +146,19 @@ void AttachmentHandler::Handle(TEmailMessage& email, TAttachment& attachment, st
         break; // 3 and anything unknown: ignored
     }
 
-    if (attachment.AttachMethod == kEmbeddedMessage) {
+    if (attachment.attachMethod == kEmbeddedMessage) {
         if (depth >= kMaxEmbeddedDepth) {
             RecordManualIntervention(email, attachment, "embedded emails nested too deeply");
             return;
         }
-        std::unique_ptr<TEmailMessage> embedded = email.OpenEmbedded(attachment.AttachNumber);
+        std::unique_ptr<EmailMessage> embedded = email.OpenEmbedded(attachment.attachNumber);
         ProcessAttachments(*embedded, text, depth + 1);
     }
 }
 
 std::string AttachmentHandler::DetachFileName(const std::string& ext) const {
     const std::string prefix =
-        run_.Settings().Directory + "detach" + std::to_string(run_.fileNumber) + "_";
+        run_.settings().directory + "detach" + std::to_string(run_.fileNumber) + "_";
     for (long k = 1;; ++k) {
         std::string name = prefix + std::to_string(k) + ext;
         if (!PathExists(name)) {
@@ -168,12 +168,12 @@ std::string AttachmentHandler::DetachFileName(const std::string& ext) const {
     }
 }
 
-std::string AttachmentHandler::ManualFileName(TAttachment& attachment, EmailAdapter& email,
+std::string AttachmentHandler::ManualFileName(Attachment& attachment, EmailAdapter& email,
                                               const std::string& ext) const {
     AttachmentAdapter fields(attachment, email);
     AttachmentMacros macros(fields, run_.fileNumber);
-    const std::string base = run_.Settings().manualFolder +
-                             ExpandMacros(run_.Settings().manualFormat, macros, MacroUse::FileName);
+    const std::string base = run_.settings().manualFolder +
+                             ExpandMacros(run_.settings().manualFormat, macros, MacroUse::FileName);
     for (long k = 1;; ++k) {
         std::string name = base + "_" + std::to_string(k) + ext;
         if (!PathExists(name)) {
@@ -183,13 +183,13 @@ std::string AttachmentHandler::ManualFileName(TAttachment& attachment, EmailAdap
     }
 }
 
-void AttachmentHandler::RecordManualIntervention(TEmailMessage& email, TAttachment& attachment,
+void AttachmentHandler::RecordManualIntervention(EmailMessage& email, Attachment& attachment,
                                                  const std::string& reason) {
     run_.manualIntervention = true;
     EmailAdapter fields(email);
     std::string outputFile;
     try {
-        outputFile = OutputFileName(run_.Settings().Directory, run_.Settings().FileNameFormat,
+        outputFile = OutputFileName(run_.settings().directory, run_.settings().fileNameFormat,
                                     fields, run_.fileNumber);
     } catch (const Error& e) {
         outputFile = e.what();
@@ -201,7 +201,7 @@ void AttachmentHandler::RecordManualIntervention(TEmailMessage& email, TAttachme
         const std::string note = TranslateFmt(8220,
                                               "Quillfence: Manual intervention is required (%s) "
                                               "for attachment \"%s\" (output file is \"%s\")\r\n",
-                                              {reason, attachment.FileName, outputFile});
+                                              {reason, attachment.fileName, outputFile});
         email.WriteBody(note + email.ReadBody());
     } catch (const std::exception& e) {
         noteError = e.what();
@@ -209,7 +209,7 @@ void AttachmentHandler::RecordManualIntervention(TEmailMessage& email, TAttachme
     std::string row = TranslateFmt(8230,
                                    "Email with subject \"%s\" requires manual intervention (%s) "
                                    "for attachment \"%s\" (output file is \"%s\")",
-                                   {email.Subject, reason, attachment.FileName, outputFile});
+                                   {email.subject, reason, attachment.fileName, outputFile});
     if (!noteError.empty()) {
         row += " - " + noteError;
     }

@@ -12,8 +12,8 @@
 
 namespace qf {
 
-class TAttachment;
-class TEmailMessage;
+class Attachment;
+class EmailMessage;
 
 // Prints a file; true when the print request was accepted.
 using PrintFn = std::function<bool(const std::string& path)>;
@@ -29,23 +29,23 @@ public:
 
     // Handles every attachment of `email` in order, appending to `text`;
     // stops early when the run is cancelled.
-    void ProcessAttachments(TEmailMessage& email, std::string& text, int depth = 0);
+    void ProcessAttachments(EmailMessage& email, std::string& text, int depth = 0);
     // Handles one attachment.  Never throws: a failure is recorded as a
     // manual intervention naming the error.
-    void ProcessAttachment(TEmailMessage& email, TAttachment& attachment, std::string& text,
+    void ProcessAttachment(EmailMessage& email, Attachment& attachment, std::string& text,
                            int depth = 0);
 
     // A free name for a temporary copy in the output folder.
     std::string DetachFileName(const std::string& ext) const;
     // A free name for a copy in the manual folder.
-    std::string ManualFileName(TAttachment& attachment, EmailAdapter& email,
+    std::string ManualFileName(Attachment& attachment, EmailAdapter& email,
                                const std::string& ext) const;
     // The note in the email, the exception row and the run's flag.
-    void RecordManualIntervention(TEmailMessage& email, TAttachment& attachment,
+    void RecordManualIntervention(EmailMessage& email, Attachment& attachment,
                                   const std::string& reason);
 
 private:
-    void Handle(TEmailMessage& email, TAttachment& attachment, std::string& text, int depth);
+    void Handle(EmailMessage& email, Attachment& attachment, std::string& text, int depth);
 
     RunContext& run_;
     WordConversion& word_;

@@ -51,33 +51,33 @@ int CompareTextNoCase(const std::string& a, const std::string& b) {
     return c != 0 ? Sign(c) : Sign(wa.compare(wb));
 }
 
-int CompareEmails(TEmailMessage& a, TEmailMessage& b, int sortOrder) {
+int CompareEmails(EmailMessage& a, EmailMessage& b, int sortOrder) {
     switch (sortOrder) {
-    case TSettings::kByDate:
+    case Settings::kByDate:
         // An email without a delivery time (0) sorts before every dated one.
-        return (a.DeliveryTime > b.DeliveryTime) - (a.DeliveryTime < b.DeliveryTime);
-    case TSettings::kBySubject:
-        return CompareTextNoCase(a.Subject, b.Subject);
-    case TSettings::kBySubjectNoPrefix:
+        return (a.deliveryTime > b.deliveryTime) - (a.deliveryTime < b.deliveryTime);
+    case Settings::kBySubject:
+        return CompareTextNoCase(a.subject, b.subject);
+    case Settings::kBySubjectNoPrefix:
         return CompareTextNoCase(a.SubjectWithoutPrefix(), b.SubjectWithoutPrefix());
-    case TSettings::kByFrom:
-        return CompareTextNoCase(a.SenderAddress, b.SenderAddress);
+    case Settings::kByFrom:
+        return CompareTextNoCase(a.senderAddress, b.senderAddress);
     default:
         return 0;
     }
 }
 
-TEmailThread::TEmailThread(TSettings settings, RunHost& host, RunServices services)
+ExtractionRun::ExtractionRun(Settings settings, RunHost& host, RunServices services)
     : settings_(std::move(settings)), run_(settings_, host), services_(std::move(services)),
       word_(run_, services_.wordProcessor,
-            [this](TEmailMessage& email, TAttachment& attachment, const std::string& reason) {
+            [this](EmailMessage& email, Attachment& attachment, const std::string& reason) {
                 attachments_.RecordManualIntervention(email, attachment, reason);
             }),
       attachments_(run_, word_, services_.print),
       source_(MakeEmptyFolderReference(&services_.session)),
       destination_(MakeEmptyFolderReference(&services_.session)) {
-    settings_.Directory = TSettings::NormalizeFolder(settings_.Directory);
-    settings_.manualFolder = TSettings::NormalizeFolder(settings_.manualFolder);
+    settings_.directory = Settings::NormalizeFolder(settings_.directory);
+    settings_.manualFolder = Settings::NormalizeFolder(settings_.manualFolder);
     try {
         Run();
     } catch (const std::exception& e) {
@@ -89,7 +89,7 @@ TEmailThread::TEmailThread(TSettings settings, RunHost& host, RunServices servic
     emails_.clear();
 }
 
-void TEmailThread::Run() {
+void ExtractionRun::Run() {
     RunHost& host = run_.Host();
     host.Show();
     host.PumpMessages();
@@ -104,7 +104,7 @@ void TEmailThread::Run() {
     }
 
     run_.SetStatus(TranslateMsg(8290, "Counting emails..."));
-    source_.Folder->ListEmails(emails_);
+    source_.folder->ListEmails(emails_);
     count_ = static_cast<int>(emails_.size());
 
     run_.SetStatus(TranslateMsg(8310, "Sorting emails..."));
@@ -143,7 +143,7 @@ void TEmailThread::Run() {
         }
         run_.SetProgress(100, "");
         if (services_.registry) {
-            RunFilter(settings_.filterFilename, settings_.Directory, run_.filesWritten, host,
+            RunFilter(settings_.filterFilename, settings_.directory, run_.filesWritten, host,
                       *services_.registry);
         }
         run_.SetStatus(TranslateFmt(8340, "Complete. %d emails processed",
@@ -152,21 +152,21 @@ void TEmailThread::Run() {
     host.Finish();
 }
 
-void TEmailThread::LocateFolders() {
-    if (settings_.emailsFrom == TSettings::kDefaultInbox) {
-        TStore* store = services_.session.OpenDefaultStore();
+void ExtractionRun::LocateFolders() {
+    if (settings_.emailsFrom == Settings::kDefaultInbox) {
+        MailStore* store = services_.session.OpenDefaultStore();
         if (!store) {
             throw Error("The mail profile has no default message store.");
         }
-        source_.Store->Assign(*store);
-        source_.Folder->UseDefaultInbox();
+        source_.store->Assign(*store);
+        source_.folder->UseDefaultInbox();
     } else {
         source_ = MakeFolderReference(&services_.session, settings_.messageSource,
                                       settings_.sourceFolder.storeId.Bytes(),
                                       settings_.sourceFolder.folderId.Bytes());
     }
     try {
-        source_.Folder->OpenFolder(source_.Store->GetMsgStore());
+        source_.folder->OpenFolder(source_.store->GetMsgStore());
     } catch (const Error&) {
         throw Error(TranslateFmt(
             8261,
@@ -176,13 +176,13 @@ void TEmailThread::LocateFolders() {
             {settings_.messageSource}));
     }
 
-    if (settings_.emailsTo == TSettings::kMoveEmails) {
+    if (settings_.emailsTo == Settings::kMoveEmails) {
         run_.SetStatus(TranslateMsg(8280, "Locating destination mail folder..."));
         destination_ = MakeFolderReference(&services_.session, settings_.messageDestination,
                                            settings_.destinationFolder.storeId.Bytes(),
                                            settings_.destinationFolder.folderId.Bytes());
         try {
-            destination_.Folder->OpenFolder(destination_.Store->GetMsgStore());
+            destination_.folder->OpenFolder(destination_.store->GetMsgStore());
         } catch (const Error&) {
             throw Error(TranslateFmt(
                 8281,
@@ -195,29 +195,29 @@ void TEmailThread::LocateFolders() {
     }
 }
 
-void TEmailThread::SortEmails() {
+void ExtractionRun::SortEmails() {
     const int order = settings_.sortOrder;
-    if (order < TSettings::kByDate || order > TSettings::kByFrom) {
+    if (order < Settings::kByDate || order > Settings::kByFrom) {
         return;
     }
     const bool descending = settings_.descending;
     std::sort(emails_.begin(), emails_.end(),
-              [order, descending](const std::unique_ptr<TEmailMessage>& a,
-                                  const std::unique_ptr<TEmailMessage>& b) {
+              [order, descending](const std::unique_ptr<EmailMessage>& a,
+                                  const std::unique_ptr<EmailMessage>& b) {
                   const int c = CompareEmails(*a, *b, order);
                   return descending ? c > 0 : c < 0;
               });
 }
 
-void TEmailThread::ProcessEmail(TEmailMessage& email, int index) {
+void ExtractionRun::ProcessEmail(EmailMessage& email, int index) {
     run_.SetStatus(
         TranslateFmt(8330, "Processing email %d of %d",
                      {static_cast<std::int64_t>(index), static_cast<std::int64_t>(count_)}));
     run_.SetProgress(static_cast<int>(static_cast<std::int64_t>(index) * 100 / count_),
-                     email.Subject);
+                     email.subject);
 
-    if (settings_.emailsTo == TSettings::kTagSubject &&
-        email.Subject.compare(0, settings_.tagText.size(), settings_.tagText) == 0) {
+    if (settings_.emailsTo == Settings::kTagSubject &&
+        email.subject.compare(0, settings_.tagText.size(), settings_.tagText) == 0) {
         return; // tagged by an earlier run
     }
 
@@ -225,7 +225,7 @@ void TEmailThread::ProcessEmail(TEmailMessage& email, int index) {
     // The name is fixed before anything is written: the attachment notes, the
     // output file and its times all use it.
     const std::string outputFile =
-        OutputFileName(settings_.Directory, settings_.FileNameFormat, fields, run_.fileNumber);
+        OutputFileName(settings_.directory, settings_.fileNameFormat, fields, run_.fileNumber);
     if (namesWritten_.count(outputFile) != 0) {
         // Writing it would replace the text of an email already moved or
         // tagged: that text would be lost for good.
@@ -233,11 +233,11 @@ void TEmailThread::ProcessEmail(TEmailMessage& email, int index) {
                                  "The output file %s was already written for another email of "
                                  "this run. The filename format \"%s\" must give each email a "
                                  "name of its own, for example with a number such as %%d.",
-                                 {outputFile, settings_.FileNameFormat}));
+                                 {outputFile, settings_.fileNameFormat}));
     }
     std::string text =
         ComposeEmailText(fields, settings_.emailHeader, settings_.emailFooter, run_.fileNumber);
-    if (settings_.includeAttachments && email.HasAttachments) {
+    if (settings_.includeAttachments && email.hasAttachments) {
         attachments_.ProcessAttachments(email, text);
     }
     WriteWholeFile(outputFile, text);
@@ -247,20 +247,20 @@ void TEmailThread::ProcessEmail(TEmailMessage& email, int index) {
     }
     SetFileTimes(outputFile, fields.DeliveryTime());
 
-    if (run_.attachmentsCut && settings_.emailsTo != TSettings::kLeaveEmails) {
+    if (run_.attachmentsCut && settings_.emailsTo != Settings::kLeaveEmails) {
         // Moving or tagging it would hide the attachments that never reached
         // the output from the next run.
         run_.AddException(TranslateFmt(8380,
                                        "Email with subject \"%s\" was left where it was: the run "
                                        "was cancelled before all its attachments were processed "
                                        "(output file is \"%s\")",
-                                       {email.Subject, outputFile}),
+                                       {email.subject, outputFile}),
                           &email);
     } else if (!run_.manualIntervention) {
-        if (settings_.emailsTo == TSettings::kMoveEmails) {
-            source_.Folder->MoveEmail(email, *destination_.Folder);
-        } else if (settings_.emailsTo == TSettings::kTagSubject) {
-            email.SetSubject(settings_.tagText + email.Subject);
+        if (settings_.emailsTo == Settings::kMoveEmails) {
+            source_.folder->MoveEmail(email, *destination_.folder);
+        } else if (settings_.emailsTo == Settings::kTagSubject) {
+            email.SetSubject(settings_.tagText + email.subject);
             email.SaveChanges("changesubj:");
         }
     }
@@ -270,7 +270,7 @@ void TEmailThread::ProcessEmail(TEmailMessage& email, int index) {
     currentWritten_ = false;
 }
 
-void TEmailThread::HandBackFileNumber() {
+void ExtractionRun::HandBackFileNumber() {
     // A failure can strike after an email's file was written but before its
     // number was counted: that number is taken too.
     if (!run_.filesWritten.empty() || currentWritten_) {
@@ -279,7 +279,7 @@ void TEmailThread::HandBackFileNumber() {
     }
 }
 
-void TEmailThread::SaveAfterRun() {
+void ExtractionRun::SaveAfterRun() {
     // The emails are done with whatever happens here: a failure to keep the
     // number is told, not turned into a failed run.
     try {

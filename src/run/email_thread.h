@@ -1,5 +1,5 @@
 // One extraction run over the source mail folder, from logon to the final
-// status text.  Constructing a TEmailThread performs the whole run and
+// status text.  Constructing a ExtractionRun performs the whole run and
 // returns when it is over; nothing is left running afterwards.
 #pragma once
 
@@ -16,12 +16,12 @@
 
 namespace qf {
 
-class TMapiSession;
-class TEmailMessage;
+class MapiSession;
+class EmailMessage;
 
 // What a run is given besides its settings and its host.
 struct RunServices {
-    TMapiSession& session;
+    MapiSession& session;
     // Null when no word processor is installed.
     wordproc::WordProcessor* wordProcessor = nullptr;
     // Prints a file (code 4 attachments).
@@ -33,11 +33,11 @@ struct RunServices {
 // How a run ended.
 enum class RunOutcome { Complete, Interrupted, Failed };
 
-class TEmailThread {
+class ExtractionRun {
 public:
     // Takes its own copy of the settings and performs the whole run.  No
     // error leaves the constructor: a failure is shown through the host.
-    TEmailThread(TSettings settings, RunHost& host, RunServices services);
+    ExtractionRun(Settings settings, RunHost& host, RunServices services);
 
     RunOutcome Outcome() const { return outcome_; }
     // Emails listed, and the number of the next output file.
@@ -49,18 +49,18 @@ private:
     void Run();
     void LocateFolders();
     void SortEmails();
-    void ProcessEmail(TEmailMessage& email, int index);
+    void ProcessEmail(EmailMessage& email, int index);
     void HandBackFileNumber();
     void SaveAfterRun();
 
-    TSettings settings_;
+    Settings settings_;
     RunContext run_;
     RunServices services_;
     WordConversion word_;
     AttachmentHandler attachments_;
-    TFolderReference source_;
-    TFolderReference destination_;
-    std::vector<std::unique_ptr<TEmailMessage>> emails_;
+    OpenedFolderReference source_;
+    OpenedFolderReference destination_;
+    std::vector<std::unique_ptr<EmailMessage>> emails_;
     int count_ = 0;
     bool currentWritten_ = false;                  // the email in hand has its output file
     std::unordered_set<std::string> namesWritten_; // the output files of this run
@@ -69,7 +69,7 @@ private:
 
 // The comparison of the run's sort orders: negative, zero or positive for
 // ascending order.  Exposed for tests.
-int CompareEmails(TEmailMessage& a, TEmailMessage& b, int sortOrder);
+int CompareEmails(EmailMessage& a, EmailMessage& b, int sortOrder);
 // Compares two texts without regard to case, in the user's locale.
 int CompareTextNoCase(const std::string& a, const std::string& b);
 

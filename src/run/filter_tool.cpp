@@ -60,8 +60,8 @@ void RunFilter(const std::string& filterFilename, const std::string& directory,
     if (filterFilename.empty()) {
         return;
     }
-    const std::string filterFile = TSettings::StripQuotes(filterFilename);
-    const std::string folder = TSettings::FilterToolFolder(registry);
+    const std::string filterFile = Settings::StripQuotes(filterFilename);
+    const std::string folder = Settings::FilterToolFolder(registry);
     if (folder.empty()) {
         host.ShowWarning(TranslateMsg(
             8100, "Cannot locate Siftloom Pro's folder - Siftloom Pro processing disabled"));

@@ -7,10 +7,10 @@ std::string EmailAdapter::FieldValue(std::string_view name) {
 }
 
 std::optional<DateTime> EmailAdapter::DeliveryTime() {
-    if (email_.DeliveryTime == 0) {
+    if (email_.deliveryTime == 0) {
         return std::nullopt;
     }
-    return email_.DeliveryTime;
+    return email_.deliveryTime;
 }
 
 std::string EmailAdapter::ReadBody() {

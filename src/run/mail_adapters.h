@@ -9,25 +9,25 @@ namespace qf {
 
 class EmailAdapter : public EmailFields {
 public:
-    explicit EmailAdapter(TEmailMessage& email) : email_(email) {}
+    explicit EmailAdapter(EmailMessage& email) : email_(email) {}
     std::string FieldValue(std::string_view name) override;
     std::optional<DateTime> DeliveryTime() override;
     std::string ReadBody() override;
-    TEmailMessage& Email() { return email_; }
+    EmailMessage& Email() { return email_; }
 
 private:
-    TEmailMessage& email_;
+    EmailMessage& email_;
 };
 
 class AttachmentAdapter : public AttachmentFields {
 public:
-    AttachmentAdapter(TAttachment& attachment, EmailAdapter& owner)
+    AttachmentAdapter(Attachment& attachment, EmailAdapter& owner)
         : attachment_(attachment), owner_(owner) {}
     std::string FieldValue(std::string_view name) override;
     EmailFields* OwnerEmail() override { return &owner_; }
 
 private:
-    TAttachment& attachment_;
+    Attachment& attachment_;
     EmailAdapter& owner_;
 };
 

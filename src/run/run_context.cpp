@@ -23,13 +23,13 @@ void RunContext::SetProgress(int percent, const std::string& subject) {
     host_.PumpMessages();
 }
 
-void RunContext::AddException(const std::string& text, const TEmailMessage* email) {
+void RunContext::AddException(const std::string& text, const EmailMessage* email) {
     std::string emailId;
     std::string storeId;
     // An embedded email has no identifier of its own: its row cannot open it.
-    if (email && !email->IsEmbedded() && email->MessageEntryId) {
-        emailId = AsText(email->MessageEntryId->EntryIdBytes());
-        if (TStore* store = email->MessageEntryId->Store()) {
+    if (email && !email->IsEmbedded() && email->messageEntryId) {
+        emailId = AsText(email->messageEntryId->EntryIdBytes());
+        if (MailStore* store = email->messageEntryId->Store()) {
             storeId = AsText(store->EntryIdBytes());
         }
     }

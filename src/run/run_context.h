@@ -11,13 +11,13 @@
 
 namespace qf {
 
-class TEmailMessage;
+class EmailMessage;
 
 class RunContext {
 public:
-    RunContext(TSettings& settings, RunHost& host) : settings_(settings), host_(host) {}
+    RunContext(Settings& settings, RunHost& host) : settings_(settings), host_(host) {}
 
-    TSettings& Settings() { return settings_; }
+    Settings& settings() { return settings_; }
     RunHost& Host() { return host_; }
 
     // Number of the next output file.
@@ -38,13 +38,13 @@ public:
     void SetProgress(int percent, const std::string& subject);
     // A row of the exception list; `email` (may be null) is remembered so the
     // row can open it later.
-    void AddException(const std::string& text, const TEmailMessage* email);
+    void AddException(const std::string& text, const EmailMessage* email);
     void ShowWarning(const std::string& text);
     bool Cancelled() const { return host_.Cancelled(); }
     void Pump() { host_.PumpMessages(); }
 
 private:
-    TSettings& settings_;
+    Settings& settings_;
     RunHost& host_;
 };
 

@@ -41,8 +41,8 @@ void WordConversion::ConnectWord() {
 }
 
 std::optional<std::string> WordConversion::ConvertWithWord(const std::string& path,
-                                                           TAttachment& attachment,
-                                                           TEmailMessage& email) {
+                                                           Attachment& attachment,
+                                                           EmailMessage& email) {
     auto record = [&](const std::string& reason) { record_(email, attachment, reason); };
 
     wordproc::DocumentId doc;
@@ -78,7 +78,7 @@ std::optional<std::string> WordConversion::ConvertWithWord(const std::string& pa
         }
     }
 
-    const std::string& macro = run_.Settings().wordMacro;
+    const std::string& macro = run_.settings().wordMacro;
     if (!macro.empty()) {
         try {
             word_->RunMacro(doc, macro);

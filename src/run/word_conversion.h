@@ -12,12 +12,12 @@
 
 namespace qf {
 
-class TAttachment;
-class TEmailMessage;
+class Attachment;
+class EmailMessage;
 
 // Records that an attachment needs a person (note, row, flag).
 using RecordInterventionFn =
-    std::function<void(TEmailMessage& email, TAttachment& attachment, const std::string& reason)>;
+    std::function<void(EmailMessage& email, Attachment& attachment, const std::string& reason)>;
 
 class WordConversion {
 public:
@@ -36,8 +36,8 @@ public:
     void ConnectWord();
     // The text of the document at `path`, or nullopt when it did not open (or
     // was lost with its instance); failures are recorded as interventions.
-    std::optional<std::string> ConvertWithWord(const std::string& path, TAttachment& attachment,
-                                               TEmailMessage& email);
+    std::optional<std::string> ConvertWithWord(const std::string& path, Attachment& attachment,
+                                               EmailMessage& email);
     // Quits the instance when ConnectWord started it.
     void QuitWord();
 

@@ -174,60 +174,60 @@ void ReadId(ValueReader& r, EntryId& id) {
     }
 }
 
-void WriteData(const TSettings& s, ValueWriter& w) {
-    w.Integer(TSettings::kFormatVersion);                // 1
-    w.String(options::Comment());                        // 2
-    w.String(s.filterFilename);                          // 3
-    w.String(s.Directory);                               // 4
-    w.Integer(s.firstNumber);                            // 5
-    w.String(s.FileNameFormat);                          // 6
-    w.Boolean(false);                                    // 7 include subject
-    w.String(s.startTag);                                // 8
-    w.String(s.endTag);                                  // 9
-    w.Boolean(s.includeAttachments);                     // 10
-    w.String(s.messageDestination);                      // 11
-    w.String("");                                        // 12
-    w.Boolean(false);                                    // 13
-    w.String("");                                        // 14
-    w.String("");                                        // 15
-    w.String(s.emailHeader);                             // 16
-    w.String(s.emailFooter);                             // 17
-    w.Integer(s.emailsTo);                               // 18
-    w.Boolean(s.emailsFrom == TSettings::kDefaultInbox); // 19
-    w.String(s.messageSource);                           // 20
-    w.String("");                                        // 21
-    w.Boolean(s.reprocessEmails);                        // 22
-    w.Integer(s.sortOrder);                              // 23
-    w.Boolean(s.descending);                             // 24
-    w.String(s.tagText);                                 // 25
-    w.String(JoinLines(s.extensions));                   // 26
-    w.String(JoinLines(s.extensionActions));             // 27
-    WriteId(w, s.sourceFolder.folderId);                 // 28
-    WriteId(w, s.destinationFolder.folderId);            // 29
-    w.Integer(s.Profile);                                // 30
-    w.Integer(s.reservedInteger);                        // 31
-    w.String(s.profileName);                             // 32
-    w.String(s.password);                                // 33
-    w.String(s.manualFolder);                            // 34
-    w.String(s.manualFormat);                            // 35
-    WriteId(w, s.sourceFolder.storeId);                  // 36
-    WriteId(w, s.destinationFolder.storeId);             // 37
-    w.Boolean(s.readStatus);                             // 38
-    w.String(s.wordMacro);                               // 39
+void WriteData(const Settings& s, ValueWriter& w) {
+    w.Integer(Settings::kFormatVersion);                // 1
+    w.String(options::Comment());                       // 2
+    w.String(s.filterFilename);                         // 3
+    w.String(s.directory);                              // 4
+    w.Integer(s.firstNumber);                           // 5
+    w.String(s.fileNameFormat);                         // 6
+    w.Boolean(false);                                   // 7 include subject
+    w.String(s.startTag);                               // 8
+    w.String(s.endTag);                                 // 9
+    w.Boolean(s.includeAttachments);                    // 10
+    w.String(s.messageDestination);                     // 11
+    w.String("");                                       // 12
+    w.Boolean(false);                                   // 13
+    w.String("");                                       // 14
+    w.String("");                                       // 15
+    w.String(s.emailHeader);                            // 16
+    w.String(s.emailFooter);                            // 17
+    w.Integer(s.emailsTo);                              // 18
+    w.Boolean(s.emailsFrom == Settings::kDefaultInbox); // 19
+    w.String(s.messageSource);                          // 20
+    w.String("");                                       // 21
+    w.Boolean(s.reprocessEmails);                       // 22
+    w.Integer(s.sortOrder);                             // 23
+    w.Boolean(s.descending);                            // 24
+    w.String(s.tagText);                                // 25
+    w.String(JoinLines(s.extensions));                  // 26
+    w.String(JoinLines(s.extensionActions));            // 27
+    WriteId(w, s.sourceFolder.folderId);                // 28
+    WriteId(w, s.destinationFolder.folderId);           // 29
+    w.Integer(s.profile);                               // 30
+    w.Integer(s.reservedInteger);                       // 31
+    w.String(s.profileName);                            // 32
+    w.String(s.password);                               // 33
+    w.String(s.manualFolder);                           // 34
+    w.String(s.manualFormat);                           // 35
+    WriteId(w, s.sourceFolder.storeId);                 // 36
+    WriteId(w, s.destinationFolder.storeId);            // 37
+    w.Boolean(s.readStatus);                            // 38
+    w.String(s.wordMacro);                              // 39
 }
 
 // Reads the property's values into the record as they arrive, so that a
 // failure leaves what was read before it.
-void ReadData(TSettings& s, ValueReader& r) {
+void ReadData(Settings& s, ValueReader& r) {
     const std::int32_t v = r.Integer();
     s.formatVersion = v;
     if (v >= 13) {
         r.String(); // comment
     }
     s.filterFilename = r.String();
-    s.Directory = r.String();
+    s.directory = r.String();
     s.firstNumber = r.Integer();
-    s.FileNameFormat = r.String();
+    s.fileNameFormat = r.String();
     const bool includeSubject = r.Boolean();
     s.startTag = r.String();
     s.endTag = r.String();
@@ -265,12 +265,12 @@ void ReadData(TSettings& s, ValueReader& r) {
         } else {
             s.emailsTo = r.Boolean() ? 1 : 0;
         }
-        s.emailsFrom = r.Boolean() ? TSettings::kDefaultInbox : TSettings::kFromFolder;
+        s.emailsFrom = r.Boolean() ? Settings::kDefaultInbox : Settings::kFromFolder;
         s.messageSource = r.String();
         r.String();
     } else {
-        s.emailsTo = TSettings::kMoveEmails;
-        s.emailsFrom = TSettings::kDefaultInbox;
+        s.emailsTo = Settings::kMoveEmails;
+        s.emailsFrom = Settings::kDefaultInbox;
         s.messageSource.clear();
     }
 
@@ -291,14 +291,14 @@ void ReadData(TSettings& s, ValueReader& r) {
     if (v >= 13) {
         ReadId(r, s.sourceFolder.folderId);
         ReadId(r, s.destinationFolder.folderId);
-        s.Profile = r.Integer();
+        s.profile = r.Integer();
         s.reservedInteger = r.Integer();
         s.profileName = r.String();
         s.password = r.String();
     } else {
         s.messageSource.clear();
         s.messageDestination.clear();
-        s.Profile = 0;
+        s.profile = 0;
         s.reservedInteger = 0;
         s.profileName.clear();
         s.password.clear();
@@ -318,7 +318,7 @@ void ReadData(TSettings& s, ValueReader& r) {
     } else {
         s.messageSource.clear();
         s.messageDestination.clear();
-        s.Profile = 0;
+        s.profile = 0;
         s.reservedInteger = 0;
     }
 
@@ -333,7 +333,7 @@ void ReadData(TSettings& s, ValueReader& r) {
 
 } // namespace
 
-std::string TSettings::SaveToBytes() const {
+std::string Settings::SaveToBytes() const {
     ValueWriter w;
     w.Raw(options::kSignature);
     w.ShortString(options::kClassName);
@@ -345,7 +345,7 @@ std::string TSettings::SaveToBytes() const {
     return w.Bytes();
 }
 
-void TSettings::LoadFromBytes(std::string_view bytes) {
+void Settings::LoadFromBytes(std::string_view bytes) {
     if (!bytes.starts_with(options::kSignature)) {
         throw Error("Invalid stream format");
     }
@@ -416,12 +416,12 @@ std::string ReadOptionsFile(const std::string& path) {
 
 } // namespace
 
-void TSettings::LoadFromFile(const std::string& path) {
+void Settings::LoadFromFile(const std::string& path) {
     LoadFromBytes(ReadOptionsFile(path));
     optionsFilePath = path;
 }
 
-void TSettings::SaveToFile(const std::string& path) {
+void Settings::SaveToFile(const std::string& path) {
     // The file holds the profile password as plain text: owner-only, and
     // replaced atomically so a failed save never leaves a cut file behind.
     WriteFileAtomic(path, SaveToBytes(), 0600);

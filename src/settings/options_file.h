@@ -1,5 +1,5 @@
 // The component stream of options files: a signature, one component of class
-// TSettings with an empty name, and the values of its one defined property,
+// Settings with an empty name, and the values of its one defined property,
 // each a tag byte followed by its data (integers little-endian).
 #pragma once
 

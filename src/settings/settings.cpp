@@ -12,10 +12,10 @@
 
 namespace qf {
 
-const char* const TSettings::kDefaultExtensionsText =
+const char* const Settings::kDefaultExtensionsText =
     ".doc\r\n.html\r\n.htm\r\n.dot\r\n.rtf\r\n.txt\r\n.asc\r\n.ans\r\n.wri\r\n.mcw\r\n"
     ".wpd\r\n.wps\r\n.zip\r\n.pdf\r\n.exe\r\n.tif\r\n.gif\r\n.bmp\r\n.vcf\r\n";
-const char* const TSettings::kDefaultActionsText =
+const char* const Settings::kDefaultActionsText =
     "1\r\n1\r\n1\r\n1\r\n1\r\n6\r\n6\r\n6\r\n1\r\n1\r\n1\r\n1\r\n2\r\n4\r\n3\r\n3\r\n3\r\n3\r\n3\r"
     "\n";
 
@@ -58,14 +58,14 @@ std::vector<std::string> SplitLines(std::string_view text) {
     return out;
 }
 
-TSettings TSettings::FirstStartDefaults() {
+Settings Settings::FirstStartDefaults() {
     registry::MemoryRegistry empty;
-    TSettings s;
+    Settings s;
     s.LoadFromRegistry(empty);
     return s;
 }
 
-void TSettings::RestoreDefaultExtensions() {
+void Settings::RestoreDefaultExtensions() {
     extensions = SplitLines(kDefaultExtensionsText);
     extensionActions = SplitLines(kDefaultActionsText);
 }
@@ -118,7 +118,7 @@ bool FolderExists(const std::string& path) {
 
 } // namespace
 
-int TSettings::ActionForExtension(std::string_view extension) const {
+int Settings::ActionForExtension(std::string_view extension) const {
     for (size_t i = 0; i < extensions.size(); ++i) {
         if (EqualsNoCase(extensions[i], extension)) {
             // A list that arrived shorter than the other has no action here:
@@ -130,14 +130,14 @@ int TSettings::ActionForExtension(std::string_view extension) const {
     return 3;
 }
 
-bool TSettings::Validate(const ValidationHooks& hooks) const {
-    if (Directory.empty()) {
+bool Settings::Validate(const ValidationHooks& hooks) const {
+    if (directory.empty()) {
         throw Error(TranslateMsg(8000, "The folder to save resumes to is blank"));
     }
-    if (!FolderExists(Directory)) {
+    if (!FolderExists(directory)) {
         throw Error(TranslateMsg(8004, "The folder to save resumes to does not exist"));
     }
-    if (FileNameFormat.empty()) {
+    if (fileNameFormat.empty()) {
         throw Error(TranslateMsg(8002, "The filename format is blank"));
     }
     if (manualFolder.empty()) {
@@ -182,7 +182,7 @@ bool TSettings::Validate(const ValidationHooks& hooks) const {
         }
     }
     const std::string firstFile =
-        NormalizeFolder(Directory) + FormatFileNumber(FileNameFormat, firstNumber);
+        NormalizeFolder(directory) + FormatFileNumber(fileNameFormat, firstNumber);
     if (FileExists(firstFile)) {
         if (!ask(TranslateFmt(8040, "The output file %s already exists. Continue?", {firstFile}))) {
             result = false;
@@ -191,11 +191,11 @@ bool TSettings::Validate(const ValidationHooks& hooks) const {
     return result;
 }
 
-std::string TSettings::FilterToolFolder() {
+std::string Settings::FilterToolFolder() {
     return FilterToolFolder(registry::Current());
 }
 
-std::string TSettings::FilterToolFolder(registry::Registry& reg) {
+std::string Settings::FilterToolFolder(registry::Registry& reg) {
     registry::RegistryKey key(reg);
     if (!key.OpenKey(kFilterToolKey, false)) {
         return {};
@@ -212,7 +212,7 @@ std::string TSettings::FilterToolFolder(registry::Registry& reg) {
     return root;
 }
 
-std::string TSettings::StripQuotes(std::string_view path) {
+std::string Settings::StripQuotes(std::string_view path) {
     if (path.starts_with('"')) {
         path.remove_prefix(1);
     }
@@ -222,7 +222,7 @@ std::string TSettings::StripQuotes(std::string_view path) {
     return std::string(path);
 }
 
-std::string TSettings::NormalizeFolder(std::string_view path) {
+std::string Settings::NormalizeFolder(std::string_view path) {
     std::string s = StripQuotes(path);
     if (s.empty() || s.back() != '/') {
         s += '/';

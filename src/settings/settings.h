@@ -56,9 +56,9 @@ struct ValidationHooks {
     std::string filterToolDownloadPage = "https://quillfence.example/siftloom/";
 };
 
-class TSettings {
+class Settings {
 public:
-    // Values of `emailsFrom`, `emailsTo`, `sortOrder` and `Profile`.
+    // Values of `emailsFrom`, `emailsTo`, `sortOrder` and `profile`.
     enum EmailsFrom { kDefaultInbox = 0, kFromFolder = 1 };
     enum EmailsTo { kLeaveEmails = 0, kMoveEmails = 1, kTagSubject = 2 };
     enum SortOrder {
@@ -81,9 +81,9 @@ public:
     std::int32_t formatVersion = 0; // of the last options file read
     std::string optionsFilePath;    // empty: "Untitled"
     std::string filterFilename;
-    std::string Directory;
+    std::string directory;
     std::int32_t firstNumber = 0;
-    std::string FileNameFormat;
+    std::string fileNameFormat;
     std::string startTag;
     std::string endTag;
     std::string emailHeader;
@@ -102,7 +102,7 @@ public:
     std::vector<std::string> extensionActions;
     FolderReference sourceFolder;
     FolderReference destinationFolder;
-    std::int32_t Profile = 0;
+    std::int32_t profile = 0;
     std::int32_t reservedInteger = 0; // kept in options files only
     std::string profileName;
     std::string password;
@@ -110,10 +110,10 @@ public:
     std::string manualFolder;
     std::string manualFormat;
 
-    bool operator==(const TSettings&) const = default;
+    bool operator==(const Settings&) const = default;
 
     // The first-start values: what LoadFromRegistry gives on an empty registry.
-    static TSettings FirstStartDefaults();
+    static Settings FirstStartDefaults();
 
     // Replaces both lists with the 19 default rows.
     void RestoreDefaultExtensions();

@@ -65,7 +65,7 @@ private:
 
 } // namespace
 
-void TSettings::LoadFromRegistry(registry::Registry& reg) {
+void Settings::LoadFromRegistry(registry::Registry& reg) {
     registry::RegistryKey key(reg);
     if (!key.OpenKey(kSettingsKey, true)) {
         return;
@@ -74,9 +74,9 @@ void TSettings::LoadFromRegistry(registry::Registry& reg) {
     SettingsKeyReader r(key);
 
     filterFilename = r.ReadString("Siftloom filter", inst + "Filters/preptext2.fll");
-    Directory = r.ReadString("Save folder", inst + "TextFiles/");
+    directory = r.ReadString("Save folder", inst + "TextFiles/");
     firstNumber = r.ReadInteger("First number", 0);
-    FileNameFormat = r.ReadString("Number format", "%5.5d.txt");
+    fileNameFormat = r.ReadString("Number format", "%5.5d.txt");
     const bool includeSubject = r.ReadBool("Include subject", false);
     startTag = r.ReadString("Start tag", "\r\n" + kAsterisks + "\r\nAttached file: %FILENAME\r\n");
     endTag = r.ReadString("End tag", "\r\n" + kAsterisks + "\r\n");
@@ -111,7 +111,7 @@ void TSettings::LoadFromRegistry(registry::Registry& reg) {
     }
 }
 
-void TSettings::SaveToRegistry(registry::Registry& reg) const {
+void Settings::SaveToRegistry(registry::Registry& reg) const {
     registry::RegistryKey key(reg);
     if (!key.OpenKey(kSettingsKey, true)) {
         return;
@@ -121,9 +121,9 @@ void TSettings::SaveToRegistry(registry::Registry& reg) const {
         key.WriteBinaryData(entryName, id.Bytes());
     };
     key.WriteString("Siftloom filter", filterFilename);
-    key.WriteString("Save folder", Directory);
+    key.WriteString("Save folder", directory);
     key.WriteInteger("First number", firstNumber);
-    key.WriteString("Number format", FileNameFormat);
+    key.WriteString("Number format", fileNameFormat);
     key.WriteBool("Include subject", false);
     key.WriteString("Start tag", startTag);
     key.WriteString("End tag", endTag);

@@ -22,7 +22,7 @@ void Check(bool ok) {
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, size_t size) {
     const std::string_view bytes(reinterpret_cast<const char*>(data), size);
-    const auto doc = qf::TLangDocument::Parse(bytes);
+    const auto doc = qf::LangDocument::Parse(bytes);
 
     // The whole input as one value.
     try {
@@ -34,7 +34,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, size_t size) {
 
     // Every entry the reader finds: unescape, format, and record it again.
     // Lookups are linear, so only the first entries are taken.
-    auto rewritten = qf::TLangDocument::Parse("");
+    auto rewritten = qf::LangDocument::Parse("");
     int budget = 256;
     for (const auto& section : doc.Sections()) {
         for (const auto& line : section.lines) {
@@ -72,7 +72,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, size_t size) {
     // Writing the document and reading it back keeps every section, line
     // and lookup.
     const std::string written = doc.Serialize();
-    const auto again = qf::TLangDocument::Parse(written);
+    const auto again = qf::LangDocument::Parse(written);
     Check(again.Serialize() == written);
     Check(again.Sections().size() == doc.Sections().size());
     for (const auto& section : rewritten.Sections()) {

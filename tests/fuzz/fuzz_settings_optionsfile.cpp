@@ -8,7 +8,7 @@
 #include <string_view>
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
-    qf::TSettings s;
+    qf::Settings s;
     try {
         s.LoadFromBytes(std::string_view(reinterpret_cast<const char*>(data), size));
     } catch (const qf::Error&) {
@@ -16,7 +16,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     }
     // A record that was read writes out and reads back to itself.
     const std::string again = s.SaveToBytes();
-    qf::TSettings back;
+    qf::Settings back;
     back.LoadFromBytes(again);
     back.formatVersion = s.formatVersion;
     if (!(back == s)) {

@@ -14,7 +14,7 @@ namespace {
 
 namespace fs = std::filesystem;
 
-class StringLoader : public ::testing::Test {
+class StringLoaderTest : public ::testing::Test {
 protected:
     void SetUp() override {
         const auto* info = ::testing::UnitTest::GetInstance()->current_test_info();
@@ -42,16 +42,16 @@ protected:
     std::string home_;
 };
 
-TEST_F(StringLoader, NothingInstalledPassesDefaultsThrough) {
+TEST_F(StringLoaderTest, NothingInstalledPassesDefaultsThrough) {
     SetStringLoader(nullptr);
     EXPECT_TRUE(GetStringLoader().PassThrough());
     EXPECT_EQ(TranslateMsg(8030, "The tag text is blank"), "The tag text is blank");
-    TStringLoader noFile("");
+    StringLoader noFile("");
     EXPECT_TRUE(noFile.PassThrough());
     EXPECT_FALSE(noFile.Recording());
 }
 
-TEST_F(StringLoader, InstalledFileTranslatesLanguageTexts) {
+TEST_F(StringLoaderTest, InstalledFileTranslatesLanguageTexts) {
     WriteLanguage("[GLOBAL]\r\n8030=Der Tag-Text ist leer\r\n8430=\r\n"
                   "8040=Datei\\t%s\r\n8000=\\400\r\n");
     InstallLanguage("English", home_);
@@ -64,7 +64,7 @@ TEST_F(StringLoader, InstalledFileTranslatesLanguageTexts) {
     EXPECT_THROW(TranslateMsg(8000, "The folder to save resumes to is blank"), EscapeError);
 }
 
-TEST_F(StringLoader, MissingFileIsCreatedByTheFirstRecording) {
+TEST_F(StringLoaderTest, MissingFileIsCreatedByTheFirstRecording) {
     InstallLanguage("English", home_);
     auto& loader = GetStringLoader();
     EXPECT_TRUE(fs::is_directory(dir_ / "Languages"));
@@ -81,9 +81,9 @@ TEST_F(StringLoader, MissingFileIsCreatedByTheFirstRecording) {
     EXPECT_EQ(loader.Translation("tfiletypesform", "grid.col_2.row_0"), "Action");
 }
 
-TEST_F(StringLoader, RecordingKeepsCommentsAndEscapes) {
+TEST_F(StringLoaderTest, RecordingKeepsCommentsAndEscapes) {
     WriteLanguage("; Deutsch\n[TForm1]\n; keep me\nOKBtn.Caption=OK\n[global]\n8030=leer\n");
-    TStringLoader loader(LanguageFile());
+    StringLoader loader(LanguageFile());
     loader.WriteEntry("TForm1", "sortOrder.items", "Datum\r\nBetreff\\x\r\n");
     EXPECT_EQ(ReadFileBytes(LanguageFile()),
               "; Deutsch\r\n\r\n[TForm1]\r\n; keep me\r\nOKBtn.Caption=OK\r\n"
@@ -94,9 +94,9 @@ TEST_F(StringLoader, RecordingKeepsCommentsAndEscapes) {
 // The language file lies beside a folder the program may not write: its
 // translations keep working, a recording fails without a word and stops
 // later recordings, and the file is left as it was.
-std::unique_ptr<TStringLoader> ExpectFailedRecordingKeepsTranslations(const std::string& file) {
-    auto owned = std::make_unique<TStringLoader>(file);
-    TStringLoader& loader = *owned;
+std::unique_ptr<StringLoader> ExpectFailedRecordingKeepsTranslations(const std::string& file) {
+    auto owned = std::make_unique<StringLoader>(file);
+    StringLoader& loader = *owned;
     EXPECT_FALSE(loader.PassThrough());
     const std::string before = ReadFileBytes(file);
     loader.WriteEntry("TfileTypesForm", "Grid.col_1.row_0", "Type");
@@ -108,7 +108,7 @@ std::unique_ptr<TStringLoader> ExpectFailedRecordingKeepsTranslations(const std:
     return owned;
 }
 
-TEST_F(StringLoader, ReadOnlyFolderStopsRecordingOnly) {
+TEST_F(StringLoaderTest, ReadOnlyFolderStopsRecordingOnly) {
     if (::geteuid() == 0) {
         GTEST_SKIP() << "root ignores folder permissions";
     }
@@ -121,7 +121,7 @@ TEST_F(StringLoader, ReadOnlyFolderStopsRecordingOnly) {
     EXPECT_EQ(ReadFileBytes(LanguageFile()), "[global]\r\n8030=leer\r\n");
 }
 
-TEST_F(StringLoader, UnwritableNameStopsRecordingOnly) {
+TEST_F(StringLoaderTest, UnwritableNameStopsRecordingOnly) {
     // A name the file system accepts, while the temporary file beside it is
     // too long to create: a write failure that root meets as well.
     const std::string name(240, 'L');
@@ -129,7 +129,7 @@ TEST_F(StringLoader, UnwritableNameStopsRecordingOnly) {
     ExpectFailedRecordingKeepsTranslations(LanguageFile(name));
 }
 
-TEST_F(StringLoader, FolderThatCannotBeCreatedGoesUnnoticed) {
+TEST_F(StringLoaderTest, FolderThatCannotBeCreatedGoesUnnoticed) {
     WriteFileAtomic(home_ + "Languages", "a file where the folder should be");
     InstallLanguage("English", home_);
     auto& loader = GetStringLoader();
@@ -140,15 +140,15 @@ TEST_F(StringLoader, FolderThatCannotBeCreatedGoesUnnoticed) {
     EXPECT_TRUE(fs::is_regular_file(dir_ / "Languages"));
 }
 
-TEST_F(StringLoader, UnreadableFileMakesItPassThrough) {
+TEST_F(StringLoaderTest, UnreadableFileMakesItPassThrough) {
     fs::create_directories(dir_ / "Languages" / "English.ini");
-    TStringLoader loader(LanguageFile());
+    StringLoader loader(LanguageFile());
     EXPECT_TRUE(loader.PassThrough());
     loader.WriteEntry("TfileTypesForm", "Grid.col_1.row_0", "Type");
     EXPECT_TRUE(fs::is_directory(dir_ / "Languages" / "English.ini"));
 }
 
-TEST_F(StringLoader, LanguageNameNeverLeavesTheLanguagesFolder) {
+TEST_F(StringLoaderTest, LanguageNameNeverLeavesTheLanguagesFolder) {
     EXPECT_EQ(LanguageFilePath("Deutsch", "/opt/qf/"), "/opt/qf/Languages/Deutsch.ini");
     EXPECT_EQ(LanguageFilePath("Deutsch", "/opt/qf"), "/opt/qf/Languages/Deutsch.ini");
     EXPECT_EQ(LanguageFilePath("../../etc/x", "/opt/qf/"), "");

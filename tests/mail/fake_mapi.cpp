@@ -520,8 +520,8 @@ std::shared_ptr<MsgData> World::AddMessage(FolderData& folder, const std::string
     return m;
 }
 
-TMessagingEntry World::Entry() {
-    TMessagingEntry entry;
+MessagingEntry World::Entry() {
+    MessagingEntry entry;
     entry.initialize = [this] { return faults.Check("Initialize"); };
     entry.uninitialize = [] {};
     entry.logon = [this](std::uintptr_t, const char* name, const char* password,

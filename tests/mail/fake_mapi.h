@@ -77,7 +77,7 @@ struct World {
     std::shared_ptr<MsgData> AddMessage(FolderData& folder, const std::string& idText,
                                         const std::string& subject, std::int64_t submitUnix);
     // The platform entry points bound to this world.
-    TMessagingEntry Entry();
+    MessagingEntry Entry();
 };
 
 PropValue Text(PropTag tag, const std::string& text);

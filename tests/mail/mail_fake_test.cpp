@@ -45,22 +45,22 @@ protected:
         store = world.AddStore("Personal Folders");
         inbox = store->folders[0];
         archive = world.AddFolder(*store, "folder:archive");
-        session = std::make_unique<TMapiSession>(world.Entry());
+        session = std::make_unique<MapiSession>(world.Entry());
     }
 
     // A listed email of the inbox (the first by submit time).
-    TEmailMessage& ListFirst() {
+    EmailMessage& ListFirst() {
         ref = MakeFolderReference(session.get(), store->name, store->id, inbox->id);
-        ref.Folder->ListEmails(emails);
+        ref.folder->ListEmails(emails);
         return *emails.at(0);
     }
 
     World world;
     std::shared_ptr<StoreData> store;
     std::shared_ptr<FolderData> inbox, archive;
-    std::unique_ptr<TMapiSession> session;
-    TFolderReference ref;
-    std::vector<std::unique_ptr<TEmailMessage>> emails;
+    std::unique_ptr<MapiSession> session;
+    OpenedFolderReference ref;
+    std::vector<std::unique_ptr<EmailMessage>> emails;
 };
 
 // ---------------------------------------------------------------------------
@@ -69,7 +69,7 @@ protected:
 TEST(FakeSession, FailedInitialisationIsPosition30) {
     World world;
     world.faults.Fail("Initialize", MAPI_E_NOT_INITIALIZED);
-    EXPECT_EQ(MessageOf([&] { TMapiSession s(world.Entry()); }),
+    EXPECT_EQ(MessageOf([&] { MapiSession s(world.Entry()); }),
               "Position:30 The MAPI profile provider has encountered an error.");
 }
 
@@ -116,7 +116,7 @@ TEST_F(FakeMail, ModeOutsideRangeNeverHandsOutAnAbsentSession) {
     EXPECT_EQ(MessageOf([&] { session->OpenDefaultStore(); }), logonFailed);
     EXPECT_EQ(MessageOf([&] { session->ListStores(); }), logonFailed);
     auto r = MakeFolderReference(session.get(), "S", store->id, inbox->id);
-    EXPECT_EQ(MessageOf([&] { r.Store->GetMsgStore(); }), logonFailed);
+    EXPECT_EQ(MessageOf([&] { r.store->GetMsgStore(); }), logonFailed);
     EXPECT_EQ(world.logons, 0); // no platform call in that mode
 }
 
@@ -137,8 +137,8 @@ TEST_F(FakeMail, ChangedParametersLogOffAndReleaseStores) {
 }
 
 TEST_F(FakeMail, DefaultStoreEntriesAccumulate) {
-    TStore* first = session->OpenDefaultStore();
-    TStore* second = session->OpenDefaultStore();
+    MailStore* first = session->OpenDefaultStore();
+    MailStore* second = session->OpenDefaultStore();
     ASSERT_NE(first, nullptr);
     EXPECT_NE(first, second);
     EXPECT_TRUE(first->IsOpen());
@@ -182,7 +182,7 @@ TEST_F(FakeMail, ListStoresSkipsRowsWithoutIdentifier) {
 // Stores and folders
 
 TEST(EntryIdBuffer, KeepsAtLeast24BytesAndNeverOverreads) {
-    TStore s("x", nullptr, nullptr, 0);
+    MailStore s("x", nullptr, nullptr, 0);
     EXPECT_EQ(s.EntryIdSize(), 24u);
     s.SetEntryIdSize(10);
     EXPECT_EQ(s.EntryIdSize(), 24u);
@@ -203,25 +203,25 @@ TEST(EntryIdBuffer, KeepsAtLeast24BytesAndNeverOverreads) {
 TEST_F(FakeMail, AssignCopiesIdentityOnly) {
     auto a = MakeFolderReference(session.get(), "A", store->id, inbox->id);
     auto b = MakeEmptyFolderReference(nullptr);
-    b.Folder->Assign(*a.Folder);
-    EXPECT_EQ(b.Folder->EntryIdBytes(), a.Folder->EntryIdBytes());
-    EXPECT_EQ(b.Folder->Store(), b.Store.get());
-    b.Store->Assign(*a.Store);
-    EXPECT_EQ(b.Store->DisplayName(), "A");
-    EXPECT_EQ(b.Store->Session(), nullptr);
-    EXPECT_EQ(MessageOf([&] { b.Store->GetMsgStore(); }), "No session");
-    b.Folder.reset(); // releasing a folder leaves its store alive
-    EXPECT_EQ(b.Store->DisplayName(), "A");
+    b.folder->Assign(*a.folder);
+    EXPECT_EQ(b.folder->EntryIdBytes(), a.folder->EntryIdBytes());
+    EXPECT_EQ(b.folder->Store(), b.store.get());
+    b.store->Assign(*a.store);
+    EXPECT_EQ(b.store->DisplayName(), "A");
+    EXPECT_EQ(b.store->Session(), nullptr);
+    EXPECT_EQ(MessageOf([&] { b.store->GetMsgStore(); }), "No session");
+    b.folder.reset(); // releasing a folder leaves its store alive
+    EXPECT_EQ(b.store->DisplayName(), "A");
 }
 
 TEST_F(FakeMail, DefaultInbox) {
     auto r = MakeEmptyFolderReference(session.get());
-    r.Store->Assign(*session->OpenDefaultStore());
-    r.Folder->UseDefaultInbox();
-    EXPECT_EQ(r.Folder->EntryIdBytes(), inbox->id);
+    r.store->Assign(*session->OpenDefaultStore());
+    r.folder->UseDefaultInbox();
+    EXPECT_EQ(r.folder->EntryIdBytes(), inbox->id);
     store->inbox.clear();
     auto r2 = MakeFolderReference(session.get(), "P", store->id, {});
-    EXPECT_EQ(MessageOf([&] { r2.Folder->UseDefaultInbox(); }), "Failed to find default inbox");
+    EXPECT_EQ(MessageOf([&] { r2.folder->UseDefaultInbox(); }), "Failed to find default inbox");
 }
 
 TEST_F(FakeMail, SixtyEmailsAreReadInBatchesOf25InSubmitOrder) {
@@ -231,20 +231,20 @@ TEST_F(FakeMail, SixtyEmailsAreReadInBatchesOf25InSubmitOrder) {
                          1700000000 + ((i * 37) % 60) * 60);
     }
     auto r = MakeFolderReference(session.get(), store->name, store->id, inbox->id);
-    std::vector<std::unique_ptr<TEmailMessage>> list;
-    list.push_back(std::make_unique<TEmailMessage>()); // emptied first
-    r.Folder->ListEmails(list);
+    std::vector<std::unique_ptr<EmailMessage>> list;
+    list.push_back(std::make_unique<EmailMessage>()); // emptied first
+    r.folder->ListEmails(list);
     ASSERT_EQ(list.size(), 60u);
     EXPECT_EQ(world.batches, (std::vector<std::size_t>{25, 25, 10, 0}));
     for (std::size_t i = 0; i < list.size(); ++i) {
-        const int original = std::stoi(list[i]->Subject.substr(1));
+        const int original = std::stoi(list[i]->subject.substr(1));
         EXPECT_EQ((original * 37) % 60, static_cast<int>(i));
-        EXPECT_EQ(list[i]->Folder, r.Folder.get());
-        EXPECT_EQ(list[i]->MessageEntryId->Store(), r.Store.get());
+        EXPECT_EQ(list[i]->folder, r.folder.get());
+        EXPECT_EQ(list[i]->messageEntryId->Store(), r.store.get());
     }
     world.batches.clear();
     r = MakeFolderReference(session.get(), store->name, store->id, archive->id);
-    r.Folder->ListEmails(list);
+    r.folder->ListEmails(list);
     EXPECT_TRUE(list.empty());
     EXPECT_EQ(world.faults.calls["Table.QueryRows"], 4); // none for the empty folder
 }
@@ -259,27 +259,27 @@ TEST_F(FakeMail, ListingFailuresNameTheirStep) {
         world.faults.table.clear();
         world.faults.Fail(op, MAPI_E_NO_ACCESS);
         auto r = MakeFolderReference(session.get(), store->name, store->id, inbox->id);
-        std::vector<std::unique_ptr<TEmailMessage>> list;
-        EXPECT_EQ(MessageOf([&] { r.Folder->ListEmails(list); }),
+        std::vector<std::unique_ptr<EmailMessage>> list;
+        EXPECT_EQ(MessageOf([&] { r.folder->ListEmails(list); }),
                   "Position:" + label + " " + ErrorText(MAPI_E_NO_ACCESS) + kDetails)
             << op;
     }
     world.faults.table.clear();
     world.faults.Fail("Session.OpenMsgStore", MAPI_E_NETWORK_ERROR);
     auto r = MakeFolderReference(session.get(), "Far Away", store->id, inbox->id);
-    EXPECT_EQ(MessageOf([&] { r.Folder->ListEmails(emails); }).substr(0, 42),
+    EXPECT_EQ(MessageOf([&] { r.folder->ListEmails(emails); }).substr(0, 42),
               "Position:OpenMsgStore:Far Away MAPI_E_NETW");
 }
 
 TEST_F(FakeMail, MoveAndItsFailure) {
     world.AddMessage(*inbox, "m1", "S", 1700000000);
-    TEmailMessage& email = ListFirst();
+    EmailMessage& email = ListFirst();
     auto dest = MakeFolderReference(session.get(), store->name, store->id, archive->id);
     world.faults.Fail("Folder.CopyMessages", MAPI_E_NO_ACCESS, 0, true);
-    EXPECT_EQ(MessageOf([&] { ref.Folder->MoveEmail(email, *dest.Folder); }),
+    EXPECT_EQ(MessageOf([&] { ref.folder->MoveEmail(email, *dest.folder); }),
               "Position:170 " + ErrorText(MAPI_E_NO_ACCESS) + kDetails);
     EXPECT_EQ(inbox->messages.size(), 1u);
-    ref.Folder->MoveEmail(email, *dest.Folder);
+    ref.folder->MoveEmail(email, *dest.folder);
     EXPECT_TRUE(inbox->messages.empty());
     EXPECT_EQ(archive->messages.size(), 1u);
 }
@@ -288,26 +288,26 @@ TEST_F(FakeMail, MoveAndItsFailure) {
 // Emails
 
 TEST(FakeEmail, SampleEmailWithoutFolderGivesErrorForCcAndBcc) {
-    TEmailMessage sample;
-    sample.Subject = "Offer";
+    EmailMessage sample;
+    sample.subject = "Offer";
     EXPECT_EQ(sample.FieldValue("subject"), "Offer");
     EXPECT_EQ(sample.FieldValue("CC"), "Error");
     EXPECT_EQ(sample.FieldValue("Bcc"), "Error");
     EXPECT_EQ(sample.FieldValue("Foo"), "%Foo");
     EXPECT_EQ(MessageOf([&] { sample.OpenMessage(); }),
               "Position:360 " + ErrorText(MAPI_E_INVALID_ENTRYID));
-    TAttachment a;
-    a.FileName = "cv.doc";
+    Attachment a;
+    a.fileName = "cv.doc";
     EXPECT_EQ(a.FieldValue("s"), "cv.doc");
     EXPECT_EQ(a.FieldValue("Subject"), "%Subject");
-    a.OwnerMessage = &sample;
+    a.ownerMessage = &sample;
     EXPECT_EQ(a.FieldValue("Subject"), "Offer");
 }
 
 TEST_F(FakeMail, StreamReadFailureRaisesAfterTheNotice) {
     auto m = world.AddMessage(*inbox, "m1", "S", 1700000000);
     m->props[PR_BODY] = Text(PR_BODY, std::string(10000, 'b'));
-    TEmailMessage& email = ListFirst();
+    EmailMessage& email = ListFirst();
     EXPECT_EQ(email.ReadBody(), std::string(10000, 'b'));
 
     NoticeCatcher notices;
@@ -324,14 +324,14 @@ TEST_F(FakeMail, StreamReadFailureRaisesAfterTheNotice) {
     world.faults.Fail("Message.OpenProperty", MAPI_E_NO_ACCESS, 0, true);
     EXPECT_EQ(MessageOf([&] { email.ReadBody(); }).substr(0, 25), "Position:PlainText190.2 M");
     m->props.erase(PR_BODY);
-    TEmailMessage& again = ListFirst();
+    EmailMessage& again = ListFirst();
     EXPECT_EQ(again.ReadBody(), ""); // no body: empty, no error
 }
 
 TEST_F(FakeMail, FailedBodyWriteIsNeverSaved) {
     auto m = world.AddMessage(*inbox, "m1", "S", 1700000000);
     m->props[PR_BODY] = Text(PR_BODY, "original body");
-    TEmailMessage& email = ListFirst();
+    EmailMessage& email = ListFirst();
     NoticeCatcher notices;
     const std::pair<std::string, std::string> cases[] = {
         {"Stream.Write", "PlainText220 "},
@@ -356,7 +356,7 @@ TEST_F(FakeMail, FailedBodyWriteIsNeverSaved) {
 
 TEST_F(FakeMail, ConflictingSaveReappliesToTheFreshCopy) {
     auto m = world.AddMessage(*inbox, "m1", "Offer", 1700000000);
-    TEmailMessage& email = ListFirst();
+    EmailMessage& email = ListFirst();
     email.OpenMessage();
     // Another program marks the email read meanwhile.
     m->props[PR_MESSAGE_FLAGS] = Long(PR_MESSAGE_FLAGS, MSGFLAG_READ);
@@ -364,7 +364,7 @@ TEST_F(FakeMail, ConflictingSaveReappliesToTheFreshCopy) {
     email.SetSubject("[done] Offer");
     EXPECT_EQ(*m->props[PR_SUBJECT].Text(), "[done] Offer");
     EXPECT_EQ(*m->props[PR_MESSAGE_FLAGS].Long(), 1); // their change survives
-    EXPECT_EQ(email.Subject, "Offer");                // the field keeps the old text
+    EXPECT_EQ(email.subject, "Offer");                // the field keeps the old text
 
     // A body change meets a conflict too.
     ++m->version;
@@ -388,7 +388,7 @@ TEST_F(FakeMail, MoreStepsNameTheirLabels) {
     auto m = world.AddMessage(*inbox, "m1", "Offer", 1700000000);
     m->props[PR_BODY] = Text(PR_BODY, "body");
     m->props[PR_STORE_SUPPORT_MASK] = Long(PR_STORE_SUPPORT_MASK, 0); // no RTF support
-    TEmailMessage& email = ListFirst();
+    EmailMessage& email = ListFirst();
     world.faults.Fail("Message.GetProps", MAPI_E_NO_ACCESS, 0, true);
     EXPECT_EQ(MessageOf([&] { email.ReadBody(); }),
               "Position:185 " + ErrorText(MAPI_E_NO_ACCESS) + kDetails);
@@ -404,19 +404,19 @@ TEST_F(FakeMail, MoreStepsNameTheirLabels) {
 }
 
 TEST_F(FakeMail, StoreWithoutRootShowsTheErrorAsItsNode) {
-    struct Sink : TFolderTreeSink {
+    struct Sink : FolderTreeSink {
         std::vector<std::pair<std::string, bool>> roots;
-        TTreeNode AddRootNode(const std::string& text,
-                              std::unique_ptr<TMapiUserFolder> folder) override {
+        FolderTreeNode AddRootNode(const std::string& text,
+                                   std::unique_ptr<MailFolder> folder) override {
             roots.emplace_back(text, folder != nullptr);
             return roots.size();
         }
-        TTreeNode AddFolderNode(const std::string&, TTreeNode,
-                                std::unique_ptr<TMapiUserFolder>) override {
+        FolderTreeNode AddFolderNode(const std::string&, FolderTreeNode,
+                                     std::unique_ptr<MailFolder>) override {
             return 0;
         }
-        void SetNodeText(TTreeNode, const std::string&) override {}
-        void ExpandNode(TTreeNode) override {}
+        void SetNodeText(FolderTreeNode, const std::string&) override {}
+        void ExpandNode(FolderTreeNode) override {}
     } sink;
     BuildFolderTree(*session, sink); // the fake store has no IPM subtree
     ASSERT_EQ(sink.roots.size(), 1u);
@@ -426,7 +426,7 @@ TEST_F(FakeMail, StoreWithoutRootShowsTheErrorAsItsNode) {
 
 TEST_F(FakeMail, MarkRead) {
     world.AddMessage(*inbox, "m1", "S", 1700000000);
-    TEmailMessage& email = ListFirst();
+    EmailMessage& email = ListFirst();
     world.faults.Fail("Message.SetReadFlag", MAPI_E_NO_ACCESS, 0, true);
     EXPECT_EQ(MessageOf([&] { email.MarkRead(); }).substr(0, 13), "Position:250 ");
     email.MarkRead();
@@ -440,7 +440,7 @@ TEST_F(FakeMail, MarkRead) {
 TEST_F(FakeMail, CcAndBccAreReadOnDemand) {
     auto m = world.AddMessage(*inbox, "m1", "S", 1700000000);
     m->props[PR_DISPLAY_CC] = Text(PR_DISPLAY_CC, "Ann; Bob");
-    TEmailMessage& email = ListFirst();
+    EmailMessage& email = ListFirst();
     EXPECT_EQ(email.FieldValue("cc"), "Ann; Bob");
     EXPECT_EQ(email.FieldValue("BCC"), "");
     world.faults.Fail("Message.GetProps", MAPI_E_NO_ACCESS);
@@ -485,19 +485,19 @@ protected:
     }
 
     std::shared_ptr<MsgData> message;
-    std::vector<std::unique_ptr<TAttachment>> attachments;
+    std::vector<std::unique_ptr<Attachment>> attachments;
 };
 
 TEST_F(FakeAttachments, ListedByNameAndSaved) {
-    TEmailMessage& email = ListFirst();
+    EmailMessage& email = ListFirst();
     email.ListAttachments(attachments);
     ASSERT_EQ(attachments.size(), 4u);
-    EXPECT_EQ(attachments[0]->FileName, "curriculum vitae.docx");
-    EXPECT_EQ(attachments[0]->AttachSize, 10);
-    EXPECT_EQ(attachments[1]->FileName, "LETTER.TXT");
-    EXPECT_EQ(attachments[2]->FileName, "Fwd: reference.txt");
-    EXPECT_EQ(attachments[2]->AttachNumber, 3);
-    EXPECT_EQ(attachments[3]->FileName, ".txt");
+    EXPECT_EQ(attachments[0]->fileName, "curriculum vitae.docx");
+    EXPECT_EQ(attachments[0]->attachSize, 10);
+    EXPECT_EQ(attachments[1]->fileName, "LETTER.TXT");
+    EXPECT_EQ(attachments[2]->fileName, "Fwd: reference.txt");
+    EXPECT_EQ(attachments[2]->attachNumber, 3);
+    EXPECT_EQ(attachments[3]->fileName, ".txt");
 
     const auto dir =
         std::filesystem::temp_directory_path() / ("qf_mail_fake_" + std::to_string(::getpid()));
@@ -516,22 +516,22 @@ TEST_F(FakeAttachments, ListedByNameAndSaved) {
 
     auto embedded = email.OpenEmbedded(3);
     EXPECT_TRUE(embedded->IsEmbedded());
-    EXPECT_EQ(embedded->Subject, "Fwd: reference");
-    EXPECT_EQ(embedded->SenderAddress, "ref@example.org");
-    EXPECT_EQ(embedded->Folder, email.Folder);
+    EXPECT_EQ(embedded->subject, "Fwd: reference");
+    EXPECT_EQ(embedded->senderAddress, "ref@example.org");
+    EXPECT_EQ(embedded->folder, email.folder);
     EXPECT_EQ(embedded->SubjectWithoutPrefix(), "reference");
     // A conflict on an embedded email cannot reopen it: it is an error, and
     // its message stays in use.
     world.faults.Fail("Message.SaveChanges", MAPI_E_OBJECT_CHANGED, 0, true);
     EXPECT_EQ(MessageOf([&] { embedded->SaveChanges("e"); }).substr(0, 16), "Position:e-351 M");
-    EXPECT_NE(embedded->MapiMessage, nullptr);
+    EXPECT_NE(embedded->mapiMessage, nullptr);
     EXPECT_NO_THROW(embedded->FieldValue("CC"));
 }
 
 TEST_F(FakeAttachments, NoneListedWithoutTheFlag) {
     message->props[PR_HASATTACH] = Flag(PR_HASATTACH, false);
-    TEmailMessage& email = ListFirst();
-    attachments.push_back(std::make_unique<TAttachment>());
+    EmailMessage& email = ListFirst();
+    attachments.push_back(std::make_unique<Attachment>());
     email.ListAttachments(attachments);
     EXPECT_EQ(attachments.size(), 1u); // left as it was
 }
@@ -541,16 +541,16 @@ TEST_F(FakeAttachments, FailuresNameTheirStep) {
         std::string op;
         int skip;
         std::string label;
-        std::function<void(TEmailMessage&, std::vector<std::unique_ptr<TAttachment>>&)> action;
+        std::function<void(EmailMessage&, std::vector<std::unique_ptr<Attachment>>&)> action;
     };
-    auto list = [](TEmailMessage& e, auto& l) { e.ListAttachments(l); };
+    auto list = [](EmailMessage& e, auto& l) { e.ListAttachments(l); };
     auto save = [](int index) {
-        return [index](TEmailMessage& e, auto& l) {
+        return [index](EmailMessage& e, auto& l) {
             e.ListAttachments(l);
             l.at(static_cast<std::size_t>(index))->ReadContent(nullptr);
         };
     };
-    auto embed = [](TEmailMessage& e, auto&) { e.OpenEmbedded(3); };
+    auto embed = [](EmailMessage& e, auto&) { e.OpenEmbedded(3); };
     const Case cases[] = {
         {"Message.GetProps", 0, "310", list},
         {"Message.GetAttachmentTable", 0, "320", list},
@@ -568,8 +568,8 @@ TEST_F(FakeAttachments, FailuresNameTheirStep) {
     for (const Case& c : cases) {
         world.faults.table.clear();
         world.faults.Fail(c.op, STG_E_REVERTED, c.skip);
-        TEmailMessage& email = ListFirst();
-        std::vector<std::unique_ptr<TAttachment>> l;
+        EmailMessage& email = ListFirst();
+        std::vector<std::unique_ptr<Attachment>> l;
         EXPECT_EQ(MessageOf([&] { c.action(email, l); }).substr(0, 10 + c.label.size()),
                   "Position:" + c.label + " ")
             << c.op << " " << c.label;
@@ -596,22 +596,22 @@ TEST(EmailFields, SubjectWithoutPrefix) {
         {"", ""},
     };
     for (const auto& [subject, expected] : cases) {
-        TEmailMessage email;
-        email.Subject = subject;
+        EmailMessage email;
+        email.subject = subject;
         EXPECT_EQ(email.SubjectWithoutPrefix(), expected) << subject;
     }
 }
 
 TEST(EmailFields, SentLeavesOutMidnightAndNameCaseDoesNotMatter) {
-    TEmailMessage email;
+    EmailMessage email;
     EXPECT_EQ(email.FieldValue("SENT"), FormatShortDate(0)); // unset: 30 December 1899 only
-    email.DeliveryTime = EncodeDateTime({2026, 3, 4, 9, 8, 7, 0});
+    email.deliveryTime = EncodeDateTime({2026, 3, 4, 9, 8, 7, 0});
     const std::string sent = email.FieldValue("SENT");
-    EXPECT_EQ(sent, FormatShortDate(email.DeliveryTime) + " " + FormatLongTime(email.DeliveryTime));
+    EXPECT_EQ(sent, FormatShortDate(email.deliveryTime) + " " + FormatLongTime(email.deliveryTime));
     EXPECT_EQ(email.FieldValue("sent"), sent);
     EXPECT_EQ(email.FieldValue("Now"), TodayYyyymmdd());
-    email.SenderAddress = "a@b.c";
-    email.DisplayTo = "Jobs";
+    email.senderAddress = "a@b.c";
+    email.displayTo = "Jobs";
     EXPECT_EQ(email.FieldValue("from"), "a@b.c");
     EXPECT_EQ(email.FieldValue("To"), "Jobs");
 }

@@ -62,34 +62,34 @@ std::vector<fs::path> FilesOf(const fs::path& dir) {
 }
 
 // Records the nodes the folder tree adds, with the folders they carry.
-struct RecordingSink : TFolderTreeSink {
+struct RecordingSink : FolderTreeSink {
     struct Node {
         std::string text;
-        TTreeNode parent = 0;
-        std::unique_ptr<TMapiUserFolder> folder;
+        FolderTreeNode parent = 0;
+        std::unique_ptr<MailFolder> folder;
     };
     std::vector<Node> nodes;
 
-    TTreeNode AddRootNode(const std::string& text, std::unique_ptr<TMapiUserFolder> f) override {
+    FolderTreeNode AddRootNode(const std::string& text, std::unique_ptr<MailFolder> f) override {
         nodes.push_back({text, 0, std::move(f)});
         return nodes.size();
     }
-    TTreeNode AddFolderNode(const std::string& name, TTreeNode parent,
-                            std::unique_ptr<TMapiUserFolder> f) override {
+    FolderTreeNode AddFolderNode(const std::string& name, FolderTreeNode parent,
+                                 std::unique_ptr<MailFolder> f) override {
         nodes.push_back({name, parent, std::move(f)});
         return nodes.size();
     }
-    void SetNodeText(TTreeNode node, const std::string& text) override {
+    void SetNodeText(FolderTreeNode node, const std::string& text) override {
         nodes.at(node - 1).text = text;
     }
-    void ExpandNode(TTreeNode) override {}
+    void ExpandNode(FolderTreeNode) override {}
 
     // "Root\Child\Grandchild" paths of every node.
-    std::string PathOf(TTreeNode node) const {
+    std::string PathOf(FolderTreeNode node) const {
         const Node& n = nodes.at(node - 1);
         return n.parent == 0 ? n.text : PathOf(n.parent) + "\\" + n.text;
     }
-    TMapiUserFolder* Find(const std::string& path) const {
+    MailFolder* Find(const std::string& path) const {
         for (std::size_t i = 0; i < nodes.size(); ++i) {
             if (PathOf(i + 1) == path) {
                 return nodes[i].folder.get();
@@ -127,7 +127,7 @@ protected:
                                 "store = maildir | Locked Store | " +
                                 (dir / "Locked").string() + "\n");
         ::setenv("QUILLFENCE_PROFILES", profiles.c_str(), 1);
-        session = std::make_unique<TMapiSession>();
+        session = std::make_unique<MapiSession>();
     }
 
     void TearDown() override {
@@ -144,17 +144,17 @@ protected:
     }
 
     // The inbox of the default store, listed.
-    std::vector<std::unique_ptr<TEmailMessage>>& ListInbox() {
+    std::vector<std::unique_ptr<EmailMessage>>& ListInbox() {
         inboxRef = MakeEmptyFolderReference(session.get());
-        inboxRef.Store->Assign(*session->OpenDefaultStore());
-        inboxRef.Folder->UseDefaultInbox();
-        inboxRef.Folder->ListEmails(emails);
+        inboxRef.store->Assign(*session->OpenDefaultStore());
+        inboxRef.folder->UseDefaultInbox();
+        inboxRef.folder->ListEmails(emails);
         return emails;
     }
 
-    TEmailMessage* BySubject(const std::string& subject) {
+    EmailMessage* BySubject(const std::string& subject) {
         for (auto& e : emails) {
-            if (e->Subject == subject) {
+            if (e->subject == subject) {
                 return e.get();
             }
         }
@@ -162,9 +162,9 @@ protected:
     }
 
     fs::path dir, root, profiles;
-    std::unique_ptr<TMapiSession> session;
-    TFolderReference inboxRef;
-    std::vector<std::unique_ptr<TEmailMessage>> emails;
+    std::unique_ptr<MapiSession> session;
+    OpenedFolderReference inboxRef;
+    std::vector<std::unique_ptr<EmailMessage>> emails;
 };
 
 std::string SimpleMessage(const std::string& subject, const std::string& date,
@@ -214,7 +214,7 @@ TEST_F(MaildirMail, LogonInEveryMode) {
     EXPECT_EQ(MessageOf([&] { session->GetSession(); }),
               "Position:40 " + ErrorText(MAPI_E_LOGON_FAILED));
     session->SetLogonParameters(2, "Locked", "s3cret");
-    TStore* store = session->OpenDefaultStore();
+    MailStore* store = session->OpenDefaultStore();
     ASSERT_NE(store, nullptr);
     EXPECT_TRUE(store->IsOpen());
 
@@ -229,25 +229,25 @@ TEST_F(MaildirMail, DefaultStoreInboxAndFolderTree) {
     Deliver(root / ".Jobs.Applied", "1000.b.host",
             SimpleMessage("Applied", "Mon, 2 Mar 2026 11:00:00 +0000"));
     ASSERT_EQ(ListInbox().size(), 1u);
-    EXPECT_EQ(emails[0]->Subject, "In the inbox");
+    EXPECT_EQ(emails[0]->subject, "In the inbox");
     EXPECT_EQ(session->Stores()[0].first, "Default");
 
     RecordingSink sink;
     BuildFolderTree(*session, sink);
     ASSERT_NE(sink.Find("Personal Folders"), nullptr);
     ASSERT_NE(sink.Find("Second"), nullptr);
-    TMapiUserFolder* applied = sink.Find("Personal Folders\\Jobs\\Applied");
+    MailFolder* applied = sink.Find("Personal Folders\\Jobs\\Applied");
     ASSERT_NE(applied, nullptr) << sink.nodes.size();
     EXPECT_NE(sink.Find("Personal Folders\\Archive"), nullptr);
-    std::vector<std::unique_ptr<TEmailMessage>> list;
+    std::vector<std::unique_ptr<EmailMessage>> list;
     applied->ListEmails(list);
     ASSERT_EQ(list.size(), 1u);
-    EXPECT_EQ(list[0]->Subject, "Applied");
+    EXPECT_EQ(list[0]->subject, "Applied");
 
     // The settings record keeps the identifiers as bytes: they name the same folder.
     auto ref = MakeFolderReference(session.get(), applied->Store()->DisplayName(),
                                    applied->Store()->EntryIdBytes(), applied->EntryIdBytes());
-    ref.Folder->ListEmails(list);
+    ref.folder->ListEmails(list);
     ASSERT_EQ(list.size(), 1u);
     EXPECT_GE(ref.StoreEntryId().size(), 24u);
 }
@@ -262,12 +262,12 @@ TEST_F(MaildirMail, SixtyEmailsListInSubmitOrderIn25RowBatches) {
     }
     ASSERT_EQ(ListInbox().size(), 60u);
     for (int i = 0; i < 60; ++i) {
-        EXPECT_EQ(emails[static_cast<std::size_t>(i)]->Subject, "Minute " + std::to_string(i));
+        EXPECT_EQ(emails[static_cast<std::size_t>(i)]->subject, "Minute " + std::to_string(i));
     }
     // The same sequence of calls ListEmails makes, on the real table.
-    std::shared_ptr<IMsgStore> store = inboxRef.Store->GetMsgStore();
+    std::shared_ptr<IMsgStore> store = inboxRef.store->GetMsgStore();
     std::shared_ptr<IMAPITable> table;
-    ASSERT_EQ(inboxRef.Folder->OpenFolder(store)->GetContentsTable(0, table), S_OK);
+    ASSERT_EQ(inboxRef.folder->OpenFolder(store)->GetContentsTable(0, table), S_OK);
     ASSERT_EQ(table->SetColumns(MessageColumns(), 0), S_OK);
     ASSERT_EQ(table->SortTable({{PR_CLIENT_SUBMIT_TIME, TABLE_SORT_ASCEND}}, 0), S_OK);
     std::vector<std::size_t> batches;
@@ -338,24 +338,24 @@ TEST_F(MaildirMail, PropertiesOfVariedMessages) {
             "text where the boundary never comes\n");
     ASSERT_EQ(ListInbox().size(), 8u);
 
-    TEmailMessage* plain = BySubject("Re: Application");
+    EmailMessage* plain = BySubject("Re: Application");
     ASSERT_NE(plain, nullptr);
     EXPECT_EQ(plain->FieldValue("FROM"), "ann@example.org");
     EXPECT_EQ(plain->FieldValue("To"), "Jobs; bob@example.com");
     EXPECT_EQ(plain->FieldValue("cc"), "Carol");
     EXPECT_EQ(plain->FieldValue("BCC"), "");
     EXPECT_EQ(plain->SubjectWithoutPrefix(), "Application");
-    EXPECT_FALSE(plain->HasAttachments);
+    EXPECT_FALSE(plain->hasAttachments);
     EXPECT_EQ(plain->ReadBody(), "Dear team,\nplease find my application.\n");
-    EXPECT_EQ(plain->MessageFlags & MSGFLAG_READ, 0u);
-    const DateTimeParts sent = DecodeDateTime(plain->DeliveryTime);
+    EXPECT_EQ(plain->messageFlags & MSGFLAG_READ, 0u);
+    const DateTimeParts sent = DecodeDateTime(plain->deliveryTime);
     EXPECT_EQ(sent.year, 2026);
     EXPECT_EQ(sent.month, 3);
-    EXPECT_GT(plain->MessageSize, 0);
+    EXPECT_GT(plain->messageSize, 0);
 
-    TEmailMessage* encoded = BySubject("Grüße aus Köln");
+    EmailMessage* encoded = BySubject("Grüße aus Köln");
     ASSERT_NE(encoded, nullptr);
-    EXPECT_EQ(encoded->SenderAddress, "rene@example.fr");
+    EXPECT_EQ(encoded->senderAddress, "rene@example.fr");
     EXPECT_EQ(encoded->ReadBody(), "Crème brûlée\n");
 
     EXPECT_EQ(BySubject("Alternative")->ReadBody().substr(0, 10), "plain part");
@@ -363,35 +363,35 @@ TEST_F(MaildirMail, PropertiesOfVariedMessages) {
     EXPECT_EQ(BySubject("No body")->ReadBody(), "");
     EXPECT_NE(BySubject("Broken boundary")->ReadBody().find("boundary never comes"),
               std::string::npos);
-    TEmailMessage* noHeaders = BySubject("");
+    EmailMessage* noHeaders = BySubject("");
     ASSERT_NE(noHeaders, nullptr);
     EXPECT_EQ(noHeaders->FieldValue("FROM"), "");
     EXPECT_NE(noHeaders->ReadBody().find("without headers"), std::string::npos);
 
-    TEmailMessage* withCv = BySubject("With CV");
+    EmailMessage* withCv = BySubject("With CV");
     ASSERT_NE(withCv, nullptr);
-    EXPECT_TRUE(withCv->HasAttachments);
-    std::vector<std::unique_ptr<TAttachment>> attachments;
+    EXPECT_TRUE(withCv->hasAttachments);
+    std::vector<std::unique_ptr<Attachment>> attachments;
     withCv->ListAttachments(attachments);
     ASSERT_EQ(attachments.size(), 2u);
-    EXPECT_EQ(attachments[0]->FileName, "Lebenslauf Jürgen.pdf");
+    EXPECT_EQ(attachments[0]->fileName, "Lebenslauf Jürgen.pdf");
     EXPECT_EQ(attachments[0]->FieldValue("S"), "Lebenslauf Jürgen.pdf");
     EXPECT_EQ(attachments[0]->FieldValue("SUBJECT"), "With CV");
-    EXPECT_EQ(attachments[1]->FileName, "Reference letter.txt");
-    EXPECT_EQ(attachments[1]->AttachMethod, static_cast<std::int32_t>(ATTACH_EMBEDDED_MSG));
+    EXPECT_EQ(attachments[1]->fileName, "Reference letter.txt");
+    EXPECT_EQ(attachments[1]->attachMethod, static_cast<std::int32_t>(ATTACH_EMBEDDED_MSG));
     attachments[0]->SaveContentToFile(nullptr, (dir / "cv.pdf").string());
     EXPECT_EQ(ReadFile(dir / "cv.pdf"), "%PDF-1.4\n%\xC3\xA4\xC3\xBC");
     attachments[1]->SaveContentToFile(nullptr, (dir / "ref.txt").string());
     EXPECT_NE(ReadFile(dir / "ref.txt").find("She is great."), std::string::npos);
 
-    auto embedded = withCv->OpenEmbedded(attachments[1]->AttachNumber);
-    EXPECT_EQ(embedded->Subject, "Reference letter");
-    EXPECT_EQ(embedded->SenderAddress, "ref@example.org");
-    EXPECT_TRUE(embedded->HasAttachments);
-    std::vector<std::unique_ptr<TAttachment>> inner;
+    auto embedded = withCv->OpenEmbedded(attachments[1]->attachNumber);
+    EXPECT_EQ(embedded->subject, "Reference letter");
+    EXPECT_EQ(embedded->senderAddress, "ref@example.org");
+    EXPECT_TRUE(embedded->hasAttachments);
+    std::vector<std::unique_ptr<Attachment>> inner;
     embedded->ListAttachments(inner);
     ASSERT_EQ(inner.size(), 1u);
-    EXPECT_EQ(inner[0]->FileName, "letter.txt");
+    EXPECT_EQ(inner[0]->fileName, "letter.txt");
     EXPECT_EQ(inner[0]->ReadContent(nullptr), "signed letter");
     EXPECT_NE(embedded->ReadBody().find("She is great."), std::string::npos);
 }
@@ -401,28 +401,28 @@ TEST_F(MaildirMail, ChangesSurviveARereadAndMovesLand) {
             SimpleMessage("Offer", "Thu, 5 Mar 2026 08:00:00 +0000", "Body one.\n"));
     Deliver(root, "2.b.host", SimpleMessage("Second", "Thu, 5 Mar 2026 09:00:00 +0000"));
     ASSERT_EQ(ListInbox().size(), 2u);
-    TEmailMessage& offer = *emails[0];
+    EmailMessage& offer = *emails[0];
     offer.MarkRead();
-    offer.SetSubject("[done] " + offer.Subject);
-    EXPECT_EQ(offer.Subject, "Offer");
+    offer.SetSubject("[done] " + offer.subject);
+    EXPECT_EQ(offer.subject, "Offer");
     offer.WriteBody("Note: handle by hand.\r\n" + offer.ReadBody());
 
     RecordingSink sink;
     BuildFolderTree(*session, sink);
-    TMapiUserFolder* archive = sink.Find("Personal Folders\\Archive");
+    MailFolder* archive = sink.Find("Personal Folders\\Archive");
     ASSERT_NE(archive, nullptr);
     archive->OpenFolder(archive->Store()->GetMsgStore());
-    inboxRef.Folder->MoveEmail(*emails[1], *archive);
+    inboxRef.folder->MoveEmail(*emails[1], *archive);
 
     // A fresh session sees every change.
     emails.clear();
     inboxRef = {};
     sink.nodes.clear();
-    session = std::make_unique<TMapiSession>();
+    session = std::make_unique<MapiSession>();
     ASSERT_EQ(ListInbox().size(), 1u);
-    EXPECT_EQ(emails[0]->Subject, "[done] Offer");
+    EXPECT_EQ(emails[0]->subject, "[done] Offer");
     EXPECT_EQ(emails[0]->ReadBody(), "Note: handle by hand.\r\nBody one.\n");
-    EXPECT_NE(emails[0]->MessageFlags & MSGFLAG_READ, 0u);
+    EXPECT_NE(emails[0]->messageFlags & MSGFLAG_READ, 0u);
     EXPECT_EQ(FilesOf(root).size(), 1u); // changed in place: exactly once
     ASSERT_EQ(FilesOf(root / ".Archive").size(), 1u);
     EXPECT_NE(ReadFile(FilesOf(root / ".Archive")[0]).find("Subject: Second"), std::string::npos);
@@ -431,7 +431,7 @@ TEST_F(MaildirMail, ChangesSurviveARereadAndMovesLand) {
 TEST_F(MaildirMail, ChangeAfterAnotherProgramRenamedTheFile) {
     Deliver(root, "1.a.host", SimpleMessage("Offer", "Thu, 5 Mar 2026 08:00:00 +0000"));
     ASSERT_EQ(ListInbox().size(), 1u);
-    TEmailMessage& offer = *emails[0];
+    EmailMessage& offer = *emails[0];
     offer.OpenMessage();
     // A mail client flags the message meanwhile.
     const fs::path file = FilesOf(root)[0];
@@ -446,14 +446,14 @@ TEST_F(MaildirMail, ChangeAfterAnotherProgramRenamedTheFile) {
 TEST_F(MaildirMail, ConcurrentRewriteIsKeptAndOurChangeApplied) {
     Deliver(root, "1.a.host", SimpleMessage("Offer", "Thu, 5 Mar 2026 08:00:00 +0000", "Old.\n"));
     ASSERT_EQ(ListInbox().size(), 1u);
-    TEmailMessage& ours = *emails[0];
+    EmailMessage& ours = *emails[0];
     const std::string body = ours.ReadBody();
     // Another writer (here a second listing of the same folder) rewrites the email.
     auto other =
-        MakeFolderReference(session.get(), "Personal Folders", inboxRef.Store->EntryIdBytes(),
-                            inboxRef.Folder->EntryIdBytes());
-    std::vector<std::unique_ptr<TEmailMessage>> theirs;
-    other.Folder->ListEmails(theirs);
+        MakeFolderReference(session.get(), "Personal Folders", inboxRef.store->EntryIdBytes(),
+                            inboxRef.folder->EntryIdBytes());
+    std::vector<std::unique_ptr<EmailMessage>> theirs;
+    other.folder->ListEmails(theirs);
     ASSERT_EQ(theirs.size(), 1u);
     theirs[0]->SetSubject("[tagged] Offer");
     // Our body change meets the changed message: it is applied to their version.
@@ -467,7 +467,7 @@ TEST_F(MaildirMail, ConcurrentRewriteIsKeptAndOurChangeApplied) {
     // The same when ours was only opened, and for a subject change.
     ListInbox();
     emails[0]->OpenMessage();
-    other.Folder->ListEmails(theirs);
+    other.folder->ListEmails(theirs);
     theirs[0]->SetSubject("[again] Offer");
     emails[0]->WriteBody("Second note.\n");
     emails[0]->OpenMessage();
@@ -490,19 +490,19 @@ TEST_F(MaildirMail, ConcurrentRewriteIsKeptAndOurChangeApplied) {
 TEST_F(MaildirMail, CraftedAndStaleIdentifiersAreRefused) {
     Deliver(root, "1.a.host", SimpleMessage("Offer", "Thu, 5 Mar 2026 08:00:00 +0000"));
     ASSERT_EQ(ListInbox().size(), 1u);
-    const auto storeId = inboxRef.Store->EntryIdBytes();
+    const auto storeId = inboxRef.store->EntryIdBytes();
 
     // A folder identifier naming a path outside the store.
     for (const std::string name : {"../../etc", "/etc", ".Archive/../../x", "..", ".a/b"}) {
-        std::vector<std::uint8_t> id(inboxRef.Folder->EntryIdBytes().begin(),
-                                     inboxRef.Folder->EntryIdBytes().begin() + 24);
+        std::vector<std::uint8_t> id(inboxRef.folder->EntryIdBytes().begin(),
+                                     inboxRef.folder->EntryIdBytes().begin() + 24);
         id[4] = 2; // a folder
         id.push_back(static_cast<std::uint8_t>(name.size()));
         id.push_back(0);
         id.insert(id.end(), name.begin(), name.end());
         auto ref = MakeFolderReference(session.get(), "Personal Folders", storeId, id);
-        std::vector<std::unique_ptr<TEmailMessage>> list;
-        EXPECT_EQ(MessageOf([&] { ref.Folder->ListEmails(list); }).substr(0, 33),
+        std::vector<std::unique_ptr<EmailMessage>> list;
+        EXPECT_EQ(MessageOf([&] { ref.folder->ListEmails(list); }).substr(0, 33),
                   "Position:130 MAPI_E_INVALID_ENTRY")
             << name;
     }
@@ -510,24 +510,24 @@ TEST_F(MaildirMail, CraftedAndStaleIdentifiersAreRefused) {
     auto garbage = MakeFolderReference(session.get(), "Personal Folders", storeId,
                                        std::vector<std::uint8_t>(40, 0xAB));
     // The store tells what it refused.
-    const std::string refused = MessageOf([&] { garbage.Folder->ListEmails(emails); });
+    const std::string refused = MessageOf([&] { garbage.folder->ListEmails(emails); });
     EXPECT_NE(refused.find("\r\nDetails:\r\nError: "), std::string::npos) << refused;
-    EXPECT_EQ(MessageOf([&] { garbage.Folder->ListEmails(emails); }).substr(0, 13),
+    EXPECT_EQ(MessageOf([&] { garbage.folder->ListEmails(emails); }).substr(0, 13),
               "Position:130 ");
     auto empty = MakeEmptyFolderReference(session.get());
-    EXPECT_EQ(MessageOf([&] { empty.Folder->ListEmails(emails); }).substr(0, 41),
-              std::string("Position:OpenMsgStore:") + TStore::kEmptyReferenceName + " ");
+    EXPECT_EQ(MessageOf([&] { empty.folder->ListEmails(emails); }).substr(0, 41),
+              std::string("Position:OpenMsgStore:") + MailStore::kEmptyReferenceName + " ");
 
     // A message identifier naming a file outside its folder.
     ListInbox();
-    TEmailMessage& offer = *emails[0];
-    std::vector<std::uint8_t> id = offer.MessageEntryId->EntryIdBytes();
+    EmailMessage& offer = *emails[0];
+    std::vector<std::uint8_t> id = offer.messageEntryId->EntryIdBytes();
     const std::string evil = "../../../etc/passwd";
     id.resize(id.size() - 8); // cut the unique name "1.a.host"
     id[id.size() - 2] = static_cast<std::uint8_t>(evil.size());
     id.insert(id.end(), evil.begin(), evil.end());
-    offer.MessageEntryId->SetEntryIdSize(static_cast<std::uint32_t>(id.size()));
-    offer.MessageEntryId->SetEntryId(id);
+    offer.messageEntryId->SetEntryIdSize(static_cast<std::uint32_t>(id.size()));
+    offer.messageEntryId->SetEntryId(id);
     EXPECT_EQ(MessageOf([&] { offer.ReadBody(); }).substr(0, 13), "Position:360 ");
     EXPECT_EQ(offer.FieldValue("CC"), "Error");
 
@@ -537,9 +537,9 @@ TEST_F(MaildirMail, CraftedAndStaleIdentifiersAreRefused) {
     EXPECT_EQ(MessageOf([&] { emails[0]->ReadBody(); }).substr(0, 13), "Position:360 ");
     RecordingSink sink;
     BuildFolderTree(*session, sink);
-    TMapiUserFolder* archive = sink.Find("Personal Folders\\Archive");
+    MailFolder* archive = sink.Find("Personal Folders\\Archive");
     ASSERT_NE(archive, nullptr);
-    EXPECT_EQ(MessageOf([&] { inboxRef.Folder->MoveEmail(*emails[0], *archive); }).substr(0, 13),
+    EXPECT_EQ(MessageOf([&] { inboxRef.folder->MoveEmail(*emails[0], *archive); }).substr(0, 13),
               "Position:170 ");
 }
 
@@ -548,11 +548,11 @@ TEST_F(MaildirMail, MoveIntoAVanishedFolderLeavesTheEmail) {
     ASSERT_EQ(ListInbox().size(), 1u);
     RecordingSink sink;
     BuildFolderTree(*session, sink);
-    TMapiUserFolder* archive = sink.Find("Personal Folders\\Archive");
+    MailFolder* archive = sink.Find("Personal Folders\\Archive");
     ASSERT_NE(archive, nullptr);
     fs::remove_all(root / ".Archive");
     const std::string message =
-        MessageOf([&] { inboxRef.Folder->MoveEmail(*emails[0], *archive); });
+        MessageOf([&] { inboxRef.folder->MoveEmail(*emails[0], *archive); });
     EXPECT_TRUE(message.rfind("Position:130 ", 0) == 0 || message.rfind("Position:170 ", 0) == 0)
         << message;
     EXPECT_EQ(FilesOf(root).size(), 1u);
@@ -575,25 +575,25 @@ TEST_F(MaildirMail, RealWorldCorpusIsReadWhole) {
     ASSERT_GT(n, 50);
     ASSERT_EQ(ListInbox().size(), static_cast<std::size_t>(n));
     int attachmentsRead = 0;
-    std::function<void(TEmailMessage&, int)> readAll = [&](TEmailMessage& email, int depth) {
+    std::function<void(EmailMessage&, int)> readAll = [&](EmailMessage& email, int depth) {
         for (const char* field : {"SUBJECT", "FROM", "TO", "CC", "BCC", "SENT"}) {
             EXPECT_NE(email.FieldValue(field), "Error") << field;
         }
         EXPECT_NO_THROW(email.ReadBody());
-        std::vector<std::unique_ptr<TAttachment>> attachments;
+        std::vector<std::unique_ptr<Attachment>> attachments;
         ASSERT_NO_THROW(email.ListAttachments(attachments));
         for (auto& a : attachments) {
-            EXPECT_NO_THROW(a->ReadContent(nullptr)) << a->FileName;
+            EXPECT_NO_THROW(a->ReadContent(nullptr)) << a->fileName;
             ++attachmentsRead;
-            if (a->AttachMethod == static_cast<std::int32_t>(ATTACH_EMBEDDED_MSG) && depth < 4) {
-                std::unique_ptr<TEmailMessage> inner;
-                ASSERT_NO_THROW(inner = email.OpenEmbedded(a->AttachNumber));
+            if (a->attachMethod == static_cast<std::int32_t>(ATTACH_EMBEDDED_MSG) && depth < 4) {
+                std::unique_ptr<EmailMessage> inner;
+                ASSERT_NO_THROW(inner = email.OpenEmbedded(a->attachNumber));
                 readAll(*inner, depth + 1);
             }
         }
     };
     for (auto& email : emails) {
-        SCOPED_TRACE(email->Subject);
+        SCOPED_TRACE(email->subject);
         readAll(*email, 0);
     }
     EXPECT_GT(attachmentsRead, 20);

@@ -27,7 +27,7 @@ public:
 
     // Copies the sample and writes an options file from the demo's, with
     // absolute folders; `change` adjusts it further.
-    explicit SampleRun(const std::function<void(TSettings&)>& change = {}) {
+    explicit SampleRun(const std::function<void(Settings&)>& change = {}) {
         namespace fs = std::filesystem;
         const std::string source = std::getenv("QF_SOURCE_DIR");
         fs::copy(source + "/examples/sample-maildir", maildir, fs::copy_options::recursive);
@@ -46,9 +46,9 @@ public:
         WriteFileAtomic(dir + "profiles.ini",
                         "[profile Demo]\ndefault = yes\nstore = maildir | Personal Folders | " +
                             maildir + "\n");
-        TSettings s;
+        Settings s;
         s.LoadFromFile(source + "/examples/demo.qfo");
-        s.Directory = output;
+        s.directory = output;
         s.manualFolder = manual;
         if (change) {
             change(s);

@@ -186,10 +186,10 @@ TEST(FilterCommandLineText, IsTheToolsFixedLine) {
     EXPECT_EQ(FilterCommandLine("/opt/s/", "/f/a.sfl", "/out/"),
               "/opt/s/siftloom.exe /MINIMIZED \"/f=/f/a.sfl\" \"/L=/out/filelist$.txt\" "
               "/deletelistfile /g /q");
-    EXPECT_EQ(TSettings::StripQuotes("\"a b\""), "a b");
-    EXPECT_EQ(TSettings::StripQuotes("\"a"), "a");
-    EXPECT_EQ(TSettings::StripQuotes("\""), "");
-    EXPECT_EQ(TSettings::StripQuotes("a\"b"), "a\"b");
+    EXPECT_EQ(Settings::StripQuotes("\"a b\""), "a b");
+    EXPECT_EQ(Settings::StripQuotes("\"a"), "a");
+    EXPECT_EQ(Settings::StripQuotes("\""), "");
+    EXPECT_EQ(Settings::StripQuotes("a\"b"), "a\"b");
 }
 
 } // namespace

@@ -214,16 +214,16 @@ public:
 
     // Settings for a run over the inbox into the output folder: the default
     // templates and extension table, numbers from 1, emails left in place.
-    TSettings Settings() const {
-        TSettings s = TSettings::FirstStartDefaults();
-        s.Directory = output;
+    Settings settings() const {
+        Settings s = Settings::FirstStartDefaults();
+        s.directory = output;
         s.manualFolder = manual;
         s.firstNumber = 1;
         s.filterFilename.clear();
         s.includeAttachments = false;
-        s.emailsFrom = TSettings::kDefaultInbox;
-        s.emailsTo = TSettings::kLeaveEmails;
-        s.sortOrder = TSettings::kNoSort;
+        s.emailsFrom = Settings::kDefaultInbox;
+        s.emailsTo = Settings::kLeaveEmails;
+        s.sortOrder = Settings::kNoSort;
         return s;
     }
 
@@ -231,7 +231,7 @@ public:
     // way the folder chooser finds them: the stores table, then the store's
     // folder hierarchy.
     FolderReference FindFolder(const std::string& displayName) const {
-        TMapiSession session;
+        MapiSession session;
         session.ListStores();
         FolderReference ref;
         for (const auto& [name, store] : session.Stores()) {

@@ -18,7 +18,7 @@ TEST(BatchRunWithOffice, TheSampleMailboxWithItsAttachments) {
     // The CVs sent as .doc, .docx and .rtf come back as their text.
     EXPECT_NE(all.find("Curriculum vitae"), std::string::npos);
     EXPECT_EQ(all.find("detach"), std::string::npos);
-    TSettings saved;
+    Settings saved;
     saved.LoadFromFile(run.options);
     EXPECT_EQ(saved.firstNumber, 13);
 }

@@ -11,7 +11,7 @@ bool Contains(const std::string& text, const std::string& piece) {
     return text.find(piece) != std::string::npos;
 }
 
-void NoAttachments(TSettings& s) {
+void NoAttachments(Settings& s) {
     s.includeAttachments = false;
 }
 
@@ -22,7 +22,7 @@ TEST(BatchRun, CompletesSavesTheNextNumberAndAsksBeforeOverwriting) {
     EXPECT_EQ(run.Outputs().front(), "00001.txt");
     EXPECT_EQ(run.Outputs().back(), "00012.txt");
     EXPECT_TRUE(Contains(run.out, "Complete. 12 emails processed")) << run.out;
-    TSettings saved;
+    Settings saved;
     saved.LoadFromFile(run.options);
     EXPECT_EQ(saved.firstNumber, 13);
     // Every email is tagged and marked read.
@@ -36,7 +36,7 @@ TEST(BatchRun, CompletesSavesTheNextNumberAndAsksBeforeOverwriting) {
 
     // Back to number 1: the first file exists, so the run asks; without
     // --yes that stops before anything is done.
-    TSettings first = saved;
+    Settings first = saved;
     first.firstNumber = 1;
     first.SaveToFile(run.options);
     const std::string before = ReadFileBytes(run.output + "00001.txt");
@@ -60,14 +60,14 @@ TEST(BatchRun, WithoutUpdateCountTheOptionsFileIsLeftAlone) {
 TEST(BatchRun, AFailedRunExitsWithOneAndTheErrorOnStandardError) {
     struct Case {
         std::string name;
-        std::function<void(TSettings&)> change;
+        std::function<void(Settings&)> change;
         std::function<void(SampleRun&)> after;
         std::string error;
     } cases[] = {
         {"bad format",
-         [](TSettings& s) {
+         [](Settings& s) {
              NoAttachments(s);
-             s.FileNameFormat = "%s-%d.txt";
+             s.fileNameFormat = "%s-%d.txt";
          },
          {},
          "%s-%d.txt"},

@@ -36,16 +36,16 @@ TEST(RunCorpus, EveryRealWorldMessageGivesAFileOrAClearError) {
         SCOPED_TRACE(message.string());
         MaildirFixture box;
         box.DeliverRaw(ReadFileBytes(message.string()));
-        TSettings s = box.Settings();
+        Settings s = box.settings();
         s.includeAttachments = true;
-        s.emailsTo = TSettings::kTagSubject;
+        s.emailsTo = Settings::kTagSubject;
         // Every attachment the default table knows, and the rest saved by hand.
         s.extensions.push_back("");
         s.extensionActions.push_back("5");
         FakeWordProcessor word;
         FakeHost host;
-        TMapiSession session;
-        TEmailThread run(
+        MapiSession session;
+        ExtractionRun run(
             s, host, RunServices{session, &word, [](const std::string&) { return true; }, nullptr});
         const auto names = box.OutputNames();
         if (run.Outcome() == RunOutcome::Complete) {

@@ -41,8 +41,8 @@ protected:
     std::vector<std::string> written;
 
     // Settings with plain templates whose bytes the tests can spell out.
-    TSettings Plain() const {
-        TSettings s = mail.Settings();
+    Settings Plain() const {
+        Settings s = mail.settings();
         s.emailHeader = "From: %FROM\r\nTo: %TO\r\nSubject: %SUBJECT\r\n\r\n";
         s.emailFooter = "\r\n-- end of %NUMBER --\r\n";
         s.startTag = "[%FILENAME]";
@@ -50,10 +50,10 @@ protected:
         return s;
     }
 
-    RunOutcome Run(const TSettings& s, wordproc::WordProcessor* wp = nullptr) {
-        TMapiSession session;
+    RunOutcome Run(const Settings& s, wordproc::WordProcessor* wp = nullptr) {
+        MapiSession session;
         RunServices services{session, wp ? wp : &word, print, registry};
-        TEmailThread run(s, host, services);
+        ExtractionRun run(s, host, services);
         next = run.NextFileNumber();
         written = run.FilesWritten();
         return run.Outcome();
@@ -73,9 +73,9 @@ TEST_F(RunTest, FilesAreNamedNumberedAndHoldHeaderBodyAndFooter) {
     b.body = "Hi\n";
     mail.Deliver(b);
 
-    TSettings s = Plain();
+    Settings s = Plain();
     s.firstNumber = 7;
-    s.FileNameFormat = "cv-%3.3d.txt";
+    s.fileNameFormat = "cv-%3.3d.txt";
     ASSERT_EQ(Run(s), RunOutcome::Complete) << (host.errors.empty() ? "" : host.errors[0]);
 
     // Both times of each file are the delivery time (Received), not the Date;
@@ -114,8 +114,8 @@ TEST_F(RunTest, EmailValuesInFileNamesCannotLeaveTheFolder) {
     Mail a;
     a.subject = "../../etc/passwd %s %n";
     mail.Deliver(a);
-    TSettings s = Plain();
-    s.FileNameFormat = "%SUBJECT-%d.txt";
+    Settings s = Plain();
+    s.fileNameFormat = "%SUBJECT-%d.txt";
     ASSERT_EQ(Run(s), RunOutcome::Complete) << (host.errors.empty() ? "" : host.errors[0]);
     EXPECT_EQ(mail.OutputNames(), std::vector<std::string>{".._.._etc_passwd %s %n-1.txt"});
 }
@@ -125,7 +125,7 @@ TEST_F(RunTest, AnHtmlOnlyEmailWithABareAmpersandGivesItsText) {
     mail.DeliverRaw("From: ann@example.org\nSubject: Q&A\nDate: Tue, 01 Dec 2026 09:00:00 +0000\n"
                     "MIME-Version: 1.0\nContent-Type: text/html; charset=utf-8\n\n"
                     "<html><body><p>AT&T and R&amp;D &unknown; &#65; &</p></body></html>\n");
-    TSettings s = Plain();
+    Settings s = Plain();
     s.emailHeader.clear();
     s.emailFooter.clear();
     ASSERT_EQ(Run(s), RunOutcome::Complete);
@@ -140,12 +140,12 @@ TEST_F(RunTest, DispositionsAndMarkRead) {
         std::vector<std::string> inbox;     // subjects left in the inbox
         std::vector<std::string> processed; // subjects in .Processed
     } cases[] = {
-        {TSettings::kLeaveEmails, false, {"One", "Two"}, {}},
-        {TSettings::kLeaveEmails, true, {"One", "Two"}, {}},
-        {TSettings::kMoveEmails, false, {}, {"One", "Two"}},
-        {TSettings::kMoveEmails, true, {}, {"One", "Two"}},
-        {TSettings::kTagSubject, false, {"*QF* One", "*QF* Two"}, {}},
-        {TSettings::kTagSubject, true, {"*QF* One", "*QF* Two"}, {}},
+        {Settings::kLeaveEmails, false, {"One", "Two"}, {}},
+        {Settings::kLeaveEmails, true, {"One", "Two"}, {}},
+        {Settings::kMoveEmails, false, {}, {"One", "Two"}},
+        {Settings::kMoveEmails, true, {}, {"One", "Two"}},
+        {Settings::kTagSubject, false, {"*QF* One", "*QF* Two"}, {}},
+        {Settings::kTagSubject, true, {"*QF* One", "*QF* Two"}, {}},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(std::to_string(c.emailsTo) + (c.readStatus ? " read" : " unread"));
@@ -156,16 +156,16 @@ TEST_F(RunTest, DispositionsAndMarkRead) {
         box.Deliver(m);
         m.subject = "Two";
         box.Deliver(m);
-        TSettings s = box.Settings();
+        Settings s = box.settings();
         s.emailsTo = c.emailsTo;
         s.readStatus = c.readStatus;
-        if (c.emailsTo == TSettings::kMoveEmails) {
+        if (c.emailsTo == Settings::kMoveEmails) {
             s.destinationFolder = box.FindFolder("Processed");
             s.messageDestination = "Processed";
         }
         FakeHost h;
-        TMapiSession session;
-        TEmailThread run(s, h, RunServices{session, nullptr, {}, nullptr});
+        MapiSession session;
+        ExtractionRun run(s, h, RunServices{session, nullptr, {}, nullptr});
         ASSERT_EQ(run.Outcome(), RunOutcome::Complete) << (h.errors.empty() ? "" : h.errors[0]);
         EXPECT_EQ(box.OutputNames(), (std::vector<std::string>{"00001.txt", "00002.txt"}));
         EXPECT_EQ(box.Subjects(), c.inbox);
@@ -188,10 +188,10 @@ TEST_F(RunTest, TaggedEmailsAreSkippedOnlyWhenTheTagMatchesExactly) {
         m.subject = subject;
         mail.Deliver(m);
     }
-    TSettings s = Plain();
+    Settings s = Plain();
     s.emailHeader = "%SUBJECT\r\n";
     s.emailFooter.clear();
-    s.emailsTo = TSettings::kTagSubject;
+    s.emailsTo = Settings::kTagSubject;
     ASSERT_EQ(Run(s), RunOutcome::Complete);
     // The skipped email takes no number.
     EXPECT_EQ(mail.OutputNames(), (std::vector<std::string>{"00001.txt", "00002.txt"}));
@@ -228,23 +228,23 @@ TEST_F(RunTest, EachSortOrderAscendingAndDescending) {
         int order;
         std::string ascending; // the emails' letters in file-number order
     } cases[] = {
-        {TSettings::kNoSort, "ABC"},            // as listed: by sent time
-        {TSettings::kByDate, "BCA"},            // by delivery time
-        {TSettings::kBySubject, "BCA"},         // "Alpha", "Mid", "RE: Aardvark"
-        {TSettings::kBySubjectNoPrefix, "ABC"}, // "Aardvark", "Alpha", "Mid"
-        {TSettings::kByFrom, "CAB"},            // alice, bob, Carol: case ignored
+        {Settings::kNoSort, "ABC"},            // as listed: by sent time
+        {Settings::kByDate, "BCA"},            // by delivery time
+        {Settings::kBySubject, "BCA"},         // "Alpha", "Mid", "RE: Aardvark"
+        {Settings::kBySubjectNoPrefix, "ABC"}, // "Aardvark", "Alpha", "Mid"
+        {Settings::kByFrom, "CAB"},            // alice, bob, Carol: case ignored
     };
     const std::map<std::string, char> letter = {
         {"RE: Aardvark", 'A'}, {"Alpha", 'B'}, {"Mid", 'C'}};
     for (const Case& k : cases) {
         for (bool descending : {false, true}) {
-            if (k.order == TSettings::kNoSort && descending) {
+            if (k.order == Settings::kNoSort && descending) {
                 continue; // no sort: the flag has nothing to reverse
             }
             SCOPED_TRACE(std::to_string(k.order) + (descending ? " descending" : ""));
             fs::remove_all(mail.output);
             fs::create_directories(mail.output);
-            TSettings s = Plain();
+            Settings s = Plain();
             s.emailHeader = "%SUBJECT";
             s.emailFooter.clear();
             s.sortOrder = k.order;
@@ -280,11 +280,11 @@ TEST_F(RunTest, WordDocumentsAreConvertedAndTheirFailuresFlagTheEmail) {
     crash.parts = {{"bad.doc", "CRASH"}};
     mail.Deliver(crash);
 
-    TSettings s = Plain();
+    Settings s = Plain();
     s.extensions.push_back(".docx");
     s.extensionActions.push_back("1");
     s.includeAttachments = true;
-    s.emailsTo = TSettings::kTagSubject;
+    s.emailsTo = Settings::kTagSubject;
     ASSERT_EQ(Run(s), RunOutcome::Complete) << (host.errors.empty() ? "" : host.errors[0]);
 
     EXPECT_TRUE(Contains(Out("00001.txt"), "-- end of 1 --\r\n[cv.doc]Converted: My CV\r\n"
@@ -326,9 +326,9 @@ TEST_F(RunTest, MailMergeAndProtectedDocumentsKeepATextAndFlagTheEmail) {
     Mail m;
     m.parts = {{"merge.doc", "MERGE letter"}, {"locked.doc", "PROTECTED"}};
     mail.Deliver(m);
-    TSettings s = Plain();
+    Settings s = Plain();
     s.includeAttachments = true;
-    s.emailsTo = TSettings::kTagSubject;
+    s.emailsTo = Settings::kTagSubject;
     ASSERT_EQ(Run(s), RunOutcome::Complete);
     // The merge document still gives its text; the protected one a notice.
     EXPECT_TRUE(Contains(Out("00001.txt"),
@@ -352,7 +352,7 @@ TEST_F(RunTest, TheUsersMacroRunsOnEachDocumentAndOnlyALostDocumentIsReported) {
     m.parts = {
         {"a.doc", "First"}, {"b.doc", "LOOP forever"}, {"c.doc", "NOISE"}, {"d.doc", "Last"}};
     mail.Deliver(m);
-    TSettings s = Plain();
+    Settings s = Plain();
     s.includeAttachments = true;
     s.emailFooter.clear();
 
@@ -386,7 +386,7 @@ TEST_F(RunTest, TheUsersMacroRunsOnEachDocumentAndOnlyALostDocumentIsReported) {
 
 TEST_F(RunTest, WithoutAWordProcessorARunWithAttachmentsFailsAtTheStart) {
     mail.Deliver(Mail{});
-    TSettings s = Plain();
+    Settings s = Plain();
     s.includeAttachments = true;
     word.available = false;
     EXPECT_EQ(Run(s), RunOutcome::Failed);
@@ -404,9 +404,9 @@ TEST_F(RunTest, ManualHandlingFlagsTheEmailAndLeavesItInPlace) {
     Mail clean;
     clean.subject = "Clean";
     mail.Deliver(clean);
-    TSettings s = Plain();
+    Settings s = Plain();
     s.includeAttachments = true;
-    s.emailsTo = TSettings::kMoveEmails;
+    s.emailsTo = Settings::kMoveEmails;
     s.destinationFolder = mail.FindFolder("Processed");
     ASSERT_EQ(Run(s), RunOutcome::Complete);
     EXPECT_TRUE(Contains(Out("00001.txt"),
@@ -427,7 +427,7 @@ TEST_F(RunTest, IgnoredAndTextAttachments) {
     Mail m;
     m.parts = {{"photo.gif", "GIF89a"}, {"noext", "x"}, {"notes.TXT", "plain notes\r\n"}};
     mail.Deliver(m);
-    TSettings s = Plain();
+    Settings s = Plain();
     s.includeAttachments = true;
     s.emailFooter.clear();
     ASSERT_EQ(Run(s), RunOutcome::Complete);
@@ -452,15 +452,15 @@ TEST_F(RunTest, AUtf16TextAttachmentMakesTheWholeFileUtf16) {
         m.body = "Body\n";
         m.parts = {{"cv.txt", c.attachment}};
         box.Deliver(m);
-        TSettings s = box.Settings();
+        Settings s = box.settings();
         s.emailHeader = "%SUBJECT\r\n";
         s.emailFooter = "--";
         s.startTag = "[%FILENAME]";
         s.endTag = "[end]";
         s.includeAttachments = true;
         FakeHost h;
-        TMapiSession session;
-        TEmailThread run(s, h, RunServices{session, &word, {}, nullptr});
+        MapiSession session;
+        ExtractionRun run(s, h, RunServices{session, &word, {}, nullptr});
         ASSERT_EQ(run.Outcome(), RunOutcome::Complete);
         EXPECT_EQ(ReadFileBytes(box.output + "00001.txt"),
                   kBomLE + LE(u"Wide\r\nBody\n--[cv.txt]R\u00e9sum\u00e9[end]"));
@@ -489,9 +489,9 @@ TEST_F(RunTest, PrintedAttachmentsAreSavedPrintedAndNoted) {
     refused.parts = {{"cv.pdf", "%PDF-1.4"}};
     mail.Deliver(refused);
 
-    TSettings s = Plain();
+    Settings s = Plain();
     s.includeAttachments = true;
-    s.emailsTo = TSettings::kTagSubject;
+    s.emailsTo = Settings::kTagSubject;
     const RunOutcome outcome = Run(s);
     ::setenv("PATH", oldPath.c_str(), 1);
     ASSERT_EQ(outcome, RunOutcome::Complete);
@@ -514,11 +514,11 @@ TEST_F(RunTest, SavedAttachmentsGetNumberedCopiesAndCompanionTexts) {
     Mail m;
     m.parts = {{"cv.pdf", "first"}, {"cv.pdf", "second"}};
     mail.Deliver(m);
-    TSettings s = Plain();
+    Settings s = Plain();
     s.includeAttachments = true;
     s.extensionActions[13] = "5"; // .pdf
     ASSERT_EQ(s.extensions[13], ".pdf");
-    s.emailsTo = TSettings::kTagSubject;
+    s.emailsTo = Settings::kTagSubject;
     ASSERT_EQ(Run(s), RunOutcome::Complete);
     EXPECT_EQ(mail.OutputNames(mail.manual),
               (std::vector<std::string>{"ann@example.org_1_1.PDF", "ann@example.org_1_1.PDF.txt",
@@ -536,11 +536,11 @@ TEST_F(RunTest, AFailingAttachmentIsAManualInterventionNotADroppedPiece) {
     Mail m;
     m.parts = {{"cv.pdf", "x"}};
     mail.Deliver(m);
-    TSettings s = Plain();
+    Settings s = Plain();
     s.includeAttachments = true;
     s.extensionActions[13] = "5";
     s.manualFolder = mail.temp.path() + "no such folder/";
-    s.emailsTo = TSettings::kTagSubject;
+    s.emailsTo = Settings::kTagSubject;
     ASSERT_EQ(Run(s), RunOutcome::Complete);
     ASSERT_EQ(host.rows.size(), 1u);
     EXPECT_TRUE(Contains(host.rows[0], "for attachment \"cv.pdf\"")) << host.rows[0];
@@ -558,9 +558,9 @@ TEST_F(RunTest, EmbeddedEmailsAreHandledWithTheirOwnAttachments) {
     outer.parts = {{"forward.eml", Render(inner), "", true}, {"after.txt", "after"}};
     mail.Deliver(outer);
 
-    TSettings s = Plain();
+    Settings s = Plain();
     s.includeAttachments = true;
-    s.emailsTo = TSettings::kTagSubject;
+    s.emailsTo = Settings::kTagSubject;
     ASSERT_EQ(Run(s), RunOutcome::Complete);
     const std::string text = Out("00001.txt");
     const auto innerAt = text.find("[inner.txt]inner text[end]");
@@ -580,9 +580,9 @@ TEST_F(RunTest, AnAttachmentOfAnEmbeddedEmailThatNeedsAPersonKeepsTheOuterEmail)
     outer.subject = "Outer";
     outer.parts = {{"fwd.eml", Render(inner), "", true}};
     mail.Deliver(outer);
-    TSettings s = Plain();
+    Settings s = Plain();
     s.includeAttachments = true;
-    s.emailsTo = TSettings::kTagSubject;
+    s.emailsTo = Settings::kTagSubject;
     ASSERT_EQ(Run(s), RunOutcome::Complete);
     ASSERT_EQ(host.rows.size(), 1u);
     EXPECT_TRUE(Contains(host.rows[0], "for attachment \"all.zip\"")) << host.rows[0];
@@ -597,10 +597,10 @@ TEST_F(RunTest, EncodedHeadersAndNewMessagesAreReadAsTheUserSeesThem) {
     // Not yet seen by any mail client: in new/, without flags.
     const std::string fresh = mail.root + "/new/" + fs::path(file).filename().string();
     fs::rename(file, fresh.substr(0, fresh.size() - 3));
-    TSettings s = Plain();
+    Settings s = Plain();
     s.emailHeader = "%SUBJECT|%FROM\r\n";
     s.emailFooter.clear();
-    s.emailsTo = TSettings::kTagSubject;
+    s.emailsTo = Settings::kTagSubject;
     s.readStatus = true;
     ASSERT_EQ(Run(s), RunOutcome::Complete);
     EXPECT_TRUE(Out("00001.txt").starts_with("Bewerbung f\u00fcr die Stelle|jm@example.de\r\n"))
@@ -624,9 +624,9 @@ TEST_F(RunTest, EmbeddedEmailsNestedTooDeeplyNeedAPerson) {
         chain = Render(wrapper);
     }
     mail.DeliverRaw(chain);
-    TSettings s = Plain();
+    Settings s = Plain();
     s.includeAttachments = true;
-    s.emailsTo = TSettings::kTagSubject;
+    s.emailsTo = Settings::kTagSubject;
     ASSERT_EQ(Run(s), RunOutcome::Complete) << (host.errors.empty() ? "" : host.errors[0]);
     EXPECT_EQ(mail.OutputNames(), std::vector<std::string>{"00001.txt"});
     EXPECT_FALSE(Contains(Out("00001.txt"), "bottom"));
@@ -640,8 +640,8 @@ TEST_F(RunTest, EmbeddedEmailsNestedTooDeeplyNeedAPerson) {
 TEST_F(RunTest, CancelBeforeTheLoopWritesNothing) {
     mail.Deliver(Mail{});
     host.cancelled = true;
-    TSettings s = Plain();
-    s.emailsTo = TSettings::kTagSubject;
+    Settings s = Plain();
+    s.emailsTo = Settings::kTagSubject;
     EXPECT_EQ(Run(s), RunOutcome::Interrupted);
     EXPECT_TRUE(mail.OutputNames().empty());
     EXPECT_EQ(host.statuses.back(), "Interrupted by user. 0 emails processed");
@@ -656,9 +656,9 @@ TEST_F(RunTest, CancelDuringTheLoopKeepsWhatWasDoneAndHandsBackTheNumber) {
         m.date = "Tue, 01 Dec 2026 0" + std::to_string(i) + ":00:00 +0000";
         mail.Deliver(m);
     }
-    TSettings s = Plain();
+    Settings s = Plain();
     s.firstNumber = 100;
-    s.emailsTo = TSettings::kTagSubject;
+    s.emailsTo = Settings::kTagSubject;
     // Cancel once the second email's file is on disk: the next pump is in the
     // third email, which is finished; no fourth one is started.
     host.onPump = [&](FakeHost& h) {
@@ -683,10 +683,10 @@ TEST_F(RunTest, CancelDuringTheAttachmentsFinishesTheEmailInHandOnly) {
     m.subject = "Later";
     m.date = "Wed, 02 Dec 2026 09:00:00 +0000";
     mail.Deliver(m);
-    TSettings s = Plain();
+    Settings s = Plain();
     s.includeAttachments = true;
     s.emailFooter.clear();
-    s.emailsTo = TSettings::kTagSubject;
+    s.emailsTo = Settings::kTagSubject;
     // The first attachment's copy exists from its handling on: the next pump
     // is the one before the second attachment.
     host.onPump = [&](FakeHost& h) {
@@ -717,8 +717,8 @@ TEST_F(RunTest, AFailureAfterAnEmailsFileWasWrittenStillCountsItsNumber) {
     // its place the first email fails after its output file is on disk.
     fs::remove_all(mail.root + "/tmp");
     WriteFileAtomic(mail.root + "/tmp", "not a folder");
-    TSettings s = Plain();
-    s.emailsTo = TSettings::kTagSubject;
+    Settings s = Plain();
+    s.emailsTo = Settings::kTagSubject;
     EXPECT_EQ(Run(s), RunOutcome::Failed);
     ASSERT_EQ(host.errors.size(), 1u);
     EXPECT_EQ(mail.OutputNames(), std::vector<std::string>{"00001.txt"});
@@ -734,9 +734,9 @@ TEST_F(RunTest, AFormatWithoutANumberNeverOverwritesAnEarlierEmailsText) {
     second.subject = "Second";
     second.date = "Wed, 02 Dec 2026 09:00:00 +0000";
     mail.Deliver(second);
-    TSettings s = Plain();
-    s.FileNameFormat = "resume.txt";
-    s.emailsTo = TSettings::kTagSubject;
+    Settings s = Plain();
+    s.fileNameFormat = "resume.txt";
+    s.emailsTo = Settings::kTagSubject;
     EXPECT_EQ(Run(s), RunOutcome::Failed);
     ASSERT_EQ(host.errors.size(), 1u);
     EXPECT_TRUE(Contains(host.errors[0], "was already written for another email of this run"))
@@ -748,8 +748,8 @@ TEST_F(RunTest, AFormatWithoutANumberNeverOverwritesAnEarlierEmailsText) {
 TEST_F(RunTest, ARunThatFailsStillShowsItsErrorWhenTheNumberCannotBeSaved) {
     mail.Deliver(Mail{});
     mail.Deliver(Mail{});
-    TSettings s = Plain();
-    s.FileNameFormat = "same.txt"; // the second email fails the run
+    Settings s = Plain();
+    s.fileNameFormat = "same.txt"; // the second email fails the run
     host.saveError = "Cannot create file /read-only/job.qfo";
     EXPECT_EQ(Run(s), RunOutcome::Failed);
     ASSERT_EQ(host.errors.size(), 1u);
@@ -761,7 +761,7 @@ TEST_F(RunTest, ARunThatFailsStillShowsItsErrorWhenTheNumberCannotBeSaved) {
     // A complete run stays complete: the emails are done.
     host = FakeHost();
     host.saveError = "Cannot create file /read-only/job.qfo";
-    s.FileNameFormat = "%d-again.txt";
+    s.fileNameFormat = "%d-again.txt";
     EXPECT_EQ(Run(s), RunOutcome::Complete);
     EXPECT_EQ(host.warnings.size(), 1u);
     EXPECT_TRUE(host.errors.empty());
@@ -770,34 +770,34 @@ TEST_F(RunTest, ARunThatFailsStillShowsItsErrorWhenTheNumberCannotBeSaved) {
 TEST_F(RunTest, FailuresEndTheRunWithAClearErrorAndKeepWhatWasDone) {
     struct Case {
         std::string name;
-        std::function<void(MaildirFixture&, TSettings&)> prepare;
+        std::function<void(MaildirFixture&, Settings&)> prepare;
         std::string error; // a piece of the error shown
         int filesBefore;   // files written before the failure
     } cases[] = {
         {"output folder removed after the checks",
-         [](MaildirFixture& b, TSettings&) { fs::remove_all(b.output); }, "", 0},
+         [](MaildirFixture& b, Settings&) { fs::remove_all(b.output); }, "", 0},
         {"format that does not take one number",
-         [](MaildirFixture&, TSettings& s) { s.FileNameFormat = "%s.txt"; }, "%s.txt", 0},
+         [](MaildirFixture&, Settings& s) { s.fileNameFormat = "%s.txt"; }, "%s.txt", 0},
         {"source folder gone",
-         [](MaildirFixture& b, TSettings& s) {
+         [](MaildirFixture& b, Settings& s) {
              b.MakeFolder("Gone");
-             s.emailsFrom = TSettings::kFromFolder;
+             s.emailsFrom = Settings::kFromFolder;
              s.messageSource = "Gone";
              s.sourceFolder = b.FindFolder("Gone");
              fs::remove_all(b.FolderPath("Gone"));
          },
          "The source folder Gone could not be found", 0},
         {"destination folder gone",
-         [](MaildirFixture& b, TSettings& s) {
+         [](MaildirFixture& b, Settings& s) {
              b.MakeFolder("Done");
-             s.emailsTo = TSettings::kMoveEmails;
+             s.emailsTo = Settings::kMoveEmails;
              s.messageDestination = "Done";
              s.destinationFolder = b.FindFolder("Done");
              fs::remove_all(b.FolderPath("Done"));
          },
          "The destination folder Done could not be found", 0},
         {"a name too long for the file system on the third email",
-         [](MaildirFixture&, TSettings& s) { s.FileNameFormat = "%SUBJECT-%d.txt"; }, "", 2},
+         [](MaildirFixture&, Settings& s) { s.fileNameFormat = "%SUBJECT-%d.txt"; }, "", 2},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
@@ -808,12 +808,12 @@ TEST_F(RunTest, FailuresEndTheRunWithAClearErrorAndKeepWhatWasDone) {
             m.date = "Tue, 01 Dec 2026 0" + std::to_string(i) + ":00:00 +0000";
             box.Deliver(m);
         }
-        TSettings s = box.Settings();
-        s.emailsTo = TSettings::kTagSubject;
+        Settings s = box.settings();
+        s.emailsTo = Settings::kTagSubject;
         c.prepare(box, s);
         FakeHost h;
-        TMapiSession session;
-        TEmailThread run(s, h, RunServices{session, nullptr, {}, nullptr});
+        MapiSession session;
+        ExtractionRun run(s, h, RunServices{session, nullptr, {}, nullptr});
         EXPECT_EQ(run.Outcome(), RunOutcome::Failed);
         ASSERT_EQ(h.errors.size(), 1u);
         EXPECT_TRUE(Contains(h.errors[0], c.error)) << h.errors[0];
@@ -833,9 +833,9 @@ TEST_F(RunTest, FailuresEndTheRunWithAClearErrorAndKeepWhatWasDone) {
 TEST_F(RunTest, TheLastFileNumberIsRefusedNotWrapped) {
     mail.Deliver(Mail{});
     mail.Deliver(Mail{});
-    TSettings s = Plain();
+    Settings s = Plain();
     s.firstNumber = 2147483646;
-    s.FileNameFormat = "%d.txt";
+    s.fileNameFormat = "%d.txt";
     EXPECT_EQ(Run(s), RunOutcome::Failed);
     EXPECT_EQ(mail.OutputNames(), std::vector<std::string>{"2147483646.txt"});
     EXPECT_EQ(host.nextNumber, 2147483647);
@@ -860,7 +860,7 @@ TEST_F(RunTest, TheFilterToolGetsTheListOfFilesWritten) {
 
     mail.Deliver(Mail{});
     mail.Deliver(Mail{});
-    TSettings s = Plain();
+    Settings s = Plain();
     s.filterFilename = "\"/filters/jobs.sfl\"";
     ASSERT_EQ(Run(s), RunOutcome::Complete);
     EXPECT_TRUE(host.warnings.empty()) << host.warnings[0];

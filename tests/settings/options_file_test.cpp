@@ -25,7 +25,7 @@ std::string Wrap(const std::string& values) {
     return Header() + values + std::string("\0\0", 2);
 }
 
-std::string ErrorOf(TSettings& s, std::string_view bytes) {
+std::string ErrorOf(Settings& s, std::string_view bytes) {
     try {
         s.LoadFromBytes(bytes);
     } catch (const Error& e) {
@@ -35,7 +35,7 @@ std::string ErrorOf(TSettings& s, std::string_view bytes) {
 }
 
 TEST(OptionsFileTest, ADefaultRecordStartsWithTheSignatureAndVersion17) {
-    const std::string bytes = TSettings::FirstStartDefaults().SaveToBytes();
+    const std::string bytes = Settings::FirstStartDefaults().SaveToBytes();
     const std::string expected = Header() + "\x02\x11";
     EXPECT_EQ(bytes.substr(0, expected.size()), expected);
     EXPECT_EQ(bytes.substr(bytes.size() - 2), std::string("\0\0", 2));
@@ -50,10 +50,10 @@ TEST(OptionsFileTest, ADefaultRecordStartsWithTheSignatureAndVersion17) {
 }
 
 TEST(OptionsFileTest, EverythingReadsBackEqual) {
-    for (const TSettings& original : {TSettings{}, TSettings::FirstStartDefaults(), Unusual()}) {
-        TSettings back;
+    for (const Settings& original : {Settings{}, Settings::FirstStartDefaults(), Unusual()}) {
+        Settings back;
         back.LoadFromBytes(original.SaveToBytes());
-        TSettings expected = original;
+        Settings expected = original;
         expected.formatVersion = 17;
         EXPECT_EQ(back, expected);
         EXPECT_EQ(back.sourceFolder.folderId.Bytes(), original.sourceFolder.folderId.Bytes());
@@ -102,7 +102,7 @@ TEST(OptionsFileTest, ValueEncodings) {
 }
 
 TEST(OptionsFileTest, AnIdentifierIsItsCountThenOneIntegerPerByte) {
-    TSettings s = TSettings::FirstStartDefaults();
+    Settings s = Settings::FirstStartDefaults();
     s.sourceFolder.folderId.SetLength(46);
     s.sourceFolder.folderId.Bytes()[0] = 0x7f;
     s.sourceFolder.folderId.Bytes()[1] = 0x80;
@@ -211,8 +211,8 @@ TEST(OptionsFileTest, OlderVersionsReadAsTheirTableSays) {
         "From: %FROM\r\nSent: %SENT\r\nTo: %TO\r\nSubject: %SUBJECT\r\n\r\n";
     for (int version : {1, 5, 6, 9, 10, 12, 13, 14, 15, 16}) {
         SCOPED_TRACE("version " + std::to_string(version));
-        TSettings s = Unusual(); // what a file does not hold stays or takes its default
-        const TSettings before = s;
+        Settings s = Unusual(); // what a file does not hold stays or takes its default
+        const Settings before = s;
         s.LoadFromBytes(OldFile(version));
         EXPECT_EQ(s.formatVersion, version);
         EXPECT_EQ(s.filterFilename, "filter.fll");
@@ -232,13 +232,13 @@ TEST(OptionsFileTest, OlderVersionsReadAsTheirTableSays) {
             EXPECT_EQ(s.extensions, (std::vector<std::string>{".a", ".b"}));
             EXPECT_EQ(s.extensionActions, (std::vector<std::string>{"2", "5"}));
         } else {
-            EXPECT_EQ(JoinLines(s.extensions), TSettings::kDefaultExtensionsText);
-            EXPECT_EQ(JoinLines(s.extensionActions), TSettings::kDefaultActionsText);
+            EXPECT_EQ(JoinLines(s.extensions), Settings::kDefaultExtensionsText);
+            EXPECT_EQ(JoinLines(s.extensionActions), Settings::kDefaultActionsText);
         }
         // Folder names survive only from version 15 on.
         EXPECT_EQ(s.messageDestination, version >= 15 ? "Dest" : "");
         EXPECT_EQ(s.messageSource, version >= 15 ? "Source" : "");
-        EXPECT_EQ(s.Profile, version >= 15 ? 2 : 0);
+        EXPECT_EQ(s.profile, version >= 15 ? 2 : 0);
         EXPECT_EQ(s.reservedInteger, version >= 15 ? -5 : 0);
         EXPECT_EQ(s.profileName, version >= 13 ? "prof" : "");
         EXPECT_EQ(s.password, version >= 13 ? "secret" : "");
@@ -263,7 +263,7 @@ TEST(OptionsFileTest, OlderVersionsReadAsTheirTableSays) {
 }
 
 TEST(OptionsFileTest, Version9And10Details) {
-    TSettings s;
+    Settings s;
     OldValues o;
     o.emailsToFlag = false;
     s.LoadFromBytes(OldFile(9, o));
@@ -283,7 +283,7 @@ TEST(OptionsFileTest, Version9And10Details) {
 }
 
 TEST(OptionsFileTest, BadStreamsGiveTheirErrors) {
-    const std::string good = TSettings::FirstStartDefaults().SaveToBytes();
+    const std::string good = Settings::FirstStartDefaults().SaveToBytes();
     const std::string prefix = "Error reading TSettings.TSettings: ";
     auto replaceFirstValue = [&](const std::string& value) {
         // The version's bytes "\x02\x11" sit right after the header.
@@ -314,7 +314,7 @@ TEST(OptionsFileTest, BadStreamsGiveTheirErrors) {
          "Error reading TSettings.Other: Property does not exist"},
     };
     for (const auto& c : cases) {
-        TSettings s;
+        Settings s;
         EXPECT_EQ(ErrorOf(s, c.bytes), c.error) << c.what;
     }
 }
@@ -330,7 +330,7 @@ TEST(OptionsFileTest, ImpossibleIdentifierCountsAreInvalidValues) {
         ValueWriter bad;
         bad.Integer(count);
         std::string damaged = file.substr(0, at) + bad.Bytes() + file.substr(at + w.Bytes().size());
-        TSettings s;
+        Settings s;
         EXPECT_EQ(ErrorOf(s, damaged), "Error reading TSettings.TSettings: Invalid property value")
             << count;
         EXPECT_EQ(s.sourceFolder.folderId.Length(), 24u) << "nothing was allocated for " << count;
@@ -343,7 +343,7 @@ TEST(OptionsFileTest, AFileCutAnywhereFailsCleanlyAndKeepsThePath) {
     for (size_t cut = 0; cut < good.size(); ++cut) {
         const std::string path = dir / "cut.qfo";
         WriteFileAtomic(path, std::string_view(good).substr(0, cut));
-        TSettings s;
+        Settings s;
         s.optionsFilePath = "/previous.qfo";
         try {
             s.LoadFromFile(path);
@@ -365,7 +365,7 @@ TEST(OptionsFileTest, AFileCutAnywhereFailsCleanlyAndKeepsThePath) {
 }
 
 TEST(OptionsFileTest, AFailedLoadKeepsWhatWasReadBeforeTheError) {
-    TSettings s = TSettings::FirstStartDefaults();
+    Settings s = Settings::FirstStartDefaults();
     std::string file = Unusual().SaveToBytes();
     const size_t tagAt = file.find("[done] ") - 2; // tagText's tag byte
     file[tagAt] = 0x07;
@@ -378,19 +378,19 @@ TEST(OptionsFileTest, AFailedLoadKeepsWhatWasReadBeforeTheError) {
 TEST(OptionsFileTest, FilesAreSavedOwnerOnlyAndReplacedWhole) {
     TempDir dir;
     const std::string path = dir / "a.qfo";
-    TSettings s = Unusual();
+    Settings s = Unusual();
     s.SaveToFile(path);
     EXPECT_EQ(s.optionsFilePath, path);
     struct stat st {};
     ASSERT_EQ(::stat(path.c_str(), &st), 0);
     EXPECT_EQ(st.st_mode & 0777, 0600u);
 
-    TSettings back;
+    Settings back;
     back.LoadFromFile(path);
     EXPECT_EQ(back.optionsFilePath, path);
     EXPECT_EQ(back.password, s.password);
 
-    TSettings other;
+    Settings other;
     EXPECT_THROW(other.SaveToFile(dir / "missing/b.qfo"), FileError);
     EXPECT_EQ(other.optionsFilePath, "");
     try {
@@ -402,7 +402,7 @@ TEST(OptionsFileTest, FilesAreSavedOwnerOnlyAndReplacedWhole) {
 }
 
 TEST(OptionsFileTest, ADeviceIsNotReadWithoutEnd) {
-    TSettings s;
+    Settings s;
     try {
         s.LoadFromFile("/dev/zero");
         FAIL();
@@ -413,9 +413,9 @@ TEST(OptionsFileTest, ADeviceIsNotReadWithoutEnd) {
 }
 
 TEST(OptionsFileTest, ReadsAFilerFlagsPrefixAndSkipsTheClassName) {
-    std::string file = TSettings::FirstStartDefaults().SaveToBytes();
+    std::string file = Settings::FirstStartDefaults().SaveToBytes();
     std::string flagged = "TPF0\xF0" + std::string("\x07TOthers", 8) + file.substr(14);
-    TSettings s;
+    Settings s;
     s.LoadFromBytes(flagged);
     EXPECT_EQ(s.formatVersion, 17);
 }

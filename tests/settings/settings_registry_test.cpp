@@ -15,8 +15,8 @@ using testing_support::Unusual;
 
 // What the registry keeps: everything but the profile, the reserved integer
 // and the options file bookkeeping.
-TSettings RegistryPart(TSettings s) {
-    s.Profile = 0;
+Settings RegistryPart(Settings s) {
+    s.profile = 0;
     s.reservedInteger = 0;
     s.profileName.clear();
     s.password.clear();
@@ -27,18 +27,18 @@ TSettings RegistryPart(TSettings s) {
 
 TEST(SettingsRegistryTest, AnEmptyRegistryGivesTheDefaultsAndGetsTheKey) {
     MemoryRegistry reg;
-    TSettings s;
+    Settings s;
     s.LoadFromRegistry(reg);
     EXPECT_TRUE(reg.KeyExists(kSettingsKey));
     EXPECT_TRUE(reg.ValueNames(kSettingsKey).empty());
-    EXPECT_EQ(s, TSettings::FirstStartDefaults());
+    EXPECT_EQ(s, Settings::FirstStartDefaults());
 }
 
 TEST(SettingsRegistryTest, SavedValuesLoadBackEqual) {
     MemoryRegistry reg;
-    const TSettings original = Unusual();
+    const Settings original = Unusual();
     original.SaveToRegistry(reg);
-    TSettings back;
+    Settings back;
     back.LoadFromRegistry(reg);
     EXPECT_EQ(back, RegistryPart(original));
 
@@ -92,7 +92,7 @@ TEST(SettingsRegistryTest, TheFileRegistryKeepsMultiLineTextsAndIdentifiers) {
     }
     registry::FileRegistry reg(path);
     EXPECT_TRUE(reg.Warnings().empty());
-    TSettings back;
+    Settings back;
     back.LoadFromRegistry(reg);
     EXPECT_EQ(back, RegistryPart(Unusual()));
 }
@@ -102,12 +102,12 @@ TEST(SettingsRegistryTest, IncludeSubjectPrefixesTheHeaderOnce) {
     reg.CreateKey(kSettingsKey);
     reg.SetValue(kSettingsKey, "Include subject", Value::Dword(1));
     reg.SetValue(kSettingsKey, "email header", Value::String("From: %FROM\r\n"));
-    TSettings s;
+    Settings s;
     s.LoadFromRegistry(reg);
     EXPECT_EQ(s.emailHeader, "%SUBJECT\r\n\r\nFrom: %FROM\r\n");
     s.SaveToRegistry(reg);
     EXPECT_EQ(reg.GetValue(kSettingsKey, "Include subject")->dword, 0u);
-    TSettings again;
+    Settings again;
     again.LoadFromRegistry(reg);
     EXPECT_EQ(again.emailHeader, "%SUBJECT\r\n\r\nFrom: %FROM\r\n");
 }
@@ -120,11 +120,11 @@ TEST(SettingsRegistryTest, ValuesOfTheWrongKindGiveTheDefaults) {
     reg.SetValue(kSettingsKey, "Include attachments", Value::Binary({0}));
     reg.SetValue(kSettingsKey, "sort order", Value::Dword(2));
     reg.SetValue(kSettingsKey, "sort descending", Value::Dword(7)); // non-zero is true
-    TSettings s;
+    Settings s;
     s.LoadFromRegistry(reg);
-    const TSettings d = TSettings::FirstStartDefaults();
+    const Settings d = Settings::FirstStartDefaults();
     EXPECT_EQ(s.firstNumber, 0);
-    EXPECT_EQ(s.Directory, d.Directory);
+    EXPECT_EQ(s.directory, d.directory);
     EXPECT_TRUE(s.includeAttachments);
     EXPECT_EQ(s.sortOrder, 2);
     EXPECT_TRUE(s.descending);
@@ -163,7 +163,7 @@ TEST(SettingsRegistryTest, ABrokenIdentifierBlockEmptiesItsFolderName) {
         MemoryRegistry reg;
         Unusual().SaveToRegistry(reg);
         c.breakIt(reg);
-        TSettings s;
+        Settings s;
         s.LoadFromRegistry(reg);
         EXPECT_EQ(s.messageSource, "") << c.what;
         EXPECT_EQ(s.messageDestination, "Processed") << c.what;
@@ -179,7 +179,7 @@ TEST(SettingsRegistryTest, ShorterEntriesFillTheStartOfTheIdentifier) {
     reg.SetValue(kSettingsKey, "to.cb", Value::Dword(10)); // never below 24
     reg.SetValue(kSettingsKey, "to.pentry", Value::Binary({7, 8}));
     reg.SetValue(kSettingsKey, "msgDestination", Value::String("Done"));
-    TSettings s;
+    Settings s;
     s.LoadFromRegistry(reg);
     ASSERT_EQ(s.destinationFolder.folderId.Length(), 24u);
     EXPECT_EQ(s.destinationFolder.folderId.Bytes()[1], 8);
@@ -192,7 +192,7 @@ TEST(SettingsRegistryTest, ListsOfUnequalLengthLoadWithoutHarm) {
     reg.CreateKey(kSettingsKey);
     reg.SetValue(kSettingsKey, "extensions", Value::String(".a\r\n.b\r\n.c\r\n"));
     reg.SetValue(kSettingsKey, "extension actions", Value::String("2\n"));
-    TSettings s;
+    Settings s;
     s.LoadFromRegistry(reg);
     EXPECT_EQ(s.extensions.size(), 3u);
     EXPECT_EQ(s.ActionForExtension(".A"), 2);
@@ -211,7 +211,7 @@ TEST(SettingsRegistryTest, ARegistryFileCutInHalfGivesDefaultsForWhatIsLost) {
     const std::string text = ReadFileBytes(path);
     WriteFileAtomic(path, text.substr(0, text.size() / 2));
     registry::FileRegistry reg(path, registry::FileRegistry::Mode::ReadOnly);
-    TSettings s;
+    Settings s;
     s.LoadFromRegistry(reg);
     EXPECT_EQ(s.filterFilename, Unusual().filterFilename); // early: kept
     EXPECT_EQ(s.wordMacro, "");                            // late: default

@@ -13,13 +13,13 @@ using testing_support::TempDir;
 
 TEST(SettingsDefaultsTest, FirstStartHoldsTheDocumentedValues) {
     const std::string inst = InstallationFolder();
-    const TSettings s = TSettings::FirstStartDefaults();
+    const Settings s = Settings::FirstStartDefaults();
     const std::string stars(52, '*');
     EXPECT_EQ(s.filterFilename, inst + "Filters/preptext2.fll");
-    EXPECT_EQ(s.Directory, inst + "TextFiles/");
+    EXPECT_EQ(s.directory, inst + "TextFiles/");
     EXPECT_EQ(s.manualFolder, inst + "Manual/");
     EXPECT_EQ(s.firstNumber, 0);
-    EXPECT_EQ(s.FileNameFormat, "%5.5d.txt");
+    EXPECT_EQ(s.fileNameFormat, "%5.5d.txt");
     EXPECT_EQ(s.startTag, "\r\n" + stars + "\r\nAttached file: %FILENAME\r\n");
     EXPECT_EQ(s.endTag, "\r\n" + stars + "\r\n");
     EXPECT_EQ(s.emailHeader, "From: %FROM\r\nSent: %SENT\r\nTo: %TO\r\nSubject: %SUBJECT\r\n");
@@ -31,16 +31,16 @@ TEST(SettingsDefaultsTest, FirstStartHoldsTheDocumentedValues) {
     EXPECT_EQ(s.tagText, "*QF* ");
     EXPECT_EQ(s.manualFormat, "%FROM_%NUMBER");
     EXPECT_EQ(s.extensions.size(), 19u);
-    EXPECT_EQ(JoinLines(s.extensions), TSettings::kDefaultExtensionsText);
-    EXPECT_EQ(JoinLines(s.extensionActions), TSettings::kDefaultActionsText);
+    EXPECT_EQ(JoinLines(s.extensions), Settings::kDefaultExtensionsText);
+    EXPECT_EQ(JoinLines(s.extensionActions), Settings::kDefaultActionsText);
     EXPECT_EQ(s.sourceFolder.folderId.Length(), 24u);
     EXPECT_TRUE(s.sourceFolder.folderId.IsBlank());
-    EXPECT_EQ(s.Profile, 0);
+    EXPECT_EQ(s.profile, 0);
     EXPECT_EQ(s.profileName, "");
 }
 
 TEST(SettingsTest, RestoreDefaultExtensionsReplacesWhateverWasThere) {
-    TSettings s;
+    Settings s;
     s.extensions = {".a", ".b"};
     s.extensionActions = {"1"};
     s.RestoreDefaultExtensions();
@@ -53,7 +53,7 @@ TEST(SettingsTest, RestoreDefaultExtensionsReplacesWhateverWasThere) {
 }
 
 TEST(SettingsTest, ActionForExtensionTakesTheFirstMatchIgnoringCase) {
-    TSettings s;
+    Settings s;
     s.RestoreDefaultExtensions();
     EXPECT_EQ(s.ActionForExtension(".DOC"), 1);
     EXPECT_EQ(s.ActionForExtension(".docx"), 3);
@@ -68,7 +68,7 @@ TEST(SettingsTest, ActionForExtensionTakesTheFirstMatchIgnoringCase) {
 }
 
 TEST(SettingsTest, ActionForExtensionNeverReadsPastTheShorterList) {
-    TSettings s;
+    Settings s;
     s.extensions = {".a", ".b", ".c"};
     s.extensionActions = {"1", "x1"};
     EXPECT_EQ(s.ActionForExtension(".a"), 1);
@@ -104,21 +104,21 @@ TEST(SettingsTest, PathHelpers) {
         {"", "", "/"},
     };
     for (const auto& c : cases) {
-        EXPECT_EQ(TSettings::StripQuotes(c.in), c.stripped) << c.in;
-        EXPECT_EQ(TSettings::NormalizeFolder(c.in), c.normalized) << c.in;
+        EXPECT_EQ(Settings::StripQuotes(c.in), c.stripped) << c.in;
+        EXPECT_EQ(Settings::NormalizeFolder(c.in), c.normalized) << c.in;
     }
 }
 
 TEST(SettingsTest, FilterToolFolderReadsRootDirWithoutCreatingTheKey) {
     registry::MemoryRegistry reg;
-    EXPECT_EQ(TSettings::FilterToolFolder(reg), "");
+    EXPECT_EQ(Settings::FilterToolFolder(reg), "");
     EXPECT_FALSE(reg.KeyExists(kFilterToolKey));
     reg.CreateKey(kFilterToolKey);
-    EXPECT_EQ(TSettings::FilterToolFolder(reg), "");
+    EXPECT_EQ(Settings::FilterToolFolder(reg), "");
     reg.SetValue(kFilterToolKey, "rootDir", registry::Value::String(""));
-    EXPECT_EQ(TSettings::FilterToolFolder(reg), "");
+    EXPECT_EQ(Settings::FilterToolFolder(reg), "");
     reg.SetValue(kFilterToolKey, "ROOTDIR", registry::Value::String("/opt/siftloom"));
-    EXPECT_EQ(TSettings::FilterToolFolder(reg), "/opt/siftloom/");
+    EXPECT_EQ(Settings::FilterToolFolder(reg), "/opt/siftloom/");
 }
 
 // Validation runs against real folders and files in a temporary folder.
@@ -129,8 +129,8 @@ protected:
         registry::SetCurrent(registry_);
         MakeDirectories(dir_ / "out");
         MakeDirectories(dir_ / "manual");
-        s_ = TSettings::FirstStartDefaults();
-        s_.Directory = dir_ / "out";
+        s_ = Settings::FirstStartDefaults();
+        s_.directory = dir_ / "out";
         s_.manualFolder = dir_ / "manual/";
         s_.filterFilename.clear();
         hooks_.askYesNo = [this](const std::string& q) {
@@ -162,7 +162,7 @@ protected:
 
     TempDir dir_;
     std::shared_ptr<registry::MemoryRegistry> registry_;
-    TSettings s_;
+    Settings s_;
     ValidationHooks hooks_;
     std::vector<bool> answers_;
     std::vector<std::string> questions_;
@@ -175,36 +175,36 @@ TEST_F(ValidateTest, ChecksRunInOrderAndTheFirstFailureWins) {
     // Each row breaks one more thing than the row below it, so each message
     // proves the checks before it passed and the ones after it did not run.
     struct Row {
-        std::function<void(TSettings&)> breakIt;
+        std::function<void(Settings&)> breakIt;
         std::string message;
     };
     const std::string missingFilter = dir_ / "none.fll";
     std::vector<Row> rows = {
-        {[&](TSettings& s) { s.filterFilename = missingFilter; },
+        {[&](Settings& s) { s.filterFilename = missingFilter; },
          "The Siftloom Pro filter file " + missingFilter + " does not exist"},
-        {[](TSettings& s) {
+        {[](Settings& s) {
              s.emailsTo = 2;
              s.tagText.clear();
          },
          "The tag text is blank"},
-        {[](TSettings& s) {
+        {[](Settings& s) {
              s.emailsTo = 1;
              s.messageDestination.clear();
          },
          "The folder to move processed emails to is blank"},
-        {[](TSettings& s) {
+        {[](Settings& s) {
              s.emailsFrom = 1;
              s.messageSource.clear();
          },
          "The folder to get emails from is blank"},
-        {[](TSettings& s) { s.manualFormat.clear(); }, "The manual filename format is blank"},
-        {[&](TSettings& s) { s.manualFolder = dir_ / "nowhere"; },
+        {[](Settings& s) { s.manualFormat.clear(); }, "The manual filename format is blank"},
+        {[&](Settings& s) { s.manualFolder = dir_ / "nowhere"; },
          "The manual folder does not exist"},
-        {[](TSettings& s) { s.manualFolder.clear(); }, "The manual folder is blank"},
-        {[](TSettings& s) { s.FileNameFormat.clear(); }, "The filename format is blank"},
-        {[&](TSettings& s) { s.Directory = "\"" + dir_.path() + "/out\""; },
+        {[](Settings& s) { s.manualFolder.clear(); }, "The manual folder is blank"},
+        {[](Settings& s) { s.fileNameFormat.clear(); }, "The filename format is blank"},
+        {[&](Settings& s) { s.directory = "\"" + dir_.path() + "/out\""; },
          "The folder to save resumes to does not exist"},
-        {[](TSettings& s) { s.Directory.clear(); }, "The folder to save resumes to is blank"},
+        {[](Settings& s) { s.directory.clear(); }, "The folder to save resumes to is blank"},
     };
     for (const auto& row : rows) {
         row.breakIt(s_);
@@ -258,14 +258,14 @@ TEST_F(ValidateTest, ExistingFirstOutputFileIsAskedEvenAfterANo) {
     answers_ = {true};
     EXPECT_TRUE(s_.Validate(hooks_));
 
-    s_.FileNameFormat = "%d.txt"; // "1.txt" does not exist
+    s_.fileNameFormat = "%d.txt"; // "1.txt" does not exist
     EXPECT_TRUE(s_.Validate(hooks_));
 }
 
 TEST_F(ValidateTest, AFormatTheNumberFormattingRefusesEndsValidation) {
-    s_.FileNameFormat = "%FROM_%d.txt";
+    s_.fileNameFormat = "%FROM_%d.txt";
     EXPECT_EQ(ErrorOf(), "Format '%FROM_%d.txt' invalid or incompatible with argument");
-    s_.FileNameFormat = "%s.txt";
+    s_.fileNameFormat = "%s.txt";
     EXPECT_EQ(ErrorOf(), "Format '%s.txt' invalid or incompatible with argument");
 }
 

@@ -27,20 +27,20 @@ private:
 
 // A record where every field differs from both the blank and the default
 // record, with values that need every encoding of the options file.
-inline TSettings Unusual() {
-    TSettings s = TSettings::FirstStartDefaults();
+inline Settings Unusual() {
+    Settings s = Settings::FirstStartDefaults();
     s.filterFilename = "/opt/filters/custom.fll";
-    s.Directory = "\"/srv/out dir/\"";
+    s.directory = "\"/srv/out dir/\"";
     s.firstNumber = -70000;
-    s.FileNameFormat = "cv%03d.txt";
+    s.fileNameFormat = "cv%03d.txt";
     s.startTag = std::string(255, 's');
     s.endTag = std::string(256, 'e');
     s.emailHeader = "%SUBJECT\r\n\r\nFrom: %FROM\r\n";
     s.emailFooter = "-- \r\nend\r\n";
     s.includeAttachments = false;
-    s.emailsTo = TSettings::kTagSubject;
+    s.emailsTo = Settings::kTagSubject;
     s.messageDestination = "Processed";
-    s.emailsFrom = TSettings::kFromFolder;
+    s.emailsFrom = Settings::kFromFolder;
     s.messageSource = "Inbox/Jobs";
     s.reprocessEmails = true;
     s.sortOrder = 3;
@@ -58,7 +58,7 @@ inline TSettings Unusual() {
     s.destinationFolder.folderId.Bytes()[29] = 0xEE;
     s.destinationFolder.storeId.SetLength(300);
     s.destinationFolder.storeId.Bytes()[0] = 0x80;
-    s.Profile = TSettings::kNamedProfile;
+    s.profile = Settings::kNamedProfile;
     s.reservedInteger = 40000;
     s.profileName = "jobs";
     s.password = "pa\"ss\\word";

@@ -39,7 +39,7 @@ std::function<void(std::int32_t)> NumberSaver(const RunRequest& request) {
         if (!request.updateCount) {
             return {};
         }
-        TSettings saved = request.settings;
+        Settings saved = request.settings;
         std::string path = request.optionsFile;
         return [saved, path](std::int32_t next) mutable {
             saved.firstNumber = next;
@@ -86,14 +86,14 @@ int Run(RunRequest& request) {
         return kExitFailed;
     }
 
-    if (request.settings.Profile == TSettings::kPromptProfile) {
+    if (request.settings.profile == Settings::kPromptProfile) {
         // Nobody is there to pick a profile from a list.
         throw Error("The settings ask for the logon profile to be chosen at each run "
                     "(\"Prompt\"), which only the desktop program can do. Choose the default "
                     "profile or a named one for runs from the command line.");
     }
-    TMapiSession session;
-    session.SetLogonParameters(request.settings.Profile, request.settings.profileName,
+    MapiSession session;
+    session.SetLogonParameters(request.settings.profile, request.settings.profileName,
                                request.settings.password);
 
     std::unique_ptr<wordproc::WordProcessor> wordProcessor;
@@ -105,7 +105,7 @@ int Run(RunRequest& request) {
                          [](const std::string& path) { return ShellPrint(path); },
                          &registry::Current()};
 
-    TEmailThread run(request.settings, host, services);
+    ExtractionRun run(request.settings, host, services);
     wordProcessor.reset(); // an instance the run started is gone before we report
 
     if (!host.Exceptions().empty()) {

@@ -15,7 +15,7 @@ inline constexpr int kExitQuestion = 3;
 inline constexpr int kExitInterrupted = 130;
 
 struct RunRequest {
-    TSettings settings;
+    Settings settings;
     std::string optionsFile; // empty: the last-used settings from the registry
     bool answerYes = false;
     bool updateCount = false;

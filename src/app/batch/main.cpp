@@ -45,8 +45,8 @@ void OpenRegistry(qf::registry::FileRegistry::Mode mode) {
 
 // The effective settings: from an options file, or as the desktop program
 // loads them at start (a blank record filled from the registry).
-qf::TSettings LoadSettings(const std::string& optionsFile) {
-    qf::TSettings s;
+qf::Settings LoadSettings(const std::string& optionsFile) {
+    qf::Settings s;
     s.LoadFromRegistry();
     if (!optionsFile.empty()) {
         s.LoadFromFile(optionsFile);
@@ -60,7 +60,7 @@ int PrintSettings(const Request& req) {
 }
 
 int SaveAs(const Request& req) {
-    qf::TSettings s = LoadSettings(req.saveAs.size() > 1 ? req.saveAs[1] : std::string());
+    qf::Settings s = LoadSettings(req.saveAs.size() > 1 ? req.saveAs[1] : std::string());
     s.SaveToFile(req.saveAs[0]);
     return kExitOk;
 }

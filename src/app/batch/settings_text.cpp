@@ -35,14 +35,14 @@ private:
 
 } // namespace
 
-std::string DescribeSettings(const TSettings& s) {
+std::string DescribeSettings(const Settings& s) {
     Lines l;
     l.Int("formatVersion", s.formatVersion);
     l.Text("optionsFilePath", s.optionsFilePath);
     l.Text("filterFilename", s.filterFilename);
-    l.Text("Directory", s.Directory);
+    l.Text("Directory", s.directory);
     l.Int("firstNumber", s.firstNumber);
-    l.Text("FileNameFormat", s.FileNameFormat);
+    l.Text("FileNameFormat", s.fileNameFormat);
     l.Text("startTag", s.startTag);
     l.Text("endTag", s.endTag);
     l.Text("emailHeader", s.emailHeader);
@@ -63,7 +63,7 @@ std::string DescribeSettings(const TSettings& s) {
     l.Id("sourceFolder.storeId", s.sourceFolder.storeId);
     l.Id("destinationFolder.folderId", s.destinationFolder.folderId);
     l.Id("destinationFolder.storeId", s.destinationFolder.storeId);
-    l.Int("Profile", s.Profile);
+    l.Int("Profile", s.profile);
     l.Int("reservedInteger", s.reservedInteger);
     l.Text("profileName", s.profileName);
     l.Text("password", s.password);

@@ -10,6 +10,6 @@ namespace qf::batch {
 
 // Every field of the record, texts escaped as language files escape values, booleans true/false,
 // identifiers in lower-case hexadecimal, lists as their CR LF text.
-std::string DescribeSettings(const TSettings& s);
+std::string DescribeSettings(const Settings& s);
 
 } // namespace qf::batch

@@ -33,7 +33,7 @@ TEST(EscapeTextTest, UsesTheLanguageFileEscapes) {
 }
 
 TEST(DescribeSettingsTest, OneFieldPerLine) {
-    TSettings s;
+    Settings s;
     s.startTag = "\r\n**\r\n";
     s.includeAttachments = true;
     s.sourceFolder.storeId.Assign({0xab, 0x01});
@@ -85,15 +85,15 @@ TEST_F(BatchProgramTest, ErrorsComeOutInTheLanguageTheRegistryNames) {
         reg.SetValue(kSettingsKey, "language", registry::Value::String("Deutsch"));
         reg.Flush();
     }
-    TSettings s = TSettings::FirstStartDefaults();
-    s.Directory.clear();
+    Settings s = Settings::FirstStartDefaults();
+    s.directory.clear();
     s.SaveToFile(dir_ + "/blank.qfo");
 
     EXPECT_EQ(Run("'" + dir_ + "/blank.qfo'"), 1);
     EXPECT_EQ(err_, "quillfence-batch: Der Ordner f\xfcr Lebensl\xe4ufe ist leer\n");
 
     // A number the file does not hold keeps its English text.
-    s.Directory = dir_ + "/missing/";
+    s.directory = dir_ + "/missing/";
     s.SaveToFile(dir_ + "/missing.qfo");
     EXPECT_EQ(Run("'" + dir_ + "/missing.qfo'"), 1);
     EXPECT_EQ(err_, "quillfence-batch: The folder to save resumes to does not exist\n");
@@ -130,7 +130,7 @@ TEST_F(BatchProgramTest, ReadsTheRegistryAsTheDesktopProgramDoes) {
 }
 
 TEST_F(BatchProgramTest, SaveAsWritesTheSameBytesItReads) {
-    TSettings s = TSettings::FirstStartDefaults();
+    Settings s = Settings::FirstStartDefaults();
     s.password = "secret";
     s.destinationFolder.folderId.SetLength(50);
     s.destinationFolder.folderId.Bytes()[49] = 0xfe;
@@ -148,13 +148,13 @@ TEST_F(BatchProgramTest, SaveAsWritesTheSameBytesItReads) {
     EXPECT_NE(out_.find("fe\n"), std::string::npos);
 
     ASSERT_EQ(Run("--save-as " + dir_ + "/fromreg.qfo"), 0);
-    TSettings back;
+    Settings back;
     back.LoadFromFile(dir_ + "/fromreg.qfo");
-    EXPECT_EQ(back.FileNameFormat, "%5.5d.txt");
+    EXPECT_EQ(back.fileNameFormat, "%5.5d.txt");
 }
 
 TEST_F(BatchProgramTest, ExitCodesAndErrorTexts) {
-    WriteFileAtomic(dir_ + "/cut.qfo", TSettings::FirstStartDefaults().SaveToBytes().substr(0, 60));
+    WriteFileAtomic(dir_ + "/cut.qfo", Settings::FirstStartDefaults().SaveToBytes().substr(0, 60));
     EXPECT_EQ(Run("--print-settings " + dir_ + "/cut.qfo"), 1);
     EXPECT_EQ(err_, "quillfence-batch: Error reading TSettings.TSettings: Stream read error\n");
     EXPECT_EQ(out_, "");
@@ -176,11 +176,11 @@ TEST_F(BatchProgramTest, ExitCodesAndErrorTexts) {
 }
 
 TEST_F(BatchProgramTest, APromptedProfileIsRefusedBeforeAnythingRuns) {
-    TSettings s = TSettings::FirstStartDefaults();
-    s.Directory = dir_ + "/";
+    Settings s = Settings::FirstStartDefaults();
+    s.directory = dir_ + "/";
     s.manualFolder = dir_ + "/";
     s.filterFilename.clear();
-    s.Profile = TSettings::kPromptProfile;
+    s.profile = Settings::kPromptProfile;
     s.SaveToFile(dir_ + "/prompt.qfo");
     EXPECT_EQ(Run("'" + dir_ + "/prompt.qfo'"), 1);
     EXPECT_NE(err_.find("(\"Prompt\")"), std::string::npos) << err_;

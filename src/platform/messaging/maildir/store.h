@@ -3,7 +3,7 @@
 //   <root>/{cur,new,tmp}           the inbox, which is also the store's root
 //                                  (its IPM subtree and its receive folder)
 //   <root>/.Sub/{cur,new,tmp}      a folder "Sub" below the inbox
-//   <root>/.Sub.Folder/...         "Folder" below "Sub"
+//   <root>/.Sub.folder/...         "Folder" below "Sub"
 //
 // Folder names are IMAP modified UTF-7 on disk and shown decoded.  A message is
 // a file in cur/ or new/; its unique name is the file name before ":2,", and the
