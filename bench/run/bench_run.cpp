@@ -12,7 +12,7 @@
 // own (temporary file, sync, rename).
 #include "common/fileio.h"
 #include "mail/session.h"
-#include "run/email_thread.h"
+#include "run/extraction_run.h"
 #include "run/run_host.h"
 #include "settings/settings.h"
 
@@ -120,6 +120,7 @@ double RunOnce(const std::string& output, bool tag = true) {
     qf::MapiSession session;
     const auto start = Clock::now();
     qf::ExtractionRun run(s, host, qf::RunServices{session, nullptr, {}, nullptr});
+    run.Execute();
     const double seconds = Seconds(Clock::now() - start);
     if (run.Outcome() != qf::RunOutcome::Complete) {
         std::fprintf(stderr, "run failed: %s\n", host.error.c_str());

@@ -3,7 +3,7 @@
 // output file or a clear error, never in a crash or a silent nothing.
 #include "fake_host.h"
 #include "maildir_fixture.h"
-#include "run/email_thread.h"
+#include "run/extraction_run.h"
 
 #include <gtest/gtest.h>
 
@@ -47,6 +47,7 @@ TEST(RunCorpus, EveryRealWorldMessageGivesAFileOrAClearError) {
         MapiSession session;
         ExtractionRun run(
             s, host, RunServices{session, &word, [](const std::string&) { return true; }, nullptr});
+        run.Execute();
         const auto names = box.OutputNames();
         if (run.Outcome() == RunOutcome::Complete) {
             EXPECT_EQ(names.size(), 1u);

@@ -6,7 +6,7 @@
 #include "maildir_fixture.h"
 #include "platform/registry/registry.h"
 #include "platform/shell/shell.h"
-#include "run/email_thread.h"
+#include "run/extraction_run.h"
 
 #include <gtest/gtest.h>
 
@@ -54,6 +54,7 @@ protected:
         MapiSession session;
         RunServices services{session, wp ? wp : &word, print, registry};
         ExtractionRun run(s, host, services);
+        run.Execute();
         next = run.NextFileNumber();
         written = run.FilesWritten();
         return run.Outcome();
@@ -166,6 +167,7 @@ TEST_F(RunTest, DispositionsAndMarkRead) {
         FakeHost h;
         MapiSession session;
         ExtractionRun run(s, h, RunServices{session, nullptr, {}, nullptr});
+        run.Execute();
         ASSERT_EQ(run.Outcome(), RunOutcome::Complete) << (h.errors.empty() ? "" : h.errors[0]);
         EXPECT_EQ(box.OutputNames(), (std::vector<std::string>{"00001.txt", "00002.txt"}));
         EXPECT_EQ(box.Subjects(), c.inbox);
@@ -461,6 +463,7 @@ TEST_F(RunTest, AUtf16TextAttachmentMakesTheWholeFileUtf16) {
         FakeHost h;
         MapiSession session;
         ExtractionRun run(s, h, RunServices{session, &word, {}, nullptr});
+        run.Execute();
         ASSERT_EQ(run.Outcome(), RunOutcome::Complete);
         EXPECT_EQ(ReadFileBytes(box.output + "00001.txt"),
                   kBomLE + LE(u"Wide\r\nBody\n--[cv.txt]R\u00e9sum\u00e9[end]"));
@@ -814,6 +817,7 @@ TEST_F(RunTest, FailuresEndTheRunWithAClearErrorAndKeepWhatWasDone) {
         FakeHost h;
         MapiSession session;
         ExtractionRun run(s, h, RunServices{session, nullptr, {}, nullptr});
+        run.Execute();
         EXPECT_EQ(run.Outcome(), RunOutcome::Failed);
         ASSERT_EQ(h.errors.size(), 1u);
         EXPECT_TRUE(Contains(h.errors[0], c.error)) << h.errors[0];

@@ -8,7 +8,7 @@
 #include "platform/shell/shell.h"
 #include "platform/wordproc/libreoffice.h"
 #include "platform/wordproc/office_process.h"
-#include "run/email_thread.h"
+#include "run/extraction_run.h"
 
 #include <cstdio>
 #include <unistd.h>
@@ -106,6 +106,7 @@ int Run(RunRequest& request) {
                          &registry::Current()};
 
     ExtractionRun run(request.settings, host, services);
+    run.Execute();
     wordProcessor.reset(); // an instance the run started is gone before we report
 
     if (!host.Exceptions().empty()) {

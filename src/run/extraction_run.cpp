@@ -1,4 +1,4 @@
-#include "run/email_thread.h"
+#include "run/extraction_run.h"
 
 #include "common/error.h"
 #include "i18n/translate.h"
@@ -78,15 +78,19 @@ ExtractionRun::ExtractionRun(Settings settings, RunHost& host, RunServices servi
       destination_(MakeEmptyFolderReference(&services_.session)) {
     settings_.directory = Settings::NormalizeFolder(settings_.directory);
     settings_.manualFolder = Settings::NormalizeFolder(settings_.manualFolder);
+}
+
+RunOutcome ExtractionRun::Execute() {
     try {
         Run();
     } catch (const std::exception& e) {
         outcome_ = RunOutcome::Failed;
-        host.ShowError(e.what());
+        run_.Host().ShowError(e.what());
         // The next run must not reuse the numbers of files already written.
         HandBackFileNumber();
     }
     emails_.clear();
+    return outcome_;
 }
 
 void ExtractionRun::Run() {

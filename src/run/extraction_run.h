@@ -1,6 +1,6 @@
 // One extraction run over the source mail folder, from logon to the final
-// status text.  Constructing a ExtractionRun performs the whole run and
-// returns when it is over; nothing is left running afterwards.
+// status text.  Build the run, then Execute() it (on any thread): it returns
+// when the run is over, with nothing left running.
 #pragma once
 
 #include "mail/store.h"
@@ -35,9 +35,14 @@ enum class RunOutcome { Complete, Interrupted, Failed };
 
 class ExtractionRun {
 public:
-    // Takes its own copy of the settings and performs the whole run.  No
-    // error leaves the constructor: a failure is shown through the host.
+    // Takes its own copy of the settings; nothing happens until Execute().
     ExtractionRun(Settings settings, RunHost& host, RunServices services);
+    ExtractionRun(const ExtractionRun&) = delete;
+    ExtractionRun& operator=(const ExtractionRun&) = delete;
+
+    // Performs the whole run, once.  No error escapes: a failure is shown
+    // through the host and gives RunOutcome::Failed.
+    RunOutcome Execute();
 
     RunOutcome Outcome() const { return outcome_; }
     // Emails listed, and the number of the next output file.
