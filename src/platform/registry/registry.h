@@ -148,8 +148,7 @@ std::string DefaultRegistryPath();
 Registry& Current();
 void SetCurrent(std::shared_ptr<Registry> registry);
 
-// A key opened on a registry, with typed reads and writes after the manner of
-// the Windows registry classes.  Reads of a value of another kind throw
+// A key opened on a registry, with typed reads and writes.  Reads of a value of another kind throw
 // qf::Error "Invalid data type for '<name>'"; reads of a missing value throw
 // "Failed to get data for '<name>'".
 class RegistryKey {
