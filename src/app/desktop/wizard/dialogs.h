@@ -34,6 +34,10 @@ public:
     virtual std::optional<std::string> ChooseFileToOpen() = 0;
     // "Save Quillfence settings": the file to write (overwriting was agreed).
     virtual std::optional<std::string> ChooseFileToSave() = 0;
+    // "Choose a folder" for a file-system folder, starting at `start`.
+    virtual std::optional<std::string> ChooseFolder(const std::string& start) = 0;
+    // The filter file: an existing "*.fll" file, starting at `start`.
+    virtual std::optional<std::string> ChooseFilterFile(const std::string& start) = 0;
     // The attachment types editor over `rows`; true for OK, with `rows`
     // holding the edited table.  On Cancel `rows` are left as they were.
     virtual bool EditAttachmentTypes(AttachmentRows& rows) = 0;

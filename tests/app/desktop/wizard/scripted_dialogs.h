@@ -24,6 +24,8 @@ public:
     std::optional<std::string> fileToOpen;
     std::optional<std::string> fileToSave;
     int saveDialogsShown = 0;
+    std::optional<std::string> folderToChoose;
+    std::optional<std::string> filterFileToChoose;
     // The attachment types editor: edits the rows, returns true for OK.
     std::function<bool(AttachmentRows&)> attachmentEditor;
     std::function<bool(FolderRole, std::string&, FolderReference&)> folderChooser;
@@ -52,6 +54,10 @@ public:
     std::optional<std::string> ChooseFileToSave() override {
         ++saveDialogsShown;
         return fileToSave;
+    }
+    std::optional<std::string> ChooseFolder(const std::string&) override { return folderToChoose; }
+    std::optional<std::string> ChooseFilterFile(const std::string&) override {
+        return filterFileToChoose;
     }
     bool EditAttachmentTypes(AttachmentRows& rows) override {
         return attachmentEditor && attachmentEditor(rows);
