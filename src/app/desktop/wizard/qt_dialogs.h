@@ -1,0 +1,44 @@
+// The wizard's questions and choices as real message boxes and dialogs.
+#pragma once
+
+#include "app/desktop/wizard/dialogs.h"
+
+#include <QPointer>
+#include <QWidget>
+#include <functional>
+
+namespace qf::desktop {
+
+class QtDialogs : public Dialogs {
+public:
+    // The folder chooser window: fills the path and identifiers, true for OK.
+    using FolderChooser = std::function<bool(QWidget* parent, MapiSession& session, FolderRole role,
+                                             std::string& path, FolderReference& folder)>;
+
+    explicit QtDialogs(QWidget* parent = nullptr) : parent_(parent) {}
+    void SetParent(QWidget* parent) { parent_ = parent; }
+    // Plugged in by the program; without one the browse buttons say so.
+    FolderChooser folderChooser;
+
+    void ShowError(const std::string& text) override;
+    void ShowMessage(const std::string& text) override;
+    bool AskYesNo(const std::string& question) override;
+    Answer AskYesNoCancel(const std::string& question) override;
+    std::optional<std::string> ChooseFileToOpen() override;
+    std::optional<std::string> ChooseFileToSave() override;
+    std::optional<std::string> ChooseFolder(const std::string& start) override;
+    std::optional<std::string> ChooseFilterFile(const std::string& start) override;
+    bool EditAttachmentTypes(AttachmentRows& rows) override;
+    bool ChooseMailFolder(MapiSession& session, FolderRole role, std::string& path,
+                          FolderReference& folder) override;
+    void ShellOpen(const std::string& target) override;
+
+private:
+    QPointer<QWidget> parent_;
+};
+
+// The about box: product title, version and maker.
+QString AboutText();
+void ShowAboutBox(QWidget* parent);
+
+} // namespace qf::desktop
