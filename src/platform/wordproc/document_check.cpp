@@ -1,48 +1,20 @@
 #include "platform/wordproc/document_check.h"
 
+#include "common/error.h"
+#include "common/fileio.h"
 #include "common/text.h"
 
 #include <magic.h>
 
 #include <array>
-#include <cerrno>
 #include <cstring>
-#include <fcntl.h>
 #include <filesystem>
 #include <memory>
-#include <unistd.h>
 
 namespace qf::wordproc {
 namespace {
 
 constexpr std::size_t kProbeSize = 64 * 1024;
-
-// The bytes at the start of a file, at most kProbeSize of them.
-std::optional<std::string> ReadLeadingBytes(const std::string& path, std::string& error) {
-    int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
-    if (fd < 0) {
-        error = "The attachment could not be read: " + std::string(std::strerror(errno));
-        return std::nullopt;
-    }
-    std::string bytes(kProbeSize, '\0');
-    std::size_t got = 0;
-    while (got < bytes.size()) {
-        ssize_t n = ::read(fd, bytes.data() + got, bytes.size() - got);
-        if (n < 0 && errno == EINTR)
-            continue;
-        if (n < 0) {
-            error = "The attachment could not be read: " + std::string(std::strerror(errno));
-            ::close(fd);
-            return std::nullopt;
-        }
-        if (n == 0)
-            break;
-        got += static_cast<std::size_t>(n);
-    }
-    ::close(fd);
-    bytes.resize(got);
-    return bytes;
-}
 
 struct MagicCloser {
     void operator()(magic_t m) const { magic_close(m); }
@@ -120,16 +92,18 @@ std::optional<std::string> CheckLeadingBytes(const std::string& path) {
         if (!ext.empty() && std::strstr(r.extensions, (" " + ext + " ").c_str()))
             rule = &r;
     }
-    std::string error;
-    auto bytes = ReadLeadingBytes(path, error);
-    if (!bytes)
-        return error;
-    if (bytes->empty())
+    std::string bytes;
+    try {
+        bytes = ReadFileHead(path, kProbeSize);
+    } catch (const FileError& e) {
+        return std::string("The attachment could not be read: ") + e.what();
+    }
+    if (bytes.empty())
         return std::string("The attachment is empty");
-    if (!rule || rule->fits(*bytes))
+    if (!rule || rule->fits(bytes))
         return std::nullopt;
     return "The attachment's contents do not fit its extension ." + ext + ": expected " +
-           rule->formatName + ", found " + DescribeBytes(*bytes);
+           rule->formatName + ", found " + DescribeBytes(bytes);
 }
 
 PrintableCount CountPrintable(std::string_view s) {
