@@ -28,8 +28,9 @@ std::string MagicOf(std::string_view bytes, int flags) {
     MagicHandle& handle = (flags & MAGIC_MIME_ENCODING) ? encoding : describe;
     if (!handle) {
         MagicHandle opened(magic_open(flags | MAGIC_ERROR));
-        if (!opened || magic_load(opened.get(), nullptr) != 0)
+        if (!opened || magic_load(opened.get(), nullptr) != 0) {
             return {};
+        }
         handle = std::move(opened);
     }
     const char* result = magic_buffer(handle.get(), bytes.data(), bytes.size());
@@ -53,8 +54,9 @@ bool IsRtf(std::string_view b) {
 // are never part of text we hand over (UTF-16 text carries a byte-order mark).
 bool IsText(std::string_view b) {
     bool bom16 = StartsWith(b, "\xFF\xFE") || StartsWith(b, "\xFE\xFF");
-    if (!bom16 && b.find('\0') != std::string_view::npos)
+    if (!bom16 && b.find('\0') != std::string_view::npos) {
         return false;
+    }
     std::string enc = MagicOf(b, MAGIC_MIME_ENCODING);
     return !enc.empty() && enc != "binary";
 }
@@ -85,12 +87,14 @@ std::string DescribeBytes(std::string_view bytes) {
 
 std::optional<std::string> CheckLeadingBytes(const std::string& path) {
     std::string ext = ToLowerAscii(std::filesystem::path(path).extension().string());
-    if (!ext.empty())
+    if (!ext.empty()) {
         ext.erase(0, 1);
+    }
     const FormatRule* rule = nullptr;
     for (const auto& r : kRules) {
-        if (!ext.empty() && std::strstr(r.extensions, (" " + ext + " ").c_str()))
+        if (!ext.empty() && std::strstr(r.extensions, (" " + ext + " ").c_str())) {
             rule = &r;
+        }
     }
     std::string bytes;
     try {
@@ -98,10 +102,12 @@ std::optional<std::string> CheckLeadingBytes(const std::string& path) {
     } catch (const FileError& e) {
         return std::string("The attachment could not be read: ") + e.what();
     }
-    if (bytes.empty())
+    if (bytes.empty()) {
         return std::string("The attachment is empty");
-    if (!rule || rule->fits(bytes))
+    }
+    if (!rule || rule->fits(bytes)) {
         return std::nullopt;
+    }
     return "The attachment's contents do not fit its extension ." + ext + ": expected " +
            rule->formatName + ", found " + DescribeBytes(bytes);
 }
@@ -129,10 +135,11 @@ PrintableCount CountPrintable(std::string_view s) {
         bool valid = len != 0 && i + len <= s.size();
         for (std::size_t k = 1; valid && k < len; ++k) {
             auto cc = static_cast<unsigned char>(s[i + k]);
-            if ((cc & 0xC0) != 0x80)
+            if ((cc & 0xC0) != 0x80) {
                 valid = false;
-            else
+            } else {
                 cp = (cp << 6) | (cc & 0x3F);
+            }
         }
         if (valid) {
             // Overlong forms, surrogates and values beyond Unicode are not UTF-8.
@@ -147,14 +154,16 @@ PrintableCount CountPrintable(std::string_view s) {
         }
         i += len;
         if (cp == ' ' || cp == '\t' || cp == '\n' || cp == '\r' || cp == '\f' || cp == '\v' ||
-            cp == 0xA0 || cp == 0x2028 || cp == 0x2029)
+            cp == 0xA0 || cp == 0x2028 || cp == 0x2029) {
             continue;
+        }
         ++count.visible;
         bool bad = cp < 0x20 || (cp >= 0x7F && cp <= 0x9F) || cp == 0xFFFD ||
                    (cp >= 0xE000 && cp <= 0xF8FF) || (cp >= 0xFDD0 && cp <= 0xFDEF) ||
                    (cp & 0xFFFE) == 0xFFFE || cp >= 0xF0000;
-        if (bad)
+        if (bad) {
             ++count.unprintable;
+        }
     }
     return count;
 }
