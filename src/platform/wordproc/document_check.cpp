@@ -112,56 +112,67 @@ std::optional<std::string> CheckLeadingBytes(const std::string& path) {
            rule->formatName + ", found " + DescribeBytes(bytes);
 }
 
+namespace {
+
+// The code point of the UTF-8 sequence at s[i], moving i past it; nothing,
+// and i moved by one byte, when the bytes there are not UTF-8 (overlong
+// forms, surrogates and values beyond Unicode included).
+std::optional<char32_t> DecodeUtf8At(std::string_view s, std::size_t& i) {
+    auto c = static_cast<unsigned char>(s[i]);
+    char32_t cp = 0;
+    std::size_t len = 0;
+    if (c < 0x80) {
+        cp = c;
+        len = 1;
+    } else if ((c & 0xE0) == 0xC0) {
+        cp = c & 0x1F;
+        len = 2;
+    } else if ((c & 0xF0) == 0xE0) {
+        cp = c & 0x0F;
+        len = 3;
+    } else if ((c & 0xF8) == 0xF0) {
+        cp = c & 0x07;
+        len = 4;
+    }
+    bool valid = len != 0 && i + len <= s.size();
+    for (std::size_t k = 1; valid && k < len; ++k) {
+        auto cc = static_cast<unsigned char>(s[i + k]);
+        valid = (cc & 0xC0) == 0x80;
+        cp = (cp << 6) | (cc & 0x3F);
+    }
+    static constexpr char32_t kMin[] = {0, 0, 0x80, 0x800, 0x10000};
+    if (!valid || cp < kMin[len] || cp > 0x10FFFF || (cp >= 0xD800 && cp <= 0xDFFF)) {
+        ++i;
+        return std::nullopt;
+    }
+    i += len;
+    return cp;
+}
+
+bool IsBlank(char32_t cp) {
+    return cp == ' ' || cp == '\t' || cp == '\n' || cp == '\r' || cp == '\f' || cp == '\v' ||
+           cp == 0xA0 || cp == 0x2028 || cp == 0x2029;
+}
+
+// Control characters, private-use and non-characters, U+FFFD.
+bool IsUnprintable(char32_t cp) {
+    return cp < 0x20 || (cp >= 0x7F && cp <= 0x9F) || cp == 0xFFFD ||
+           (cp >= 0xE000 && cp <= 0xF8FF) || (cp >= 0xFDD0 && cp <= 0xFDEF) ||
+           (cp & 0xFFFE) == 0xFFFE || cp >= 0xF0000;
+}
+
+} // namespace
+
 PrintableCount CountPrintable(std::string_view s) {
     PrintableCount count;
     std::size_t i = 0;
     while (i < s.size()) {
-        auto c = static_cast<unsigned char>(s[i]);
-        char32_t cp = 0;
-        std::size_t len = 0;
-        if (c < 0x80) {
-            cp = c;
-            len = 1;
-        } else if ((c & 0xE0) == 0xC0) {
-            cp = c & 0x1F;
-            len = 2;
-        } else if ((c & 0xF0) == 0xE0) {
-            cp = c & 0x0F;
-            len = 3;
-        } else if ((c & 0xF8) == 0xF0) {
-            cp = c & 0x07;
-            len = 4;
-        }
-        bool valid = len != 0 && i + len <= s.size();
-        for (std::size_t k = 1; valid && k < len; ++k) {
-            auto cc = static_cast<unsigned char>(s[i + k]);
-            if ((cc & 0xC0) != 0x80) {
-                valid = false;
-            } else {
-                cp = (cp << 6) | (cc & 0x3F);
-            }
-        }
-        if (valid) {
-            // Overlong forms, surrogates and values beyond Unicode are not UTF-8.
-            static constexpr char32_t kMin[] = {0, 0, 0x80, 0x800, 0x10000};
-            valid = cp >= kMin[len] && cp <= 0x10FFFF && !(cp >= 0xD800 && cp <= 0xDFFF);
-        }
-        if (!valid) {
-            ++count.visible;
-            ++count.unprintable;
-            ++i;
-            continue;
-        }
-        i += len;
-        if (cp == ' ' || cp == '\t' || cp == '\n' || cp == '\r' || cp == '\f' || cp == '\v' ||
-            cp == 0xA0 || cp == 0x2028 || cp == 0x2029) {
+        std::optional<char32_t> cp = DecodeUtf8At(s, i);
+        if (cp && IsBlank(*cp)) {
             continue;
         }
         ++count.visible;
-        bool bad = cp < 0x20 || (cp >= 0x7F && cp <= 0x9F) || cp == 0xFFFD ||
-                   (cp >= 0xE000 && cp <= 0xF8FF) || (cp >= 0xFDD0 && cp <= 0xFDEF) ||
-                   (cp & 0xFFFE) == 0xFFFE || cp >= 0xF0000;
-        if (bad) {
+        if (!cp || IsUnprintable(*cp)) {
             ++count.unprintable;
         }
     }
