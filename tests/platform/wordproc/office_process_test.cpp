@@ -1,6 +1,8 @@
 // The office's process group and private profiles, with stand-in processes:
 // no LibreOffice is needed to see that a group goes with everything in it and
 // that only what a dead run left behind is cleaned up.
+#include "office_fixture.h"
+
 #include "common/error.h"
 #include "common/fileio.h"
 #include "platform/wordproc/office_process.h"
@@ -24,13 +26,6 @@ using ::testing::HasSubstr;
 
 class OfficeGroup : public ::testing::Test {
 protected:
-    void SetUp() override {
-        std::string pattern = (fs::temp_directory_path() / "qf-office-XXXXXX").string();
-        ASSERT_NE(::mkdtemp(pattern.data()), nullptr);
-        dir_ = pattern;
-    }
-    void TearDown() override { fs::remove_all(dir_); }
-
     // Waits until `path` exists (the stand-in made it).
     static bool Appears(const fs::path& path) {
         for (int i = 0; i < 500 && !fs::exists(path); ++i) {
@@ -45,7 +40,8 @@ protected:
         return {"/bin/sh", "-c", "echo started; sleep 30 & touch \"$0\"; wait", leftover.string()};
     }
 
-    fs::path dir_;
+    testing::TempDir temp_;
+    const fs::path& dir_ = temp_.path();
 };
 
 TEST_F(OfficeGroup, KillAndWaitStopsEveryMemberAndRemovesTheLeftover) {

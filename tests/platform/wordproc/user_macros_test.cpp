@@ -1,11 +1,12 @@
 #include "platform/wordproc/user_macros.h"
 
+#include "office_fixture.h"
+
 #include "common/fileio.h"
 
 #include <algorithm>
 #include <filesystem>
 #include <gtest/gtest.h>
-#include <unistd.h>
 
 namespace qf::wordproc {
 namespace {
@@ -52,9 +53,8 @@ TEST(BasicModuleSource, RefusesWhatIsNoModule) {
 }
 
 TEST(ReadUserMacros, ReadsTheModulesOfEveryLibraryAndLeavesOutTheRest) {
-    std::string pattern = (fs::temp_directory_path() / "qf-macros-XXXXXX").string();
-    ASSERT_NE(::mkdtemp(pattern.data()), nullptr);
-    const fs::path basic = pattern;
+    testing::TempDir temp;
+    const fs::path& basic = temp.path();
     fs::create_directories(basic / "Standard");
     fs::create_directories(basic / "Tools");
     fs::create_directories(basic / "NotALibrary");
@@ -78,7 +78,6 @@ TEST(ReadUserMacros, ReadsTheModulesOfEveryLibraryAndLeavesOutTheRest) {
 
     EXPECT_TRUE(ReadUserMacros((basic / "absent").string()).empty());
     EXPECT_TRUE(ReadUserMacros("").empty());
-    fs::remove_all(basic);
 }
 
 } // namespace
