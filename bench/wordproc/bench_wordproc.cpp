@@ -39,8 +39,9 @@ int Run(const std::string& command) {
 
 std::string Quote(const fs::path& p) {
     std::string s = "'";
-    for (char c : p.string())
+    for (char c : p.string()) {
         s += c == '\'' ? std::string("'\\''") : std::string(1, c);
+    }
     return s + "'";
 }
 
@@ -68,8 +69,9 @@ std::map<std::string, std::vector<fs::path>> MakeDocuments(LibreOffice& office, 
                           (dir / "make-profile").string() +
                           " --infilter='HTML (StarWriter)' --convert-to odt --outdir " +
                           Quote(dir / "odt") + " *.html >/dev/null 2>&1";
-    if (Run(command) != 0)
+    if (Run(command) != 0) {
         throw std::runtime_error("soffice --convert-to odt failed");
+    }
     const std::pair<const char*, const char*> filters[] = {
         {"doc", "MS Word 97"}, {"docx", "MS Word 2007 XML"}, {"rtf", "Rich Text Format"}};
     for (int i = 0; i < count; ++i) {
@@ -95,13 +97,13 @@ int main(int argc, char** argv) {
     std::string keep;
     for (int i = 1; i < argc; ++i) {
         std::string a = argv[i];
-        if (a == "--count" && i + 1 < argc)
+        if (a == "--count" && i + 1 < argc) {
             count = std::atoi(argv[++i]);
-        else if (a == "--cold-count" && i + 1 < argc)
+        } else if (a == "--cold-count" && i + 1 < argc) {
             coldCount = std::atoi(argv[++i]);
-        else if (a == "--keep" && i + 1 < argc)
+        } else if (a == "--keep" && i + 1 < argc) {
             keep = argv[++i];
-        else {
+        } else {
             std::fprintf(stderr,
                          "usage: bench_wordproc [--count N] [--cold-count N] [--keep DIR]\n");
             return 2;
@@ -118,8 +120,9 @@ int main(int argc, char** argv) {
         fs::create_directories(dir);
     } else {
         std::string tmpl = (fs::temp_directory_path() / "qf-bench-wordproc-XXXXXX").string();
-        if (!::mkdtemp(tmpl.data()))
+        if (!::mkdtemp(tmpl.data())) {
             return 1;
+        }
         dir = tmpl;
     }
 
@@ -161,15 +164,17 @@ int main(int argc, char** argv) {
                 office.Close(d);
             }
             double warm = Seconds(Clock::now() - t0);
-            if (chars == 0)
+            if (chars == 0) {
                 throw std::runtime_error(std::string("no text from the .") + kind + " files");
+            }
 
             auto t1 = Clock::now();
             for (int i = 0; i < coldCount; ++i) {
                 if (Run("soffice --headless --norestore -env:UserInstallation=" + coldProfile +
                         " --convert-to txt:Text --outdir " + Quote(dir / "cold-out") + " " +
-                        Quote(files[static_cast<std::size_t>(i)]) + " >/dev/null 2>&1") != 0)
+                        Quote(files[static_cast<std::size_t>(i)]) + " >/dev/null 2>&1") != 0) {
                     throw std::runtime_error("soffice --convert-to txt failed");
+                }
             }
             double cold = Seconds(Clock::now() - t1);
 
@@ -193,11 +198,13 @@ int main(int argc, char** argv) {
         office.Quit();
     } catch (const std::exception& e) {
         std::fprintf(stderr, "bench_wordproc: %s\n", e.what());
-        if (keep.empty())
+        if (keep.empty()) {
             fs::remove_all(dir);
+        }
         return 1;
     }
-    if (keep.empty())
+    if (keep.empty()) {
         fs::remove_all(dir);
+    }
     return 0;
 }

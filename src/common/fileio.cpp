@@ -115,4 +115,34 @@ void MakeDirectories(const std::string& path) {
     }
 }
 
+std::string ReadFileHead(const std::string& path, std::size_t maxBytes) {
+    int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+    if (fd < 0) {
+        ThrowSystemError("Cannot open file", path, errno);
+    }
+    // Grown a block at a time: a generous limit costs nothing on a small file.
+    constexpr std::size_t kBlock = 64 * 1024;
+    std::string head;
+    std::size_t got = 0;
+    while (got < maxBytes) {
+        head.resize(got + (maxBytes - got < kBlock ? maxBytes - got : kBlock));
+        ssize_t n = ::read(fd, head.data() + got, head.size() - got);
+        if (n < 0 && errno == EINTR) {
+            continue;
+        }
+        if (n < 0) {
+            int err = errno;
+            ::close(fd);
+            ThrowSystemError("Cannot read file", path, err);
+        }
+        if (n == 0) {
+            break;
+        }
+        got += static_cast<std::size_t>(n);
+    }
+    ::close(fd);
+    head.resize(got);
+    return head;
+}
+
 } // namespace qf

@@ -19,4 +19,8 @@ void WriteFileAtomic(const std::string& path, std::string_view bytes, mode_t mod
 // Creates `path` and its parents when missing.  Throws FileError.
 void MakeDirectories(const std::string& path);
 
+// Reads at most `maxBytes` from the start of a file (fewer when it is shorter).
+// Throws FileError naming the path and the reason.
+std::string ReadFileHead(const std::string& path, std::size_t maxBytes);
+
 } // namespace qf

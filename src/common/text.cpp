@@ -79,14 +79,7 @@ std::u16string Utf8ToUtf16(std::string_view utf8) {
     size_t i = 0;
     bool ok = true;
     while (i < utf8.size()) {
-        char32_t cp = DecodeOne(utf8, i, ok);
-        if (cp >= 0x10000) {
-            cp -= 0x10000;
-            out += static_cast<char16_t>(0xD800 + (cp >> 10));
-            out += static_cast<char16_t>(0xDC00 + (cp & 0x3FF));
-        } else {
-            out += static_cast<char16_t>(cp);
-        }
+        AppendCodePoint(out, DecodeOne(utf8, i, ok));
     }
     return out;
 }
@@ -109,6 +102,19 @@ std::string Utf16ToUtf8(std::u16string_view utf16) {
         AppendUtf8(out, cp);
     }
     return out;
+}
+
+void AppendCodePoint(std::u16string& out, char32_t cp) {
+    if (cp > 0x10FFFF || (cp >= 0xD800 && cp <= 0xDFFF)) {
+        cp = kReplacement;
+    }
+    if (cp >= 0x10000) {
+        cp -= 0x10000;
+        out += static_cast<char16_t>(0xD800 + (cp >> 10));
+        out += static_cast<char16_t>(0xDC00 + (cp & 0x3FF));
+    } else {
+        out += static_cast<char16_t>(cp);
+    }
 }
 
 bool IsValidUtf8(std::string_view bytes) {

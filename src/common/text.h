@@ -11,6 +11,9 @@ namespace qf {
 std::u16string Utf8ToUtf16(std::string_view utf8);
 // UTF-16 to UTF-8.  Unpaired surrogates become U+FFFD.
 std::string Utf16ToUtf8(std::u16string_view utf16);
+// Appends one code point as UTF-16 (a surrogate pair above U+FFFF).  A value
+// that is no Unicode scalar value (a surrogate, beyond U+10FFFF) becomes U+FFFD.
+void AppendCodePoint(std::u16string& out, char32_t cp);
 // True when the bytes are well-formed UTF-8.
 bool IsValidUtf8(std::string_view bytes);
 

@@ -55,5 +55,29 @@ TEST_F(FileIo, ErrorsNameThePath) {
     EXPECT_THROW(WriteFileAtomic((dir_ / "no/such/dir/x").string(), "x"), FileError);
 }
 
+TEST_F(FileIo, ReadFileHeadReadsAtMostTheLimit) {
+    const std::string p = (dir_ / "big.bin").string();
+    std::string bytes;
+    for (int i = 0; i < 200000; ++i) {
+        bytes += static_cast<char>(i % 251);
+    }
+    WriteFileAtomic(p, bytes);
+    // Within one block, across blocks, the whole file, more than the file.
+    for (std::size_t limit : {std::size_t{0}, std::size_t{16}, std::size_t{70000}, bytes.size(),
+                              bytes.size() + 1, std::size_t{1} << 40}) {
+        SCOPED_TRACE(limit);
+        EXPECT_EQ(ReadFileHead(p, limit), bytes.substr(0, limit));
+    }
+    try {
+        ReadFileHead((dir_ / "missing").string(), 10);
+        FAIL();
+    } catch (const FileError& e) {
+        EXPECT_NE(std::string(e.what()).find("missing"), std::string::npos);
+        EXPECT_NE(std::string(e.what()).find("No such file"), std::string::npos);
+    }
+    // A folder opens but cannot be read: the reason says so.
+    EXPECT_THROW(ReadFileHead(dir_.string(), 10), FileError);
+}
+
 } // namespace
 } // namespace qf

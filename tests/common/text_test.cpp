@@ -21,6 +21,23 @@ TEST(Text, MalformedInputBecomesReplacementCharacters) {
     EXPECT_TRUE(IsValidUtf8("caf\xC3\xA9"));
 }
 
+TEST(Text, AppendCodePointWritesSurrogatePairsAndReplacesNonCharacters) {
+    std::u16string out;
+    for (char32_t cp : {U'A', char32_t{0xE9}, char32_t{0xFFFF}, char32_t{0x10000},
+                        char32_t{0x1F600}, char32_t{0x10FFFF}}) {
+        AppendCodePoint(out, cp);
+    }
+    EXPECT_EQ(out, (std::u16string{u'A', 0x00E9, 0xFFFF, 0xD800, 0xDC00, 0xD83D, 0xDE00, 0xDBFF,
+                                   0xDFFF}));
+    out.clear();
+    // A surrogate on its own or a value beyond Unicode is no character.
+    for (char32_t cp :
+         {char32_t{0xD800}, char32_t{0xDFFF}, char32_t{0x110000}, char32_t{0xFFFFFFFF}}) {
+        AppendCodePoint(out, cp);
+    }
+    EXPECT_EQ(out, u"\uFFFD\uFFFD\uFFFD\uFFFD");
+}
+
 TEST(Text, CaseInsensitiveComparisonIsAsciiOnly) {
     EXPECT_TRUE(EqualsNoCase(".DOC", ".doc"));
     EXPECT_FALSE(EqualsNoCase(".doc", ".docx"));

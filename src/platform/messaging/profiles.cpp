@@ -3,6 +3,7 @@
 #include "common/error.h"
 #include "common/fileio.h"
 #include "common/text.h"
+#include "common/xdg.h"
 
 #include <cerrno>
 #include <cstdlib>
@@ -14,16 +15,6 @@
 namespace qf::mapi {
 
 namespace {
-
-std::string HomeFolder() {
-    if (const char* h = std::getenv("HOME"); h != nullptr && *h != '\0') {
-        return h;
-    }
-    if (const passwd* pw = getpwuid(getuid()); pw != nullptr && pw->pw_dir != nullptr) {
-        return pw->pw_dir;
-    }
-    return "/";
-}
 
 std::string_view Trim(std::string_view s) {
     while (!s.empty() && (s.front() == ' ' || s.front() == '\t' || s.front() == '\r')) {
@@ -86,13 +77,7 @@ std::string ProfilesFilePath() {
             .append("profiles.ini")
             .string();
     }
-    std::string config;
-    if (const char* x = std::getenv("XDG_CONFIG_HOME"); x != nullptr && x[0] == '/') {
-        config = x;
-    } else {
-        config = HomeFolder() + "/.config";
-    }
-    return config + "/Brindlemox/profiles.ini";
+    return XdgConfigHome() + "/Brindlemox/profiles.ini";
 }
 
 ProfileSet DefaultProfiles() {

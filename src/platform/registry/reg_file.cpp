@@ -2,6 +2,7 @@
 #include "common/error.h"
 #include "common/fileio.h"
 #include "common/text.h"
+#include "common/xdg.h"
 #include "platform/registry/registry.h"
 
 #include <cerrno>
@@ -9,7 +10,6 @@
 #include <cstdlib>
 #include <cstring>
 #include <fcntl.h>
-#include <pwd.h>
 #include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -493,18 +493,7 @@ std::string DefaultRegistryPath() {
     if (const char* p = std::getenv("QUILLFENCE_REGISTRY"); p && *p) {
         return p;
     }
-    std::string base;
-    if (const char* x = std::getenv("XDG_CONFIG_HOME"); x && *x == '/') {
-        base = x;
-    } else {
-        const char* home = std::getenv("HOME");
-        if (!home || !*home) {
-            const passwd* pw = ::getpwuid(::getuid());
-            home = pw && pw->pw_dir ? pw->pw_dir : "/tmp";
-        }
-        base = std::string(home) + "/.config";
-    }
-    return base + "/Brindlemox/registry.reg";
+    return XdgConfigHome() + "/Brindlemox/registry.reg";
 }
 
 } // namespace qf::registry

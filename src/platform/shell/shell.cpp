@@ -1,15 +1,13 @@
 #include "platform/shell/shell.h"
 
 #include "common/error.h"
-#include "platform/shell/process.h"
+#include "common/process.h"
 
 #include <array>
 #include <cerrno>
 #include <chrono>
 #include <cstdlib>
 #include <mutex>
-#include <sys/stat.h>
-#include <unistd.h>
 
 namespace qf {
 namespace {
@@ -48,35 +46,6 @@ int ErrnoToCode(int err) {
     default:
         return kShellFailed;
     }
-}
-
-bool IsExecutableFile(const std::string& path) {
-    struct stat st {};
-    return ::stat(path.c_str(), &st) == 0 && S_ISREG(st.st_mode) &&
-           ::access(path.c_str(), X_OK) == 0;
-}
-
-std::string FindOnPath(const std::string& name) {
-    const char* path = std::getenv("PATH");
-    if (path == nullptr) {
-        return {};
-    }
-    std::string list(path);
-    size_t start = 0;
-    while (start <= list.size()) {
-        size_t colon = list.find(':', start);
-        if (colon == std::string::npos) {
-            colon = list.size();
-        }
-        const std::string dir =
-            colon > start ? list.substr(start, colon - start) : std::string(".");
-        const std::string candidate = dir + "/" + name;
-        if (IsExecutableFile(candidate)) {
-            return candidate;
-        }
-        start = colon + 1;
-    }
-    return {};
 }
 
 } // namespace
@@ -121,7 +90,7 @@ std::string TextEditorProgram() {
         "gnome-text-editor", "gedit",   "kate", "kwrite", "mousepad", "xed", "pluma",
         "featherpad",        "leafpad", "geany"};
     for (const char* editor : kEditors) {
-        std::string found = FindOnPath(editor);
+        std::string found = FindProgramOnPath(editor);
         if (!found.empty()) {
             return found;
         }

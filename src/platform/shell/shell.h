@@ -10,7 +10,8 @@
 
 namespace qf {
 
-// Result codes of ShellRun, after the platform's shell: above 32 is success.
+// Result codes of ShellRun: above 32 means the file was handed over or the
+// program started; the others say why not.
 inline constexpr int kShellOk = 42;
 inline constexpr int kShellFileNotFound = 2;
 inline constexpr int kShellAccessDenied = 5;
@@ -18,7 +19,7 @@ inline constexpr int kShellNoAssociation = 31;
 inline constexpr int kShellFailed = 0;
 
 // How a started program's window should appear.  Linux desktops leave that to
-// the program, so it is only passed on where a program understands it.
+// the program itself: the mode is accepted and not passed on.
 enum class ShowMode { Show, Hidden, Minimized };
 
 // With no parameters: opens `file` (a path, document or web address) with the

@@ -1,48 +1,20 @@
 #include "platform/wordproc/document_check.h"
 
+#include "common/error.h"
+#include "common/fileio.h"
 #include "common/text.h"
 
 #include <magic.h>
 
 #include <array>
-#include <cerrno>
 #include <cstring>
-#include <fcntl.h>
 #include <filesystem>
 #include <memory>
-#include <unistd.h>
 
 namespace qf::wordproc {
 namespace {
 
 constexpr std::size_t kProbeSize = 64 * 1024;
-
-// The bytes at the start of a file, at most kProbeSize of them.
-std::optional<std::string> ReadLeadingBytes(const std::string& path, std::string& error) {
-    int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
-    if (fd < 0) {
-        error = "The attachment could not be read: " + std::string(std::strerror(errno));
-        return std::nullopt;
-    }
-    std::string bytes(kProbeSize, '\0');
-    std::size_t got = 0;
-    while (got < bytes.size()) {
-        ssize_t n = ::read(fd, bytes.data() + got, bytes.size() - got);
-        if (n < 0 && errno == EINTR)
-            continue;
-        if (n < 0) {
-            error = "The attachment could not be read: " + std::string(std::strerror(errno));
-            ::close(fd);
-            return std::nullopt;
-        }
-        if (n == 0)
-            break;
-        got += static_cast<std::size_t>(n);
-    }
-    ::close(fd);
-    bytes.resize(got);
-    return bytes;
-}
 
 struct MagicCloser {
     void operator()(magic_t m) const { magic_close(m); }
@@ -56,8 +28,9 @@ std::string MagicOf(std::string_view bytes, int flags) {
     MagicHandle& handle = (flags & MAGIC_MIME_ENCODING) ? encoding : describe;
     if (!handle) {
         MagicHandle opened(magic_open(flags | MAGIC_ERROR));
-        if (!opened || magic_load(opened.get(), nullptr) != 0)
+        if (!opened || magic_load(opened.get(), nullptr) != 0) {
             return {};
+        }
         handle = std::move(opened);
     }
     const char* result = magic_buffer(handle.get(), bytes.data(), bytes.size());
@@ -81,8 +54,9 @@ bool IsRtf(std::string_view b) {
 // are never part of text we hand over (UTF-16 text carries a byte-order mark).
 bool IsText(std::string_view b) {
     bool bom16 = StartsWith(b, "\xFF\xFE") || StartsWith(b, "\xFE\xFF");
-    if (!bom16 && b.find('\0') != std::string_view::npos)
+    if (!bom16 && b.find('\0') != std::string_view::npos) {
         return false;
+    }
     std::string enc = MagicOf(b, MAGIC_MIME_ENCODING);
     return !enc.empty() && enc != "binary";
 }
@@ -113,74 +87,94 @@ std::string DescribeBytes(std::string_view bytes) {
 
 std::optional<std::string> CheckLeadingBytes(const std::string& path) {
     std::string ext = ToLowerAscii(std::filesystem::path(path).extension().string());
-    if (!ext.empty())
+    if (!ext.empty()) {
         ext.erase(0, 1);
+    }
     const FormatRule* rule = nullptr;
     for (const auto& r : kRules) {
-        if (!ext.empty() && std::strstr(r.extensions, (" " + ext + " ").c_str()))
+        if (!ext.empty() && std::strstr(r.extensions, (" " + ext + " ").c_str())) {
             rule = &r;
+        }
     }
-    std::string error;
-    auto bytes = ReadLeadingBytes(path, error);
-    if (!bytes)
-        return error;
-    if (bytes->empty())
+    std::string bytes;
+    try {
+        bytes = ReadFileHead(path, kProbeSize);
+    } catch (const FileError& e) {
+        return std::string("The attachment could not be read: ") + e.what();
+    }
+    if (bytes.empty()) {
         return std::string("The attachment is empty");
-    if (!rule || rule->fits(*bytes))
+    }
+    if (!rule || rule->fits(bytes)) {
         return std::nullopt;
+    }
     return "The attachment's contents do not fit its extension ." + ext + ": expected " +
-           rule->formatName + ", found " + DescribeBytes(*bytes);
+           rule->formatName + ", found " + DescribeBytes(bytes);
 }
+
+namespace {
+
+// The code point of the UTF-8 sequence at s[i], moving i past it; nothing,
+// and i moved by one byte, when the bytes there are not UTF-8 (overlong
+// forms, surrogates and values beyond Unicode included).
+std::optional<char32_t> DecodeUtf8At(std::string_view s, std::size_t& i) {
+    auto c = static_cast<unsigned char>(s[i]);
+    char32_t cp = 0;
+    std::size_t len = 0;
+    if (c < 0x80) {
+        cp = c;
+        len = 1;
+    } else if ((c & 0xE0) == 0xC0) {
+        cp = c & 0x1F;
+        len = 2;
+    } else if ((c & 0xF0) == 0xE0) {
+        cp = c & 0x0F;
+        len = 3;
+    } else if ((c & 0xF8) == 0xF0) {
+        cp = c & 0x07;
+        len = 4;
+    }
+    bool valid = len != 0 && i + len <= s.size();
+    for (std::size_t k = 1; valid && k < len; ++k) {
+        auto cc = static_cast<unsigned char>(s[i + k]);
+        valid = (cc & 0xC0) == 0x80;
+        cp = (cp << 6) | (cc & 0x3F);
+    }
+    static constexpr char32_t kMin[] = {0, 0, 0x80, 0x800, 0x10000};
+    if (!valid || cp < kMin[len] || cp > 0x10FFFF || (cp >= 0xD800 && cp <= 0xDFFF)) {
+        ++i;
+        return std::nullopt;
+    }
+    i += len;
+    return cp;
+}
+
+bool IsBlank(char32_t cp) {
+    return cp == ' ' || cp == '\t' || cp == '\n' || cp == '\r' || cp == '\f' || cp == '\v' ||
+           cp == 0xA0 || cp == 0x2028 || cp == 0x2029;
+}
+
+// Control characters, private-use and non-characters, U+FFFD.
+bool IsUnprintable(char32_t cp) {
+    return cp < 0x20 || (cp >= 0x7F && cp <= 0x9F) || cp == 0xFFFD ||
+           (cp >= 0xE000 && cp <= 0xF8FF) || (cp >= 0xFDD0 && cp <= 0xFDEF) ||
+           (cp & 0xFFFE) == 0xFFFE || cp >= 0xF0000;
+}
+
+} // namespace
 
 PrintableCount CountPrintable(std::string_view s) {
     PrintableCount count;
     std::size_t i = 0;
     while (i < s.size()) {
-        auto c = static_cast<unsigned char>(s[i]);
-        char32_t cp = 0;
-        std::size_t len = 0;
-        if (c < 0x80) {
-            cp = c;
-            len = 1;
-        } else if ((c & 0xE0) == 0xC0) {
-            cp = c & 0x1F;
-            len = 2;
-        } else if ((c & 0xF0) == 0xE0) {
-            cp = c & 0x0F;
-            len = 3;
-        } else if ((c & 0xF8) == 0xF0) {
-            cp = c & 0x07;
-            len = 4;
-        }
-        bool valid = len != 0 && i + len <= s.size();
-        for (std::size_t k = 1; valid && k < len; ++k) {
-            auto cc = static_cast<unsigned char>(s[i + k]);
-            if ((cc & 0xC0) != 0x80)
-                valid = false;
-            else
-                cp = (cp << 6) | (cc & 0x3F);
-        }
-        if (valid) {
-            // Overlong forms, surrogates and values beyond Unicode are not UTF-8.
-            static constexpr char32_t kMin[] = {0, 0, 0x80, 0x800, 0x10000};
-            valid = cp >= kMin[len] && cp <= 0x10FFFF && !(cp >= 0xD800 && cp <= 0xDFFF);
-        }
-        if (!valid) {
-            ++count.visible;
-            ++count.unprintable;
-            ++i;
+        std::optional<char32_t> cp = DecodeUtf8At(s, i);
+        if (cp && IsBlank(*cp)) {
             continue;
         }
-        i += len;
-        if (cp == ' ' || cp == '\t' || cp == '\n' || cp == '\r' || cp == '\f' || cp == '\v' ||
-            cp == 0xA0 || cp == 0x2028 || cp == 0x2029)
-            continue;
         ++count.visible;
-        bool bad = cp < 0x20 || (cp >= 0x7F && cp <= 0x9F) || cp == 0xFFFD ||
-                   (cp >= 0xE000 && cp <= 0xF8FF) || (cp >= 0xFDD0 && cp <= 0xFDEF) ||
-                   (cp & 0xFFFE) == 0xFFFE || cp >= 0xF0000;
-        if (bad)
+        if (!cp || IsUnprintable(*cp)) {
             ++count.unprintable;
+        }
     }
     return count;
 }

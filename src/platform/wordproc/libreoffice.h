@@ -24,7 +24,7 @@ struct LibreOfficeOptions {
     // The soffice program; empty: LibreOffice's own, else soffice on PATH.
     std::string program;
     // Where the private profiles of started instances go; empty:
-    // $XDG_CACHE_HOME/quillfence (~/.cache/quillfence), else the temp folder.
+    // $XDG_CACHE_HOME/quillfence (~/.cache/quillfence).
     std::string profileParent;
     // The user's own Basic macros (a LibreOffice profile's "basic" folder):
     // their modules are installed into a started instance, whose private
@@ -43,8 +43,10 @@ struct LibreOfficeOptions {
     static LibreOfficeOptions FromEnvironment();
 };
 
-// Not thread-safe: one thread (the run's) makes the calls; only the deadline
-// is watched from a thread of its own.
+// The front of three parts: the instance in use (office_instance.h), the
+// deadline of each document (office_watchdog.h) and the documents with the
+// steps on them (office_documents.h).  Not thread-safe: one thread (the run's)
+// makes the calls; only the deadline is watched from a thread of its own.
 class LibreOffice final : public WordProcessor {
 public:
     explicit LibreOffice(LibreOfficeOptions options = {});

@@ -73,28 +73,32 @@ Reference<uno::XComponentContext> LocalContext() {
     static std::string failure;
     std::call_once(once, [] {
         // Without this the client crashes once the office runs.
-        if (!std::getenv("URE_BOOTSTRAP"))
+        if (!std::getenv("URE_BOOTSTRAP")) {
             ::setenv("URE_BOOTSTRAP", kFundamentalRc, 0);
+        }
         // A dropped pipe must become an error, not the end of this program.
         struct sigaction old {};
-        if (sigaction(SIGPIPE, nullptr, &old) == 0 && old.sa_handler == SIG_DFL)
+        if (sigaction(SIGPIPE, nullptr, &old) == 0 && old.sa_handler == SIG_DFL) {
             std::signal(SIGPIPE, SIG_IGN);
+        }
         try {
             context = cppu::defaultBootstrap_InitialComponentContext();
         } catch (const uno::Exception& e) {
             failure = S(e.Message);
         }
     });
-    if (!context.is())
+    if (!context.is()) {
         throw UnoCallError("The UNO runtime could not be set up: " + failure, false);
+    }
     return context;
 }
 
 std::string FirstLine(const uno::Exception& e) {
     std::string m = S(e.Message);
     // UNO messages often go on with the source position: keep the first line.
-    if (auto nl = m.find('\n'); nl != std::string::npos)
+    if (auto nl = m.find('\n'); nl != std::string::npos) {
         m.erase(nl);
+    }
     return m;
 }
 
@@ -138,8 +142,9 @@ beans::PropertyValue Prop(const char* name, const uno::Any& value) {
 
 std::string FileUrl(const std::string& path) {
     OUString url;
-    if (osl::FileBase::getFileURLFromSystemPath(U(path), url) != osl::FileBase::E_None)
+    if (osl::FileBase::getFileURLFromSystemPath(U(path), url) != osl::FileBase::E_None) {
         throw UnoCallError("The path cannot be written as a file URL: " + path, false);
+    }
     return S(url);
 }
 
@@ -157,8 +162,9 @@ bool DefinesMacro(const std::string& source, const std::string& name) {
     while (std::getline(in, line)) {
         std::string l = Lower(line);
         std::size_t i = l.find_first_not_of(" \t");
-        if (i == std::string::npos)
+        if (i == std::string::npos) {
             continue;
+        }
         l.erase(0, i);
         for (bool stripped = true; stripped;) {
             stripped = false;
@@ -171,18 +177,21 @@ bool DefinesMacro(const std::string& source, const std::string& name) {
             }
         }
         std::size_t after = 0;
-        if (l.compare(0, 4, "sub ") == 0)
+        if (l.compare(0, 4, "sub ") == 0) {
             after = 4;
-        else if (l.compare(0, 9, "function ") == 0)
+        } else if (l.compare(0, 9, "function ") == 0) {
             after = 9;
-        else
+        } else {
             continue;
+        }
         std::size_t start = l.find_first_not_of(" \t", after);
-        if (start == std::string::npos)
+        if (start == std::string::npos) {
             continue;
+        }
         std::size_t end = l.find_first_of(" \t('\r", start);
-        if (l.substr(start, end == std::string::npos ? std::string::npos : end - start) == want)
+        if (l.substr(start, end == std::string::npos ? std::string::npos : end - start) == want) {
             return true;
+        }
     }
     return false;
 }
@@ -194,8 +203,9 @@ std::vector<std::string> SplitDots(const std::string& s) {
         std::size_t dot = s.find('.', start);
         parts.push_back(
             s.substr(start, dot == std::string::npos ? std::string::npos : dot - start));
-        if (dot == std::string::npos)
+        if (dot == std::string::npos) {
             return parts;
+        }
         start = dot + 1;
     }
 }
@@ -243,8 +253,9 @@ public:
             Reference<container::XEnumeration> all = desktop_->getComponents()->createEnumeration();
             while (all->hasMoreElements()) {
                 Reference<frame::XModel> model(all->nextElement(), UNO_QUERY);
-                if (model.is() && model->getURL() == url)
+                if (model.is() && model->getURL() == url) {
                     return true;
+                }
             }
             return false;
         } catch (const uno::Exception& e) {
@@ -268,10 +279,11 @@ public:
         } catch (const uno::Exception& e) {
             Rethrow("The document did not open");
         }
-        if (!doc.is())
+        if (!doc.is()) {
             throw UnoCallError("The document did not open (wrong password, damaged file or a "
                                "format the word processor does not read)",
                                false);
+        }
         std::uint64_t id = ++lastId_;
         docs_[id] = doc;
         return id;
@@ -280,10 +292,12 @@ public:
     int Unprotect(std::uint64_t doc, const std::string& password) override {
         try {
             Reference<util::XProtectable> p(Doc(doc), UNO_QUERY);
-            if (!p.is())
+            if (!p.is()) {
                 return -1;
-            if (!p->isProtected())
+            }
+            if (!p->isProtected()) {
                 return 0;
+            }
             p->unprotect(U(password));
             return 1;
         } catch (const uno::Exception& e) {
@@ -317,8 +331,9 @@ public:
             script->invoke(params, outIndex, outParams);
             return MacroResult::Ran;
         } catch (const uno::Exception& e) {
-            if (CurrentIsLost())
+            if (CurrentIsLost()) {
                 Rethrow("The macro did not finish");
+            }
             detail = "The macro " + name + " failed: " + FirstLine(e);
             return MacroResult::Failed;
         }
@@ -328,8 +343,9 @@ public:
         Reference<lang::XComponent> component = Doc(doc);
         try {
             Reference<text::XTextDocument> td(component, UNO_QUERY);
-            if (!td.is())
+            if (!td.is()) {
                 throw UnoCallError("The document is not a text document", false);
+            }
             return S(td->getText()->getString());
         } catch (const uno::Exception&) {
             Rethrow("The document's text could not be read");
@@ -367,16 +383,18 @@ public:
 
     void Close(std::uint64_t doc) override {
         auto it = docs_.find(doc);
-        if (it == docs_.end())
+        if (it == docs_.end()) {
             return;
+        }
         Reference<lang::XComponent> component = it->second;
         docs_.erase(it);
         try {
             Reference<util::XCloseable> closeable(component, UNO_QUERY);
-            if (closeable.is())
+            if (closeable.is()) {
                 closeable->close(true);
-            else
+            } else {
                 component->dispose();
+            }
         } catch (const uno::Exception& e) {
             Rethrow("The document could not be closed");
         }
@@ -393,12 +411,14 @@ public:
             } else {
                 lib = libs->createLibrary(U(library));
             }
-            if (!lib.is())
+            if (!lib.is()) {
                 throw UnoCallError("The macro library " + library + " cannot be changed", false);
-            if (lib->hasByName(U(module)))
+            }
+            if (lib->hasByName(U(module))) {
                 lib->replaceByName(U(module), uno::Any(U(source)));
-            else
+            } else {
                 lib->insertByName(U(module), uno::Any(U(source)));
+            }
             resolved_.clear();
         } catch (const uno::Exception& e) {
             Rethrow("The macro module could not be installed");
@@ -417,8 +437,9 @@ public:
 private:
     Reference<lang::XComponent> Doc(std::uint64_t doc) const {
         auto it = docs_.find(doc);
-        if (it == docs_.end())
+        if (it == docs_.end()) {
             throw UnoCallError("The document is not open", false);
+        }
         return it->second;
     }
 
@@ -432,12 +453,14 @@ private:
 
     // The script URI of the application's Basic macro `name`, or empty.
     std::string ResolveMacro(const std::string& name) {
-        if (auto it = resolved_.find(Lower(name)); it != resolved_.end())
+        if (auto it = resolved_.find(Lower(name)); it != resolved_.end()) {
             return it->second;
+        }
         std::vector<std::string> parts = SplitDots(name);
         if (parts.empty() || parts.size() > 3 ||
-            std::any_of(parts.begin(), parts.end(), [](const auto& p) { return p.empty(); }))
+            std::any_of(parts.begin(), parts.end(), [](const auto& p) { return p.empty(); })) {
             return {};
+        }
         Reference<script::XLibraryContainer> libs = Libraries();
         std::vector<OUString> libNames;
         if (parts.size() == 3) {
@@ -445,22 +468,27 @@ private:
         } else {
             // Standard first, then the others in their order.
             libNames.push_back("Standard");
-            for (const OUString& n : libs->getElementNames())
-                if (n != "Standard")
+            for (const OUString& n : libs->getElementNames()) {
+                if (n != "Standard") {
                     libNames.push_back(n);
+                }
+            }
         }
         const std::string& macro = parts.back();
         std::string found;
         for (const OUString& libName : libNames) {
-            if (!libs->hasByName(libName))
+            if (!libs->hasByName(libName)) {
                 continue;
+            }
             libs->loadLibrary(libName);
             Reference<container::XNameAccess> modules(libs->getByName(libName), UNO_QUERY);
-            if (!modules.is())
+            if (!modules.is()) {
                 continue;
+            }
             for (const OUString& modName : modules->getElementNames()) {
-                if (parts.size() >= 2 && Lower(S(modName)) != Lower(parts[parts.size() - 2]))
+                if (parts.size() >= 2 && Lower(S(modName)) != Lower(parts[parts.size() - 2])) {
                     continue;
+                }
                 OUString src;
                 modules->getByName(modName) >>= src;
                 if (DefinesMacro(S(src), macro)) {
@@ -469,8 +497,9 @@ private:
                     break;
                 }
             }
-            if (!found.empty())
+            if (!found.empty()) {
                 break;
+            }
         }
         resolved_[Lower(name)] = found;
         return found;
@@ -509,8 +538,9 @@ std::unique_ptr<UnoBridge> ConnectBridge(const std::string& pipeName) {
         throw;
     } catch (const uno::Exception& e) {
         // The office accepted the pipe but is still starting up.
-        if (CurrentIsLost())
+        if (CurrentIsLost()) {
             return nullptr;
+        }
         Rethrow("The office on pipe " + pipeName + " does not answer");
     }
 }

@@ -19,8 +19,9 @@ UnoConnectFunction g_connect = nullptr;
 
 std::vector<std::string> Candidates() {
     std::vector<std::string> paths;
-    if (const char* env = std::getenv("QUILLFENCE_UNO_MODULE"); env && *env)
+    if (const char* env = std::getenv("QUILLFENCE_UNO_MODULE"); env && *env) {
         paths.push_back(env);
+    }
     std::error_code ec;
     auto exe = std::filesystem::read_symlink("/proc/self/exe", ec);
     if (!ec) {
@@ -35,13 +36,15 @@ std::vector<std::string> Candidates() {
 
 UnoConnectFunction LoadModule() {
     std::lock_guard lock(g_mutex);
-    if (g_connect)
+    if (g_connect) {
         return g_connect;
+    }
     std::string reasons;
     for (const auto& path : Candidates()) {
         std::error_code ec;
-        if (!std::filesystem::exists(path, ec))
+        if (!std::filesystem::exists(path, ec)) {
             continue;
+        }
         void* handle = ::dlopen(path.c_str(), RTLD_NOW | RTLD_LOCAL);
         if (!handle) {
             const char* why = ::dlerror();
@@ -56,8 +59,9 @@ UnoConnectFunction LoadModule() {
         g_connect = fn;
         return fn;
     }
-    if (reasons.empty())
+    if (reasons.empty()) {
         reasons = std::string(kModuleName) + " was not found";
+    }
     throw std::runtime_error(reasons);
 }
 

@@ -1,15 +1,12 @@
 #include "common/error.h"
 #include "common/fileio.h"
-#include "platform/shell/process.h"
 #include "platform/shell/shell.h"
 
-#include <cerrno>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <gtest/gtest.h>
 #include <optional>
-#include <thread>
 
 namespace qf {
 namespace {
@@ -160,25 +157,6 @@ TEST_F(Shell, RunStartsAProgramWithParametersInItsFolder) {
     EXPECT_EQ(Lines(Log("tool")), (std::vector<std::string>{dir() + "work place", "a b", "$HOME"}));
     EXPECT_EQ(ShellRun(dir() + "bin/absent", {"x"}, {}, ShowMode::Show), kShellFileNotFound);
     EXPECT_LE(ShellRun("", {}, {}, ShowMode::Show), 32);
-}
-
-TEST(ChildProcess, StartWaitAndExitStatus) {
-    int error = 0;
-    EXPECT_FALSE(ChildProcess::Start({"/nonexistent/program"}, {}, error));
-    EXPECT_EQ(error, ENOENT);
-    EXPECT_FALSE(ChildProcess::Start({}, {}, error));
-
-    auto quick = ChildProcess::Start({"/bin/sh", "-c", "exit 7"}, {}, error);
-    ASSERT_TRUE(quick);
-    EXPECT_TRUE(quick->WaitFor(std::chrono::seconds(10)));
-    EXPECT_EQ(quick->ExitStatus(), 7);
-
-    auto slow = ChildProcess::Start({"/bin/sleep", "10"}, SpawnOptions{"/", true}, error);
-    ASSERT_TRUE(slow);
-    EXPECT_FALSE(slow->WaitFor(std::chrono::milliseconds(50)));
-    ::kill(slow->Pid(), SIGKILL);
-    EXPECT_TRUE(slow->WaitFor(std::chrono::seconds(10)));
-    EXPECT_EQ(slow->ExitStatus(), 128 + SIGKILL);
 }
 
 } // namespace

@@ -34,8 +34,9 @@ const std::string kRtf = "{\\rtf1\\ansi Hello}";
 const std::string kHtml = "<html><body><p>Hello</p></body></html>\n";
 std::string Noise() {
     std::string s;
-    for (int i = 0; i < 2048; ++i)
+    for (int i = 0; i < 2048; ++i) {
         s += static_cast<char>((i * 7919 + 13) % 251);
+    }
     return s;
 }
 

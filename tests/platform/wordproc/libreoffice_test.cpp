@@ -143,8 +143,9 @@ TEST_F(LibreOfficeTest, DamagedFilesFailAndTheNextDocumentWorks) {
         Failure failure;
     };
     std::string noise;
-    for (int i = 0; i < 4096; ++i)
+    for (int i = 0; i < 4096; ++i) {
         noise += static_cast<char>((i * 7919 + 13) % 251);
+    }
     const Case cases[] = {
         {"truncated.docx", docx.substr(0, docx.size() / 2), Failure::CannotOpen},
         {"noise.doc", noise, Failure::WrongFormat},
@@ -179,8 +180,9 @@ public:
     int port() const { return port_; }
     int Connections() {
         int n = 0;
-        for (int c; (c = ::accept(fd_, nullptr, nullptr)) >= 0; ++n)
+        for (int c; (c = ::accept(fd_, nullptr, nullptr)) >= 0; ++n) {
             ::close(c);
+        }
         return n;
     }
 
@@ -190,8 +192,9 @@ private:
 };
 
 TEST_F(LibreOfficeTest, DocumentsFetchNoExternalContentAndRunNoMacrosOfTheirOwn) {
-    if (!office_->NetworkIsolated())
+    if (!office_->NetworkIsolated()) {
         GTEST_SKIP() << "this system gives no network namespace to unprivileged processes";
+    }
     Listener server;
     std::string url = "http://127.0.0.1:" + std::to_string(server.port());
     fs::path marker = dir_->path() / "document-macro-ran.txt";

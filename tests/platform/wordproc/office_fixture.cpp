@@ -11,8 +11,9 @@ namespace qf::wordproc::testing {
 
 TempDir::TempDir() {
     std::string tmpl = (fs::temp_directory_path() / "qf-wordproc-XXXXXX").string();
-    if (!::mkdtemp(tmpl.data()))
+    if (!::mkdtemp(tmpl.data())) {
         throw std::runtime_error("mkdtemp failed");
+    }
     path_ = tmpl;
 }
 
@@ -30,8 +31,9 @@ LibreOfficeOptions TestOptions(const fs::path& dir) {
 void WriteFile(const fs::path& path, const std::string& bytes) {
     std::ofstream out(path, std::ios::binary);
     out << bytes;
-    if (!out)
+    if (!out) {
         throw std::runtime_error("cannot write " + path.string());
+    }
 }
 
 std::map<std::string, fs::path> MakeDocuments(LibreOffice& office, const fs::path& dir) {
@@ -52,8 +54,9 @@ std::map<std::string, fs::path> MakeDocuments(LibreOffice& office, const fs::pat
                           (dir / "convert-profile").string() +
                           " --infilter='HTML (StarWriter)' --convert-to odt --outdir '" +
                           converted.string() + "' cv.html >/dev/null 2>&1";
-    if (std::system(command.c_str()) != 0 || !fs::exists(converted / "cv.odt"))
+    if (std::system(command.c_str()) != 0 || !fs::exists(converted / "cv.odt")) {
         throw std::runtime_error("soffice --convert-to odt failed");
+    }
     fs::path odt = dir / "cv.odt";
     fs::rename(converted / "cv.odt", odt);
     docs["odt"] = odt;
@@ -80,8 +83,9 @@ std::map<std::string, fs::path> MakeDocuments(LibreOffice& office, const fs::pat
 bool HasLockFiles(const fs::path& dir) {
     for (const auto& e : fs::recursive_directory_iterator(dir)) {
         std::string name = e.path().filename().string();
-        if (name.rfind(".~lock.", 0) == 0)
+        if (name.rfind(".~lock.", 0) == 0) {
             return true;
+        }
     }
     return false;
 }

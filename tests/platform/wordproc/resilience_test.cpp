@@ -105,10 +105,12 @@ TEST(LibreOfficeResilience, AnInstanceGoesWithTheProcessThatStartedItWhenThatIsT
             LibreOffice office(TestOptions(dir.path()));
             office.Connect();
             group = office.OfficeProcessGroup();
-            if (::write(fds[1], &group, sizeof group) != sizeof group)
+            if (::write(fds[1], &group, sizeof group) != sizeof group) {
                 ::_exit(2);
-            for (;;)
+            }
+            for (;;) {
                 ::pause();
+            }
         } catch (...) {
             ::_exit(3);
         }
@@ -125,8 +127,9 @@ TEST(LibreOfficeResilience, AnInstanceGoesWithTheProcessThatStartedItWhenThatIsT
     ASSERT_EQ(::waitpid(child, &status, 0), child);
     EXPECT_TRUE(WIFSIGNALED(status) && WTERMSIG(status) == SIGTERM);
     auto until = Clock::now() + std::chrono::seconds(10);
-    while (ProcessGroupAlive(group) && Clock::now() < until)
+    while (ProcessGroupAlive(group) && Clock::now() < until) {
         std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    }
     EXPECT_FALSE(ProcessGroupAlive(group));
 }
 
@@ -142,10 +145,12 @@ TEST(LibreOfficeResilience, AnInstanceLeftByAKilledRunIsStoppedByTheNextOne) {
             auto* office = new LibreOffice(TestOptions(dir.path())); // never destroyed
             office->Connect();
             pid_t group = office->OfficeProcessGroup();
-            if (::write(fds[1], &group, sizeof group) != sizeof group)
+            if (::write(fds[1], &group, sizeof group) != sizeof group) {
                 ::_exit(2);
-            for (;;)
+            }
+            for (;;) {
                 ::pause();
+            }
         } catch (...) {
             ::_exit(3);
         }
@@ -164,8 +169,9 @@ TEST(LibreOfficeResilience, AnInstanceLeftByAKilledRunIsStoppedByTheNextOne) {
     EXPECT_TRUE(next.Connect());
     EXPECT_FALSE(ProcessGroupAlive(group));
     std::size_t profiles = 0;
-    for ([[maybe_unused]] const auto& e : fs::directory_iterator(dir.path() / "profiles"))
+    for ([[maybe_unused]] const auto& e : fs::directory_iterator(dir.path() / "profiles")) {
         ++profiles;
+    }
     EXPECT_EQ(profiles, 1u);
     next.Quit();
 }
