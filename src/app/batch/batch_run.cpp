@@ -57,7 +57,7 @@ std::function<void(std::int32_t)> NumberSaver(const RunRequest& request) {
 
 } // namespace
 
-int Run(RunRequest& request) {
+ExitCode Run(RunRequest& request) {
     ConsoleHost::Options options;
     options.answerYes = request.answerYes;
     options.interactive = ::isatty(STDOUT_FILENO) == 1;
@@ -81,9 +81,9 @@ int Run(RunRequest& request) {
             std::fprintf(stderr,
                          "quillfence-batch: %s\nNo run was started: pass --yes to answer Yes.\n",
                          host.RefusedQuestion()->c_str());
-            return kExitQuestion;
+            return ExitCode::QuestionNeedsYes;
         }
-        return kExitFailed;
+        return ExitCode::Failed;
     }
 
     if (request.settings.profile == Settings::kPromptProfile) {
@@ -115,13 +115,13 @@ int Run(RunRequest& request) {
     }
     switch (run.Outcome()) {
     case RunOutcome::Complete:
-        return kExitComplete;
+        return ExitCode::Complete;
     case RunOutcome::Interrupted:
-        return kExitInterrupted;
+        return ExitCode::Interrupted;
     case RunOutcome::Failed:
         break;
     }
-    return kExitFailed;
+    return ExitCode::Failed;
 }
 
 } // namespace qf::batch
