@@ -1,19 +1,18 @@
-// Date-times of the mail layer: days since 30 December 1899, the fraction
-// being the time of day (a negative value counts days back from that date,
-// its fraction still the time of day).
+// The mail layer's date-times (common/date_time.h): stored times turned into
+// local date-times, calendar parts, and the locale's date and time texts.
 #pragma once
+
+#include "common/date_time.h"
 
 #include <cstdint>
 #include <string>
 
 namespace qf {
 
-using DateTime = double;
-
 // Converts a stored UTC file time (100-nanosecond units since 1 January 1601)
 // to a local date-time to the millisecond.  The local offset is the one in
-// force at the moment of conversion, as the messaging platform's file-time
-// conversion does.
+// force when the conversion runs, not the one in force at the time converted:
+// a summer time read in winter comes out an hour off.
 DateTime FileTimeToLocalDateTime(std::uint64_t fileTime);
 
 // Calendar parts of a date-time (month and day count from 1).

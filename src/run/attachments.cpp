@@ -5,6 +5,7 @@
 #include "mail/email.h"
 #include "run/email_text.h"
 #include "run/macros.h"
+#include "run/mail_adapters.h"
 
 #include <sys/stat.h>
 
@@ -27,7 +28,55 @@ bool PathExists(const std::string& path) {
     return ::lstat(path.c_str(), &st) == 0;
 }
 
+// The first of `base` + k + `ext`, k = 1, 2, ..., that is not taken.
+std::string FirstFreeName(const std::string& base, const std::string& ext) {
+    for (long k = 1;; ++k) {
+        std::string name = base + std::to_string(k) + ext;
+        if (!PathExists(name)) {
+            CheckFileNameLength(name);
+            return name;
+        }
+    }
+}
+
+// Appends `note` to the email's text and writes the text as it now stands
+// beside the copy `name`, as `name` + ".txt".
+void AppendNoteWithCompanion(std::string& text, const std::string& note, const std::string& name) {
+    AppendPiece(text, note);
+    WriteWholeFile(name + ".txt", text);
+}
+
 } // namespace
+
+// One attachment being handled, with what every action takes from it.
+struct AttachmentHandler::InHand {
+    InHand(EmailMessage& owner, Attachment& attached, std::string extension,
+           const RunContext& context)
+        : email(owner), attachment(attached), emailFields(owner), fields(attached, emailFields),
+          ext(std::move(extension)) {
+        AttachmentMacros macros(fields, context.FileNumber());
+        startTag = ExpandMacros(context.RunSettings().startTag, macros);
+        endTag = ExpandMacros(context.RunSettings().endTag, macros);
+    }
+    InHand(const InHand&) = delete;
+    InHand& operator=(const InHand&) = delete;
+
+    EmailMessage& email;
+    Attachment& attachment;
+    EmailAdapter emailFields;
+    AttachmentAdapter fields;
+    std::string ext;
+    std::string startTag;
+    std::string endTag;
+};
+
+AttachmentAction AttachmentActionFromCode(int code) {
+    if (code < static_cast<int>(AttachmentAction::ConvertDocument) ||
+        code > static_cast<int>(AttachmentAction::AppendAsText)) {
+        return AttachmentAction::Ignore;
+    }
+    return static_cast<AttachmentAction>(code);
+}
 
 std::string AttachmentExtension(const std::string& fileName) {
     const auto dot = fileName.rfind('.');
@@ -50,11 +99,11 @@ void AttachmentHandler::ProcessAttachments(EmailMessage& email, std::string& tex
     std::vector<std::unique_ptr<Attachment>> attachments;
     email.ListAttachments(attachments);
     for (auto& attachment : attachments) {
-        if (run_.Cancelled()) {
-            run_.attachmentsCut = true;
+        if (context_.Cancelled()) {
+            context_.FlagAttachmentsCut();
             break;
         }
-        run_.Pump();
+        context_.Pump();
         ProcessAttachment(email, *attachment, text, depth);
     }
 }
@@ -69,128 +118,139 @@ void AttachmentHandler::ProcessAttachment(EmailMessage& email, Attachment& attac
         try {
             RecordManualIntervention(email, attachment, e.what());
         } catch (const std::exception&) {
-            run_.manualIntervention = true;
+            context_.FlagManualIntervention();
         }
     }
 }
 
 void AttachmentHandler::Handle(EmailMessage& email, Attachment& attachment, std::string& text,
                                int depth) {
-    EmailAdapter emailFields(email);
-    AttachmentAdapter fields(attachment, emailFields);
-    const std::string ext = AttachmentExtension(attachment.fileName);
-    const int code = run_.settings().ActionForExtension(ext);
+    std::string ext = AttachmentExtension(attachment.fileName);
+    const int code = context_.RunSettings().ActionForExtension(ext);
+    InHand item(email, attachment, std::move(ext), context_);
 
-    AttachmentMacros macros(fields, run_.fileNumber);
-    const std::string startTag = ExpandMacros(run_.settings().startTag, macros);
-    const std::string endTag = ExpandMacros(run_.settings().endTag, macros);
-
-    switch (code) {
-    case 1: {
-        const std::string name = DetachFileName(ext);
-        run_.tempFiles.push_back(name);
-        attachment.SaveContentToFile(ErrorDetails(email), name);
-        if (auto content = word_.ConvertWithWord(name, attachment, email)) {
-            AppendPiece(text, startTag + *content + endTag);
-        }
+    switch (AttachmentActionFromCode(code)) {
+    case AttachmentAction::ConvertDocument:
+        ConvertDocument(item, text);
         break;
-    }
-    case 2:
-        AppendPiece(text, startTag +
-                              TranslateMsg(8120, "Quillfence: This attachment has been flagged "
-                                                 "for manual handling\r\n") +
-                              endTag);
-        RecordManualIntervention(email, attachment,
-                                 TranslateMsg(8130, "Attachment is flagged for manual handling"));
+    case AttachmentAction::FlagForManual:
+        FlagForManualHandling(item, text);
         break;
-    case 4: {
-        const std::string name = ManualFileName(attachment, emailFields, ext);
-        attachment.SaveContentToFile(ErrorDetails(email), name);
-        if (!print_ || !print_(name)) {
-            RecordManualIntervention(
-                email, attachment,
-                TranslateFmt(8122,
-                             "The attachment %s did not respond correctly to the 'Print' command.",
-                             {name}));
-        }
-        AppendPiece(text, TranslateFmt(8121,
-                                       "Quillfence: Attachment %s has been flagged for "
-                                       "printing",
-                                       {name}));
-        WriteWholeFile(name + ".txt", text);
+    case AttachmentAction::Print:
+        PrintCopy(item, text);
         break;
-    }
-    case 5: {
-        const std::string name = ManualFileName(attachment, emailFields, ext);
-        attachment.SaveContentToFile(ErrorDetails(email), name);
-        AppendPiece(text, TranslateFmt(8122,
-                                       "Quillfence: Attachment %s has been flagged for "
-                                       "saving",
-                                       {name}));
-        WriteWholeFile(name + ".txt", text);
+    case AttachmentAction::SaveAsFile:
+        SaveCopy(item, text);
         break;
-    }
-    case 6: {
-        const std::string name = DetachFileName(ext);
-        run_.tempFiles.push_back(name);
-        attachment.SaveContentToFile(ErrorDetails(email), name);
-        const std::string content = ReadWholeFile(name);
-        if (IsUnicodeText(content)) {
-            AppendUnicodeContent(text, startTag, content, endTag);
-        } else {
-            AppendPiece(text, startTag + content + endTag);
-        }
+    case AttachmentAction::AppendAsText:
+        AppendAsText(item, text);
         break;
-    }
-    default:
-        break; // 3 and anything unknown: ignored
+    case AttachmentAction::Ignore:
+        break;
     }
 
     if (attachment.attachMethod == kEmbeddedMessage) {
-        if (depth >= kMaxEmbeddedDepth) {
-            RecordManualIntervention(email, attachment, "embedded emails nested too deeply");
-            return;
-        }
-        std::unique_ptr<EmailMessage> embedded = email.OpenEmbedded(attachment.attachNumber);
-        ProcessAttachments(*embedded, text, depth + 1);
+        ProcessEmbedded(email, attachment, text, depth);
     }
+}
+
+void AttachmentHandler::ConvertDocument(InHand& item, std::string& text) {
+    const std::string name = SaveTemporaryCopy(item);
+    const auto content = documents_.ConvertDocument(name, [this, &item](const std::string& reason) {
+        RecordManualIntervention(item.email, item.attachment, reason);
+    });
+    if (content) {
+        AppendPiece(text, item.startTag + *content + item.endTag);
+    }
+}
+
+void AttachmentHandler::FlagForManualHandling(InHand& item, std::string& text) {
+    AppendPiece(text, item.startTag +
+                          TranslateMsg(8120, "Quillfence: This attachment has been flagged for "
+                                             "manual handling\r\n") +
+                          item.endTag);
+    RecordManualIntervention(item.email, item.attachment,
+                             TranslateMsg(8130, "Attachment is flagged for manual handling"));
+}
+
+void AttachmentHandler::PrintCopy(InHand& item, std::string& text) {
+    const std::string name = SaveManualCopy(item);
+    if (!print_ || !print_(name)) {
+        RecordManualIntervention(
+            item.email, item.attachment,
+            TranslateFmt(8122,
+                         "The attachment %s did not respond correctly to the 'Print' command.",
+                         {name}));
+    }
+    AppendNoteWithCompanion(
+        text, TranslateFmt(8121, "Quillfence: Attachment %s has been flagged for printing", {name}),
+        name);
+}
+
+void AttachmentHandler::SaveCopy(InHand& item, std::string& text) {
+    const std::string name = SaveManualCopy(item);
+    // The same number as the print failure above: one entry of a language
+    // file gives both texts.
+    AppendNoteWithCompanion(
+        text, TranslateFmt(8122, "Quillfence: Attachment %s has been flagged for saving", {name}),
+        name);
+}
+
+void AttachmentHandler::AppendAsText(InHand& item, std::string& text) {
+    const std::string content = ReadWholeFile(SaveTemporaryCopy(item));
+    if (IsUnicodeText(content)) {
+        AppendUnicodeContent(text, item.startTag, content, item.endTag);
+    } else {
+        AppendPiece(text, item.startTag + content + item.endTag);
+    }
+}
+
+void AttachmentHandler::ProcessEmbedded(EmailMessage& email, Attachment& attachment,
+                                        std::string& text, int depth) {
+    if (depth >= kMaxEmbeddedDepth) {
+        RecordManualIntervention(email, attachment, "embedded emails nested too deeply");
+        return;
+    }
+    std::unique_ptr<EmailMessage> embedded = email.OpenEmbedded(attachment.attachNumber);
+    ProcessAttachments(*embedded, text, depth + 1);
+}
+
+std::string AttachmentHandler::SaveTemporaryCopy(InHand& item) {
+    const std::string name = DetachFileName(item.ext);
+    context_.AddTempFile(name);
+    item.attachment.SaveContentToFile(ErrorDetails(item.email), name);
+    return name;
+}
+
+std::string AttachmentHandler::SaveManualCopy(InHand& item) {
+    const std::string name = ManualFileName(item);
+    item.attachment.SaveContentToFile(ErrorDetails(item.email), name);
+    return name;
 }
 
 std::string AttachmentHandler::DetachFileName(const std::string& ext) const {
-    const std::string prefix =
-        run_.settings().directory + "detach" + std::to_string(run_.fileNumber) + "_";
-    for (long k = 1;; ++k) {
-        std::string name = prefix + std::to_string(k) + ext;
-        if (!PathExists(name)) {
-            CheckFileNameLength(name);
-            return name;
-        }
-    }
+    return FirstFreeName(context_.RunSettings().directory + "detach" +
+                             std::to_string(context_.FileNumber()) + "_",
+                         ext);
 }
 
-std::string AttachmentHandler::ManualFileName(Attachment& attachment, EmailAdapter& email,
-                                              const std::string& ext) const {
-    AttachmentAdapter fields(attachment, email);
-    AttachmentMacros macros(fields, run_.fileNumber);
-    const std::string base = run_.settings().manualFolder +
-                             ExpandMacros(run_.settings().manualFormat, macros, MacroUse::FileName);
-    for (long k = 1;; ++k) {
-        std::string name = base + "_" + std::to_string(k) + ext;
-        if (!PathExists(name)) {
-            CheckFileNameLength(name);
-            return name;
-        }
-    }
+std::string AttachmentHandler::ManualFileName(InHand& item) const {
+    AttachmentMacros macros(item.fields, context_.FileNumber());
+    return FirstFreeName(
+        context_.RunSettings().manualFolder +
+            ExpandMacros(context_.RunSettings().manualFormat, macros, MacroUse::FileName) + "_",
+        item.ext);
 }
 
 void AttachmentHandler::RecordManualIntervention(EmailMessage& email, Attachment& attachment,
                                                  const std::string& reason) {
-    run_.manualIntervention = true;
+    context_.FlagManualIntervention();
     EmailAdapter fields(email);
     std::string outputFile;
     try {
-        outputFile = OutputFileName(run_.settings().directory, run_.settings().fileNameFormat,
-                                    fields, run_.fileNumber);
+        outputFile =
+            OutputFileName(context_.RunSettings().directory, context_.RunSettings().fileNameFormat,
+                           fields, context_.FileNumber());
     } catch (const Error& e) {
         outputFile = e.what();
     }
@@ -213,7 +273,7 @@ void AttachmentHandler::RecordManualIntervention(EmailMessage& email, Attachment
     if (!noteError.empty()) {
         row += " - " + noteError;
     }
-    run_.AddException(row, &email);
+    context_.AddException(row, &email);
 }
 
 } // namespace qf

@@ -3,9 +3,9 @@
 // handling, print it, flag it, or ignore it; embedded emails recursively.
 #pragma once
 
-#include "run/mail_adapters.h"
+#include "platform/wordproc/word_processor.h"
+#include "run/document_conversion.h"
 #include "run/run_context.h"
-#include "run/word_conversion.h"
 
 #include <functional>
 #include <string>
@@ -18,14 +18,33 @@ class EmailMessage;
 // Prints a file; true when the print request was accepted.
 using PrintFn = std::function<bool(const std::string& path)>;
 
+// What the run does with an attachment.  The values are the codes of the
+// extension table as the settings store them.
+enum class AttachmentAction {
+    ConvertDocument = 1, // its text from the word processor, between the tags
+    FlagForManual = 2,   // a marker between the tags; the email needs a person
+    Ignore = 3,          // nothing
+    Print = 4,           // a copy in the manual folder, printed, and a note
+    SaveAsFile = 5,      // a copy in the manual folder, and a note
+    AppendAsText = 6,    // its bytes as text, between the tags
+};
+
+// The action of a code of the extension table; an unknown code is ignored.
+AttachmentAction AttachmentActionFromCode(int code);
+
 class AttachmentHandler {
 public:
     // Embedded emails deeper than this are not opened (each level costs stack
     // and a parse); the email is flagged for a person instead.
     static constexpr int kMaxEmbeddedDepth = 32;
 
-    AttachmentHandler(RunContext& run, WordConversion& word, PrintFn print)
-        : run_(run), word_(word), print_(std::move(print)) {}
+    // `wordProcessor` is null when none is installed.
+    AttachmentHandler(RunContext& context, wordproc::WordProcessor* wordProcessor, PrintFn print)
+        : context_(context), documents_(context, wordProcessor), print_(std::move(print)) {}
+
+    // The conversion of documents; the run connects it before the first
+    // email and quits it after the last.
+    DocumentConversion& Documents() { return documents_; }
 
     // Handles every attachment of `email` in order, appending to `text`;
     // stops early when the run is cancelled.
@@ -35,20 +54,31 @@ public:
     void ProcessAttachment(EmailMessage& email, Attachment& attachment, std::string& text,
                            int depth = 0);
 
+private:
+    struct InHand;
+
+    void Handle(EmailMessage& email, Attachment& attachment, std::string& text, int depth);
+    void ConvertDocument(InHand& item, std::string& text);
+    void FlagForManualHandling(InHand& item, std::string& text);
+    void PrintCopy(InHand& item, std::string& text);
+    void SaveCopy(InHand& item, std::string& text);
+    void AppendAsText(InHand& item, std::string& text);
+    void ProcessEmbedded(EmailMessage& email, Attachment& attachment, std::string& text, int depth);
+
+    // The attachment saved under DetachFileName (deleted after the run), or
+    // under ManualFileName (kept); the name it was saved to.
+    std::string SaveTemporaryCopy(InHand& item);
+    std::string SaveManualCopy(InHand& item);
     // A free name for a temporary copy in the output folder.
     std::string DetachFileName(const std::string& ext) const;
     // A free name for a copy in the manual folder.
-    std::string ManualFileName(Attachment& attachment, EmailAdapter& email,
-                               const std::string& ext) const;
+    std::string ManualFileName(InHand& item) const;
     // The note in the email, the exception row and the run's flag.
     void RecordManualIntervention(EmailMessage& email, Attachment& attachment,
                                   const std::string& reason);
 
-private:
-    void Handle(EmailMessage& email, Attachment& attachment, std::string& text, int depth);
-
-    RunContext& run_;
-    WordConversion& word_;
+    RunContext& context_;
+    DocumentConversion documents_;
     PrintFn print_;
 };
 

@@ -66,7 +66,7 @@ std::vector<std::string> SplitArguments(std::string_view line) {
 }
 
 std::vector<std::string>
-CommandLineToArgv(std::string_view line, const std::function<bool(const std::string&)>& isProgram) {
+SplitCommandLine(std::string_view line, const std::function<bool(const std::string&)>& isProgram) {
     size_t i = 0;
     while (i < line.size() && IsBlank(line[i])) {
         ++i;

@@ -3,15 +3,13 @@
 // supply their own.
 #pragma once
 
+#include "common/date_time.h"
+
 #include <optional>
 #include <string>
 #include <string_view>
 
 namespace qf {
-
-// A local date-time: days since 30 December 1899, the fraction being the time
-// of day.
-using DateTime = double;
 
 class EmailFields {
 public:

@@ -11,7 +11,6 @@
 #include <algorithm>
 #include <cwchar>
 #include <cwctype>
-#include <unistd.h>
 
 namespace qf {
 namespace {
@@ -68,24 +67,22 @@ int CompareEmails(EmailMessage& a, EmailMessage& b, int sortOrder) {
 }
 
 ExtractionRun::ExtractionRun(Settings settings, RunHost& host, RunServices services)
-    : settings_(std::move(settings)), run_(settings_, host), services_(std::move(services)),
-      word_(run_, services_.wordProcessor,
-            [this](EmailMessage& email, Attachment& attachment, const std::string& reason) {
-                attachments_.RecordManualIntervention(email, attachment, reason);
-            }),
-      attachments_(run_, word_, services_.print),
+    : settings_(std::move(settings)), context_(settings_, host), services_(std::move(services)),
+      attachments_(context_, services_.wordProcessor, services_.print),
       source_(MakeEmptyFolderReference(&services_.session)),
       destination_(MakeEmptyFolderReference(&services_.session)) {
     settings_.directory = Settings::NormalizeFolder(settings_.directory);
     settings_.manualFolder = Settings::NormalizeFolder(settings_.manualFolder);
 }
 
+ExtractionRun::~ExtractionRun() = default;
+
 RunOutcome ExtractionRun::Execute() {
     try {
         Run();
     } catch (const std::exception& e) {
         outcome_ = RunOutcome::Failed;
-        run_.Host().ShowError(e.what());
+        context_.Host().ShowError(e.what());
         // The next run must not reuse the numbers of files already written.
         HandBackFileNumber();
     }
@@ -94,108 +91,91 @@ RunOutcome ExtractionRun::Execute() {
 }
 
 void ExtractionRun::Run() {
-    RunHost& host = run_.Host();
+    RunHost& host = context_.Host();
     host.Show();
     host.PumpMessages();
-    run_.fileNumber = settings_.firstNumber;
+    context_.SetFileNumber(settings_.firstNumber);
 
-    run_.SetStatus(TranslateMsg(8250, "Connecting to MAPI client..."));
-    run_.SetStatus(TranslateMsg(8260, "Locating source mail folder..."));
+    context_.SetStatus(TranslateMsg(8250, "Connecting to MAPI client..."));
+    context_.SetStatus(TranslateMsg(8260, "Locating source mail folder..."));
     LocateFolders();
 
     if (settings_.includeAttachments) {
-        word_.ConnectWord();
+        attachments_.Documents().ConnectWordProcessor();
     }
 
-    run_.SetStatus(TranslateMsg(8290, "Counting emails..."));
+    context_.SetStatus(TranslateMsg(8290, "Counting emails..."));
     source_.folder->ListEmails(emails_);
     count_ = static_cast<int>(emails_.size());
 
-    run_.SetStatus(TranslateMsg(8310, "Sorting emails..."));
+    context_.SetStatus(TranslateMsg(8310, "Sorting emails..."));
     SortEmails();
 
-    run_.SetStatus(TranslateMsg(8320, "Processing emails..."));
-    int index = 1;
-    for (; index <= count_; ++index) {
-        if (run_.Cancelled()) {
-            break;
-        }
-        run_.Pump();
-        run_.manualIntervention = false;
-        run_.attachmentsCut = false;
-        ProcessEmail(*emails_[static_cast<size_t>(index - 1)], index);
-        emails_[static_cast<size_t>(index - 1)].reset();
-    }
+    context_.SetStatus(TranslateMsg(8320, "Processing emails..."));
+    const int processed = ProcessEmails();
 
     if (settings_.includeAttachments) {
-        word_.QuitWord();
+        attachments_.Documents().QuitWordProcessor();
     }
-
-    if (run_.Cancelled()) {
-        outcome_ = RunOutcome::Interrupted;
-        HandBackFileNumber();
-        run_.SetProgress(100, "");
-        run_.SetStatus(TranslateFmt(8350, "Interrupted by user. %d emails processed",
-                                    {static_cast<std::int64_t>(index - 1)}));
+    if (context_.Cancelled()) {
+        ReportInterrupted(processed);
     } else {
-        outcome_ = RunOutcome::Complete;
-        host.SetNextFileNumber(run_.fileNumber);
-        host.PumpMessages();
-        SaveAfterRun();
-        for (const std::string& temp : run_.tempFiles) {
-            ::unlink(temp.c_str());
-        }
-        run_.SetProgress(100, "");
-        if (services_.registry) {
-            RunFilter(settings_.filterFilename, settings_.directory, run_.filesWritten, host,
-                      *services_.registry);
-        }
-        run_.SetStatus(TranslateFmt(8340, "Complete. %d emails processed",
-                                    {static_cast<std::int64_t>(count_)}));
+        ReportComplete();
     }
     host.Finish();
 }
 
 void ExtractionRun::LocateFolders() {
-    if (settings_.emailsFrom == Settings::kDefaultInbox) {
-        MailStore* store = services_.session.OpenDefaultStore();
-        if (!store) {
-            throw Error("The mail profile has no default message store.");
-        }
-        source_.store->Assign(*store);
-        source_.folder->UseDefaultInbox();
-    } else {
-        source_ = MakeFolderReference(&services_.session, settings_.messageSource,
-                                      settings_.sourceFolder.storeId.Bytes(),
-                                      settings_.sourceFolder.folderId.Bytes());
-    }
-    try {
-        source_.folder->OpenFolder(source_.store->GetMsgStore());
-    } catch (const Error&) {
-        throw Error(TranslateFmt(
+    SelectSourceFolder();
+    OpenFolderOrExplain(source_, [this] {
+        return TranslateFmt(
             8261,
             "The source folder %s could not be found.\r\nThis can happen if you move, copy or "
             "rename the folder, or connect to it from a different machine or with a different "
             "login name.\r\n\r\nPlease re-select the source folder in the folder browse window",
-            {settings_.messageSource}));
+            {settings_.messageSource});
+    });
+    if (settings_.emailsTo != Settings::kMoveEmails) {
+        return;
     }
+    context_.SetStatus(TranslateMsg(8280, "Locating destination mail folder..."));
+    destination_ = MakeFolderReference(&services_.session, settings_.messageDestination,
+                                       settings_.destinationFolder.storeId.Bytes(),
+                                       settings_.destinationFolder.folderId.Bytes());
+    OpenFolderOrExplain(destination_, [this] {
+        return TranslateFmt(
+            8281,
+            "The destination folder %s could not be found.\r\nThis can happen if you move, copy "
+            "or rename the folder, or connect to it from a different machine or with a different "
+            "login name.\r\n\r\nPlease re-select the destination folder in the folder browse "
+            "window",
+            {settings_.messageDestination});
+    });
+}
 
-    if (settings_.emailsTo == Settings::kMoveEmails) {
-        run_.SetStatus(TranslateMsg(8280, "Locating destination mail folder..."));
-        destination_ = MakeFolderReference(&services_.session, settings_.messageDestination,
-                                           settings_.destinationFolder.storeId.Bytes(),
-                                           settings_.destinationFolder.folderId.Bytes());
-        try {
-            destination_.folder->OpenFolder(destination_.store->GetMsgStore());
-        } catch (const Error&) {
-            throw Error(TranslateFmt(
-                8281,
-                "The destination folder %s could not be found.\r\nThis can happen if you move, "
-                "copy or rename the folder, or connect to it from a different machine or with a "
-                "different login name.\r\n\r\nPlease re-select the destination folder in the "
-                "folder browse window",
-                {settings_.messageDestination}));
-        }
+void ExtractionRun::SelectSourceFolder() {
+    if (settings_.emailsFrom != Settings::kDefaultInbox) {
+        source_ = MakeFolderReference(&services_.session, settings_.messageSource,
+                                      settings_.sourceFolder.storeId.Bytes(),
+                                      settings_.sourceFolder.folderId.Bytes());
+        return;
+    }
+    // Failing to find the default store or its inbox keeps the mail layer's
+    // own error text.
+    MailStore* store = services_.session.OpenDefaultStore();
+    if (!store) {
+        throw Error("The mail profile has no default message store.");
+    }
+    source_.store->Assign(*store);
+    source_.folder->UseDefaultInbox();
+}
+
+void ExtractionRun::OpenFolderOrExplain(OpenedFolderReference& folder,
+                                        const std::function<std::string()>& notFound) {
+    try {
+        folder.folder->OpenFolder(folder.store->GetMsgStore());
+    } catch (const Error&) {
+        throw Error(notFound());
     }
 }
 
@@ -213,24 +193,60 @@ void ExtractionRun::SortEmails() {
               });
 }
 
-void ExtractionRun::ProcessEmail(EmailMessage& email, int index) {
-    run_.SetStatus(
-        TranslateFmt(8330, "Processing email %d of %d",
-                     {static_cast<std::int64_t>(index), static_cast<std::int64_t>(count_)}));
-    run_.SetProgress(static_cast<int>(static_cast<std::int64_t>(index) * 100 / count_),
-                     email.subject);
-
-    if (settings_.emailsTo == Settings::kTagSubject &&
-        email.subject.compare(0, settings_.tagText.size(), settings_.tagText) == 0) {
-        return; // tagged by an earlier run
+int ExtractionRun::ProcessEmails() {
+    int index = 1;
+    for (; index <= count_; ++index) {
+        if (context_.Cancelled()) {
+            break;
+        }
+        context_.Pump();
+        context_.BeginEmail();
+        std::unique_ptr<EmailMessage>& email = emails_[static_cast<size_t>(index - 1)];
+        ProcessEmail(*email, index);
+        email.reset();
     }
+    return index - 1;
+}
 
+void ExtractionRun::ProcessEmail(EmailMessage& email, int index) {
+    ShowProgress(email, index);
+    if (TaggedByEarlierRun(email)) {
+        return;
+    }
     EmailAdapter fields(email);
     // The name is fixed before anything is written: the attachment notes, the
     // output file and its times all use it.
-    const std::string outputFile =
-        OutputFileName(settings_.directory, settings_.fileNameFormat, fields, run_.fileNumber);
-    if (namesWritten_.count(outputFile) != 0) {
+    const std::string outputFile = NameOutputFile(fields);
+    CheckNameIsNew(outputFile);
+    const std::string text = ComposeText(email, fields);
+    WriteOutputFile(outputFile, text);
+    MarkReadWhenAsked(email);
+    SetFileTimes(outputFile, fields.DeliveryTime());
+    DisposeOfEmail(email, outputFile);
+    context_.CountFileWritten(outputFile);
+    currentWritten_ = false;
+}
+
+void ExtractionRun::ShowProgress(const EmailMessage& email, int index) {
+    context_.SetStatus(
+        TranslateFmt(8330, "Processing email %d of %d",
+                     {static_cast<std::int64_t>(index), static_cast<std::int64_t>(count_)}));
+    context_.SetProgress(static_cast<int>(static_cast<std::int64_t>(index) * 100 / count_),
+                         email.subject);
+}
+
+bool ExtractionRun::TaggedByEarlierRun(const EmailMessage& email) const {
+    return settings_.emailsTo == Settings::kTagSubject &&
+           email.subject.compare(0, settings_.tagText.size(), settings_.tagText) == 0;
+}
+
+std::string ExtractionRun::NameOutputFile(EmailFields& fields) const {
+    return OutputFileName(settings_.directory, settings_.fileNameFormat, fields,
+                          context_.FileNumber());
+}
+
+void ExtractionRun::CheckNameIsNew(const std::string& outputFile) const {
+    if (context_.WasWritten(outputFile)) {
         // Writing it would replace the text of an email already moved or
         // tagged: that text would be lost for good.
         throw Error(TranslateFmt(8390,
@@ -239,46 +255,80 @@ void ExtractionRun::ProcessEmail(EmailMessage& email, int index) {
                                  "name of its own, for example with a number such as %%d.",
                                  {outputFile, settings_.fileNameFormat}));
     }
-    std::string text =
-        ComposeEmailText(fields, settings_.emailHeader, settings_.emailFooter, run_.fileNumber);
+}
+
+std::string ExtractionRun::ComposeText(EmailMessage& email, EmailFields& fields) {
+    std::string text = ComposeEmailText(fields, settings_.emailHeader, settings_.emailFooter,
+                                        context_.FileNumber());
     if (settings_.includeAttachments && email.hasAttachments) {
         attachments_.ProcessAttachments(email, text);
     }
+    return text;
+}
+
+void ExtractionRun::WriteOutputFile(const std::string& outputFile, const std::string& text) {
     WriteWholeFile(outputFile, text);
     currentWritten_ = true;
+}
+
+void ExtractionRun::MarkReadWhenAsked(EmailMessage& email) {
     if (settings_.readStatus) {
         email.MarkRead();
     }
-    SetFileTimes(outputFile, fields.DeliveryTime());
+}
 
-    if (run_.attachmentsCut && settings_.emailsTo != Settings::kLeaveEmails) {
+void ExtractionRun::DisposeOfEmail(EmailMessage& email, const std::string& outputFile) {
+    if (context_.AttachmentsCut() && settings_.emailsTo != Settings::kLeaveEmails) {
         // Moving or tagging it would hide the attachments that never reached
         // the output from the next run.
-        run_.AddException(TranslateFmt(8380,
-                                       "Email with subject \"%s\" was left where it was: the run "
-                                       "was cancelled before all its attachments were processed "
-                                       "(output file is \"%s\")",
-                                       {email.subject, outputFile}),
-                          &email);
-    } else if (!run_.manualIntervention) {
-        if (settings_.emailsTo == Settings::kMoveEmails) {
-            source_.folder->MoveEmail(email, *destination_.folder);
-        } else if (settings_.emailsTo == Settings::kTagSubject) {
-            email.SetSubject(settings_.tagText + email.subject);
-            email.SaveChanges("changesubj:");
-        }
+        context_.AddException(TranslateFmt(8380,
+                                           "Email with subject \"%s\" was left where it was: the "
+                                           "run was cancelled before all its attachments were "
+                                           "processed (output file is \"%s\")",
+                                           {email.subject, outputFile}),
+                              &email);
+        return;
     }
-    run_.filesWritten.push_back(outputFile);
-    namesWritten_.insert(outputFile);
-    ++run_.fileNumber;
-    currentWritten_ = false;
+    if (context_.ManualIntervention()) {
+        return; // a person sees to it first
+    }
+    if (settings_.emailsTo == Settings::kMoveEmails) {
+        source_.folder->MoveEmail(email, *destination_.folder);
+    } else if (settings_.emailsTo == Settings::kTagSubject) {
+        email.SetSubject(settings_.tagText + email.subject);
+        email.SaveChanges("changesubj:");
+    }
+}
+
+void ExtractionRun::ReportComplete() {
+    outcome_ = RunOutcome::Complete;
+    RunHost& host = context_.Host();
+    host.SetNextFileNumber(context_.FileNumber());
+    host.PumpMessages();
+    SaveAfterRun();
+    context_.DeleteTempFiles();
+    context_.SetProgress(100, "");
+    if (services_.registry) {
+        RunFilter(settings_.filterFilename, settings_.directory, context_.FilesWritten(), host,
+                  *services_.registry);
+    }
+    context_.SetStatus(
+        TranslateFmt(8340, "Complete. %d emails processed", {static_cast<std::int64_t>(count_)}));
+}
+
+void ExtractionRun::ReportInterrupted(int processed) {
+    outcome_ = RunOutcome::Interrupted;
+    HandBackFileNumber();
+    context_.SetProgress(100, "");
+    context_.SetStatus(TranslateFmt(8350, "Interrupted by user. %d emails processed",
+                                    {static_cast<std::int64_t>(processed)}));
 }
 
 void ExtractionRun::HandBackFileNumber() {
     // A failure can strike after an email's file was written but before its
     // number was counted: that number is taken too.
-    if (!run_.filesWritten.empty() || currentWritten_) {
-        run_.Host().SetNextFileNumber(run_.fileNumber + (currentWritten_ ? 1 : 0));
+    if (!context_.FilesWritten().empty() || currentWritten_) {
+        context_.Host().SetNextFileNumber(context_.FileNumber() + (currentWritten_ ? 1 : 0));
         SaveAfterRun();
     }
 }
@@ -287,9 +337,9 @@ void ExtractionRun::SaveAfterRun() {
     // The emails are done with whatever happens here: a failure to keep the
     // number is told, not turned into a failed run.
     try {
-        run_.Host().SaveAfterRun();
+        context_.Host().SaveAfterRun();
     } catch (const std::exception& e) {
-        run_.ShowWarning(e.what());
+        context_.ShowWarning(e.what());
     }
 }
 

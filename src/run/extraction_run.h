@@ -10,21 +10,23 @@
 #include "run/run_context.h"
 #include "settings/settings.h"
 
+#include <functional>
 #include <memory>
-#include <unordered_set>
+#include <string>
 #include <vector>
 
 namespace qf {
 
 class MapiSession;
 class EmailMessage;
+class EmailFields;
 
 // What a run is given besides its settings and its host.
 struct RunServices {
     MapiSession& session;
     // Null when no word processor is installed.
     wordproc::WordProcessor* wordProcessor = nullptr;
-    // Prints a file (code 4 attachments).
+    // Prints a file (attachments whose action is AttachmentAction::Print).
     PrintFn print;
     // The registry, for the filter tool's values; no filter runs without it.
     registry::Registry* registry = nullptr;
@@ -37,6 +39,7 @@ class ExtractionRun {
 public:
     // Takes its own copy of the settings; nothing happens until Execute().
     ExtractionRun(Settings settings, RunHost& host, RunServices services);
+    ~ExtractionRun();
     ExtractionRun(const ExtractionRun&) = delete;
     ExtractionRun& operator=(const ExtractionRun&) = delete;
 
@@ -47,28 +50,52 @@ public:
     RunOutcome Outcome() const { return outcome_; }
     // Emails listed, and the number of the next output file.
     int Count() const { return count_; }
-    std::int32_t NextFileNumber() const { return run_.fileNumber; }
-    const std::vector<std::string>& FilesWritten() const { return run_.filesWritten; }
+    std::int32_t NextFileNumber() const { return context_.FileNumber(); }
+    const std::vector<std::string>& FilesWritten() const { return context_.FilesWritten(); }
 
 private:
     void Run();
+
+    // --- Before the first email ---
     void LocateFolders();
+    void SelectSourceFolder();
+    // Opens the folder's store, then the folder; a failure of either is
+    // replaced by the text `notFound` gives.
+    static void OpenFolderOrExplain(OpenedFolderReference& folder,
+                                    const std::function<std::string()>& notFound);
     void SortEmails();
+    // Processes the emails in order until the last or a cancel; returns the
+    // number gone through.
+    int ProcessEmails();
+
+    // --- One email, step by step ---
     void ProcessEmail(EmailMessage& email, int index);
+    void ShowProgress(const EmailMessage& email, int index);
+    bool TaggedByEarlierRun(const EmailMessage& email) const;
+    std::string NameOutputFile(EmailFields& fields) const;
+    void CheckNameIsNew(const std::string& outputFile) const;
+    std::string ComposeText(EmailMessage& email, EmailFields& fields);
+    void WriteOutputFile(const std::string& outputFile, const std::string& text);
+    void MarkReadWhenAsked(EmailMessage& email);
+    void DisposeOfEmail(EmailMessage& email, const std::string& outputFile);
+
+    // --- After the last email ---
+    void ReportComplete();
+    void ReportInterrupted(int processed);
     void HandBackFileNumber();
     void SaveAfterRun();
 
+    // Built in this order; each member uses only those above it.
     Settings settings_;
-    RunContext run_;
+    RunContext context_;
     RunServices services_;
-    WordConversion word_;
+    // Owns the document conversion that the run connects and quits.
     AttachmentHandler attachments_;
     OpenedFolderReference source_;
     OpenedFolderReference destination_;
     std::vector<std::unique_ptr<EmailMessage>> emails_;
     int count_ = 0;
-    bool currentWritten_ = false;                  // the email in hand has its output file
-    std::unordered_set<std::string> namesWritten_; // the output files of this run
+    bool currentWritten_ = false; // the email in hand has its output file
     RunOutcome outcome_ = RunOutcome::Failed;
 };
 

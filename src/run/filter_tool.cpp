@@ -37,7 +37,7 @@ std::string FilterCommandLine(const std::string& toolFolder, const std::string& 
 
 bool RunAndWait(const std::string& folder, const std::string& commandLine, RunHost& host,
                 std::chrono::milliseconds interval) {
-    const std::vector<std::string> argv = CommandLineToArgv(commandLine, IsProgramFile);
+    const std::vector<std::string> argv = SplitCommandLine(commandLine, IsProgramFile);
     int error = 0;
     auto child = ChildProcess::Start(argv, SpawnOptions{folder, false}, error);
     if (!child) {

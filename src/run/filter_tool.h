@@ -23,7 +23,7 @@ void WriteFileList(const std::string& directory, const std::vector<std::string>&
 std::string FilterCommandLine(const std::string& toolFolder, const std::string& filterFile,
                               const std::string& directory);
 
-// Starts the command line (split the way the platform splits command lines)
+// Starts the command line (split by SplitCommandLine, run/command_line.h)
 // in `folder` and waits for it, letting the host pump every `interval`, until
 // it ends or the host is cancelled (the program then keeps running).  False
 // when it could not be started.

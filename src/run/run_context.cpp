@@ -3,6 +3,8 @@
 #include "mail/email.h"
 #include "mail/store.h"
 
+#include <unistd.h>
+
 namespace qf {
 namespace {
 
@@ -11,6 +13,23 @@ std::string AsText(const std::vector<std::uint8_t>& bytes) {
 }
 
 } // namespace
+
+void RunContext::CountFileWritten(const std::string& path) {
+    filesWritten_.push_back(path);
+    namesWritten_.insert(path);
+    ++fileNumber_;
+}
+
+void RunContext::DeleteTempFiles() {
+    for (const std::string& temp : tempFiles_) {
+        ::unlink(temp.c_str());
+    }
+}
+
+void RunContext::BeginEmail() {
+    manualIntervention_ = false;
+    attachmentsCut_ = false;
+}
 
 void RunContext::SetStatus(const std::string& text) {
     host_.SetStatusText(text);

@@ -7,6 +7,7 @@
 
 #include <cstdint>
 #include <string>
+#include <unordered_set>
 #include <vector>
 
 namespace qf {
@@ -15,25 +16,39 @@ class EmailMessage;
 
 class RunContext {
 public:
-    RunContext(Settings& settings, RunHost& host) : settings_(settings), host_(host) {}
+    RunContext(const Settings& settings, RunHost& host) : settings_(settings), host_(host) {}
 
-    Settings& settings() { return settings_; }
+    const Settings& RunSettings() const { return settings_; }
     RunHost& Host() { return host_; }
 
+    // --- The output files ---
     // Number of the next output file.
-    std::int32_t fileNumber = 0;
+    std::int32_t FileNumber() const { return fileNumber_; }
+    void SetFileNumber(std::int32_t number) { fileNumber_ = number; }
+    // Every output file written by this run, in order.
+    const std::vector<std::string>& FilesWritten() const { return filesWritten_; }
+    // True when `path` is one of FilesWritten().
+    bool WasWritten(const std::string& path) const { return namesWritten_.count(path) != 0; }
+    // Counts the output file of the email in hand: it joins FilesWritten()
+    // and the next email gets the next number.
+    void CountFileWritten(const std::string& path);
+    // Attachment copies made for conversion; deleted at normal completion.
+    void AddTempFile(const std::string& path) { tempFiles_.push_back(path); }
+    void DeleteTempFiles();
+
+    // --- The email in hand ---
+    // Clears the email's flags before it is processed.
+    void BeginEmail();
     // Set when an attachment of the email in hand needs a person; keeps the
     // email from being moved or tagged.
-    bool manualIntervention = false;
+    bool ManualIntervention() const { return manualIntervention_; }
+    void FlagManualIntervention() { manualIntervention_ = true; }
     // Set when a cancel stopped the email in hand before all its attachments
     // were handled: its output is incomplete, so it is not moved or tagged.
-    bool attachmentsCut = false;
-    // Every output file written by this run, in order.
-    std::vector<std::string> filesWritten;
-    // Attachment copies made for conversion; deleted at normal completion.
-    std::vector<std::string> tempFiles;
+    bool AttachmentsCut() const { return attachmentsCut_; }
+    void FlagAttachmentsCut() { attachmentsCut_ = true; }
 
-    // Each of these shows its change at once and then lets the host pump.
+    // --- Reporting: each shows its change at once and then lets the host pump ---
     void SetStatus(const std::string& text);
     void SetProgress(int percent, const std::string& subject);
     // A row of the exception list; `email` (may be null) is remembered so the
@@ -44,8 +59,14 @@ public:
     void Pump() { host_.PumpMessages(); }
 
 private:
-    Settings& settings_;
+    const Settings& settings_;
     RunHost& host_;
+    std::int32_t fileNumber_ = 0;
+    std::vector<std::string> filesWritten_;
+    std::unordered_set<std::string> namesWritten_;
+    std::vector<std::string> tempFiles_;
+    bool manualIntervention_ = false;
+    bool attachmentsCut_ = false;
 };
 
 } // namespace qf

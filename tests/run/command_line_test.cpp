@@ -29,17 +29,17 @@ TEST(SplitArguments, FollowsThePlatformsQuotingRules) {
     }
 }
 
-TEST(CommandLineToArgv, TheProgramIsFoundAsProcessCreationFindsIt) {
+TEST(SplitCommandLine, AnUnquotedProgramMayHoldBlanksWhenItExists) {
     // Quoted: up to the closing quote, backslashes kept.
-    EXPECT_EQ(CommandLineToArgv(R"("/opt/a b\tool" -x)"), (Args{R"(/opt/a b\tool)", "-x"}));
+    EXPECT_EQ(SplitCommandLine(R"("/opt/a b\tool" -x)"), (Args{R"(/opt/a b\tool)", "-x"}));
     // Unquoted, nothing to check against: up to the first blank.
-    EXPECT_EQ(CommandLineToArgv("/opt/My Tools/tool /q"), (Args{"/opt/My", "Tools/tool", "/q"}));
+    EXPECT_EQ(SplitCommandLine("/opt/My Tools/tool /q"), (Args{"/opt/My", "Tools/tool", "/q"}));
     // Unquoted with blanks in the folder: the shortest prefix that is a program.
     auto exists = [](const std::string& p) { return p == "/opt/My Tools/tool"; };
-    EXPECT_EQ(CommandLineToArgv("/opt/My Tools/tool \"/f=a b\" /q", exists),
+    EXPECT_EQ(SplitCommandLine("/opt/My Tools/tool \"/f=a b\" /q", exists),
               (Args{"/opt/My Tools/tool", "/f=a b", "/q"}));
     auto none = [](const std::string&) { return false; };
-    EXPECT_EQ(CommandLineToArgv("/no where /q", none), (Args{"/no", "where", "/q"}));
+    EXPECT_EQ(SplitCommandLine("/no where /q", none), (Args{"/no", "where", "/q"}));
 }
 
 } // namespace

@@ -2,7 +2,7 @@
 #include "common/fileio.h"
 #include "fake_email.h"
 #include "run/email_text.h"
-#include "temp_dir.h"
+#include "support/temp_dir.h"
 
 #include <climits>
 #include <cmath>

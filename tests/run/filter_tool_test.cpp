@@ -4,7 +4,7 @@
 #include "run/email_text.h"
 #include "run/filter_tool.h"
 #include "settings/settings.h"
-#include "temp_dir.h"
+#include "support/temp_dir.h"
 
 #include <csignal>
 #include <filesystem>

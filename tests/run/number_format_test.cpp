@@ -8,17 +8,14 @@
 namespace qf {
 namespace {
 
-TEST(FormatFileNumber, IntegerConversions) {
+// The everyday formats are tested with the settings; these are the limits of
+// the number range.
+TEST(FormatFileNumber, TheEndsOfTheNumberRange) {
     const struct {
         const char* format;
         std::int32_t number;
         const char* expected;
     } cases[] = {
-        {"%d.txt", 7, "7.txt"},
-        {"%5.5d.txt", 42, "00042.txt"},
-        {"%3.3d.asc", 1, "001.asc"},
-        {"resume.txt", 5, "resume.txt"}, // no conversion: the same name every time
-        {"100%%_%d", 3, "100%_3"},
         {"%d", INT_MIN, "-2147483648"},
         {"%d", 2147483646, "2147483646"},
         {"%u", -1, "4294967295"},
@@ -55,9 +52,9 @@ TEST(FormatFileNumber, AgreesWithPrintf) {
     }
 }
 
-TEST(FormatFileNumber, FormatsThatDoNotFitOneIntegerFail) {
-    for (const char* format :
-         {"%s.txt", "%f", "%d_%d", "%*d", "%.*d", "name%", "%5", "%ld", "%c", "%99999d"}) {
+// Beyond the refusals tested with the settings.
+TEST(FormatFileNumber, MoreFormatsThatDoNotFitOneIntegerFail) {
+    for (const char* format : {"%.*d", "%5"}) {
         try {
             FormatFileNumber(format, 1);
             ADD_FAILURE() << format << " was accepted";

@@ -2,8 +2,10 @@
 // and taken through a whole run with attachments: every one must end in an
 // output file or a clear error, never in a crash or a silent nothing.
 #include "fake_host.h"
-#include "maildir_fixture.h"
+#include "mail/session.h"
 #include "run/extraction_run.h"
+#include "support/fake_word_processor.h"
+#include "support/maildir_fixture.h"
 
 #include <gtest/gtest.h>
 

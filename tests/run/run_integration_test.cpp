@@ -3,10 +3,12 @@
 #include "common/fileio.h"
 #include "fake_email.h"
 #include "fake_host.h"
-#include "maildir_fixture.h"
+#include "mail/session.h"
 #include "platform/registry/registry.h"
 #include "platform/shell/shell.h"
 #include "run/extraction_run.h"
+#include "support/fake_word_processor.h"
+#include "support/maildir_fixture.h"
 
 #include <gtest/gtest.h>
 

@@ -11,6 +11,7 @@
 #include "run/extraction_run.h"
 
 #include <cstdio>
+#include <optional>
 #include <unistd.h>
 
 namespace qf::batch {
@@ -55,18 +56,9 @@ std::function<void(std::int32_t)> NumberSaver(const RunRequest& request) {
     };
 }
 
-} // namespace
-
-int Run(RunRequest& request) {
-    ConsoleHost::Options options;
-    options.answerYes = request.answerYes;
-    options.interactive = ::isatty(STDOUT_FILENO) == 1;
-    options.saveNextNumber = NumberSaver(request);
-    ConsoleHost host(options);
-    host.CatchInterrupts();
-    // An office instance the run started must not outlive a forced exit.
-    ConsoleHost::SetForcedExitCleanup(&wordproc::KillStartedOffices);
-
+// Validates the settings as the desktop program does before a run, its
+// questions answered by the host; nullopt when the run may start.
+std::optional<ExitCode> RefuseInvalidSettings(Settings& settings, ConsoleHost& host) {
     ValidationHooks hooks;
     hooks.askYesNo = [&host](const std::string& question) { return host.AskYesNo(question); };
     hooks.shellOpen = [](const std::string& address) {
@@ -76,16 +68,45 @@ int Run(RunRequest& request) {
             std::fprintf(stderr, "Warning: %s\n", e.what());
         }
     };
-    if (!request.settings.Validate(hooks)) {
-        if (host.RefusedQuestion()) {
-            std::fprintf(stderr,
-                         "quillfence-batch: %s\nNo run was started: pass --yes to answer Yes.\n",
-                         host.RefusedQuestion()->c_str());
-            return kExitQuestion;
-        }
-        return kExitFailed;
+    if (settings.Validate(hooks)) {
+        return std::nullopt;
     }
+    if (host.RefusedQuestion()) {
+        std::fprintf(stderr,
+                     "quillfence-batch: %s\nNo run was started: pass --yes to answer Yes.\n",
+                     host.RefusedQuestion()->c_str());
+        return ExitCode::QuestionNeedsYes;
+    }
+    return ExitCode::Failed;
+}
 
+ExitCode ExitCodeOf(RunOutcome outcome) {
+    switch (outcome) {
+    case RunOutcome::Complete:
+        return ExitCode::Complete;
+    case RunOutcome::Interrupted:
+        return ExitCode::Interrupted;
+    case RunOutcome::Failed:
+        break;
+    }
+    return ExitCode::Failed;
+}
+
+} // namespace
+
+ExitCode Run(RunRequest& request) {
+    ConsoleHost::Options options;
+    options.answerYes = request.answerYes;
+    options.interactive = ::isatty(STDOUT_FILENO) == 1;
+    options.saveNextNumber = NumberSaver(request);
+    ConsoleHost host(options);
+    host.CatchInterrupts();
+    // An office instance the run started must not outlive a forced exit.
+    ConsoleHost::SetForcedExitCleanup(&wordproc::KillStartedOffices);
+
+    if (const auto refused = RefuseInvalidSettings(request.settings, host)) {
+        return *refused;
+    }
     if (request.settings.profile == Settings::kPromptProfile) {
         // Nobody is there to pick a profile from a list.
         throw Error("The settings ask for the logon profile to be chosen at each run "
@@ -113,15 +134,7 @@ int Run(RunRequest& request) {
         std::printf("%zu exception(s): the emails named above need a person.\n",
                     host.Exceptions().size());
     }
-    switch (run.Outcome()) {
-    case RunOutcome::Complete:
-        return kExitComplete;
-    case RunOutcome::Interrupted:
-        return kExitInterrupted;
-    case RunOutcome::Failed:
-        break;
-    }
-    return kExitFailed;
+    return ExitCodeOf(run.Outcome());
 }
 
 } // namespace qf::batch

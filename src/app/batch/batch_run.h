@@ -3,16 +3,12 @@
 // exit code.
 #pragma once
 
+#include "app/batch/exit_code.h"
 #include "settings/settings.h"
 
 #include <string>
 
 namespace qf::batch {
-
-inline constexpr int kExitComplete = 0;
-inline constexpr int kExitFailed = 1;
-inline constexpr int kExitQuestion = 3;
-inline constexpr int kExitInterrupted = 130;
 
 struct RunRequest {
     Settings settings;
@@ -21,9 +17,9 @@ struct RunRequest {
     bool updateCount = false;
 };
 
-// Validates and runs; returns the exit code.  Errors before the run starts
-// (validation, an unreadable file) are thrown to the caller.
-int Run(RunRequest& request);
+// Validates and runs; returns how the program ends.  Errors before the run
+// starts (validation, an unreadable file) are thrown to the caller.
+ExitCode Run(RunRequest& request);
 
 // Installs the language file named by the registry, as the desktop program
 // does at start.

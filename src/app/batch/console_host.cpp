@@ -116,8 +116,12 @@ void ConsoleHost::DrawProgress() {
     constexpr int kBarWidth = 24;
     const int p = percent_ < 0 ? 0 : (percent_ > 100 ? 100 : percent_);
     const int filled = p * kBarWidth / 100;
-    std::string line = "[" + std::string(static_cast<size_t>(filled), '#') +
-                       std::string(static_cast<size_t>(kBarWidth - filled), ' ') + "] ";
+    // Appended piece by piece: GCC 12 at -O3 mistakes "[" + std::string(...)
+    // for an overlapping copy (-Wrestrict).
+    std::string line = "[";
+    line.append(static_cast<size_t>(filled), '#');
+    line.append(static_cast<size_t>(kBarWidth - filled), ' ');
+    line += "] ";
     line += std::to_string(p) + "% " + ForConsole(status_);
     if (!subject_.empty()) {
         line += " - " + ForConsole(subject_);

@@ -1,9 +1,7 @@
-// quillfence-batch: the headless front end for terminals and schedulers.
-//
-// Exit codes: 0 success (a run that completed), 1 any other error (its text
-// on standard error), 2 a usage error, 3 a question that needs --yes, 130 a
-// run interrupted by Ctrl-C.
+// quillfence-batch: the headless front end for terminals and schedulers.  Its
+// exit codes are listed in app/batch/exit_code.h.
 #include "app/batch/batch_run.h"
+#include "app/batch/exit_code.h"
 #include "app/batch/settings_text.h"
 #include "common/error.h"
 #include "common/installation.h"
@@ -17,12 +15,11 @@
 
 namespace {
 
-constexpr int kExitOk = 0;
-constexpr int kExitError = 1;
-constexpr int kExitUsage = 2;
+using qf::batch::ExitCode;
+using qf::batch::ExitStatus;
 
-// What the command line asked for.  Each action is one function below; the
-// run and its question flags will join them here.
+// What the command line asked for: the settings printed, saved as an options
+// file, or a run (the default), each done by one function below.
 struct Request {
     bool printSettings = false;
     std::string printFrom;           // options file, or "" for the registry
@@ -54,15 +51,24 @@ qf::Settings LoadSettings(const std::string& optionsFile) {
     return s;
 }
 
-int PrintSettings(const Request& req) {
+ExitCode PrintSettings(const Request& req) {
     std::cout << qf::batch::DescribeSettings(LoadSettings(req.printFrom));
-    return kExitOk;
+    return ExitCode::Complete;
 }
 
-int SaveAs(const Request& req) {
+ExitCode SaveAs(const Request& req) {
     qf::Settings s = LoadSettings(req.saveAs.size() > 1 ? req.saveAs[1] : std::string());
     s.SaveToFile(req.saveAs[0]);
-    return kExitOk;
+    return ExitCode::Complete;
+}
+
+ExitCode RunExtraction(const Request& req) {
+    qf::batch::RunRequest run;
+    run.settings = LoadSettings(req.runFrom);
+    run.optionsFile = req.runFrom;
+    run.answerYes = req.answerYes;
+    run.updateCount = req.updateCount;
+    return qf::batch::Run(run);
 }
 
 // Dates in the email header ("%SENT") take the user's short date and long
@@ -78,15 +84,10 @@ void UseUsersLocale() {
     }
 }
 
-} // namespace
-
-int main(int argc, char** argv) {
-    UseUsersLocale();
-    CLI::App app{"Turns the emails waiting in a mail folder into numbered plain-text files.",
-                 "quillfence-batch"};
+// Declares the options into `req`; returns --print-settings, whose presence
+// (it may come without a value) is read after parsing.
+CLI::Option* DeclareOptions(CLI::App& app, Request& req) {
     app.set_version_flag("--version", std::string(qf::kProductTitle) + " " + qf::kProductVersion);
-
-    Request req;
     auto* print = app.add_option("--print-settings", req.printFrom,
                                  "Print the effective settings, one field per line, from the "
                                  "options file FILE or else from the last-used settings")
@@ -111,38 +112,48 @@ int main(int argc, char** argv) {
         runOption->excludes(print)->excludes(save);
     }
     update->needs(file);
-    app.footer("Without --print-settings or --save-as, runs the extraction: every email of the "
-               "source folder becomes a numbered text file.\nExit codes: 0 complete, 1 failed, "
-               "2 usage error, 3 a question needs --yes, 130 interrupted (Ctrl-C).");
+    app.footer(std::string("Without --print-settings or --save-as, runs the extraction: every "
+                           "email of the source folder becomes a numbered text file.\n") +
+               qf::batch::kExitCodeSummary);
+    return print;
+}
 
+// Does what the parsed command line asks for.
+ExitCode Perform(const Request& req) {
+    // Looking at settings never writes the registry; a run may (the next
+    // file number, the filter tool's values).
+    const bool runs = !req.printSettings && req.saveAs.empty();
+    OpenRegistry(runs ? qf::registry::FileRegistry::Mode::ReadWrite
+                      : qf::registry::FileRegistry::Mode::ReadOnly);
+    qf::batch::InstallLanguageFromRegistry();
+    if (req.printSettings) {
+        return PrintSettings(req);
+    }
+    if (!req.saveAs.empty()) {
+        return SaveAs(req);
+    }
+    return RunExtraction(req);
+}
+
+} // namespace
+
+int main(int argc, char** argv) {
+    UseUsersLocale();
+    CLI::App app{"Turns the emails waiting in a mail folder into numbered plain-text files.",
+                 "quillfence-batch"};
+    Request req;
+    CLI::Option* print = DeclareOptions(app, req);
     try {
         app.parse(argc, argv);
     } catch (const CLI::ParseError& e) {
-        return app.exit(e) == 0 ? kExitOk : kExitUsage;
+        return ExitStatus(app.exit(e) == 0 ? ExitCode::Complete : ExitCode::Usage);
     }
     req.printSettings = print->count() > 0;
 
     try {
-        // Looking at settings never writes the registry; a run may (the next
-        // file number, the filter tool's values).
-        const bool runs = !req.printSettings && req.saveAs.empty();
-        OpenRegistry(runs ? qf::registry::FileRegistry::Mode::ReadWrite
-                          : qf::registry::FileRegistry::Mode::ReadOnly);
-        qf::batch::InstallLanguageFromRegistry();
-        if (req.printSettings) {
-            return PrintSettings(req);
-        }
-        if (!req.saveAs.empty()) {
-            return SaveAs(req);
-        }
-        qf::batch::RunRequest run;
-        run.settings = LoadSettings(req.runFrom);
-        run.optionsFile = req.runFrom;
-        run.answerYes = req.answerYes;
-        run.updateCount = req.updateCount;
-        return qf::batch::Run(run);
+        return ExitStatus(Perform(req));
     } catch (const std::exception& e) {
         std::cerr << "quillfence-batch: " << e.what() << "\n";
-        return kExitError;
+        return ExitStatus(ExitCode::Failed);
     }
 }

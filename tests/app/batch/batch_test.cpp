@@ -1,8 +1,10 @@
+#include "app/batch/exit_code.h"
 #include "app/batch/settings_text.h"
 #include "common/fileio.h"
 #include "i18n/escape.h"
 #include "platform/registry/registry.h"
 #include "settings/settings.h"
+#include "support/temp_dir.h"
 
 #include <gtest/gtest.h>
 
@@ -53,23 +55,23 @@ TEST(DescribeSettingsTest, OneFieldPerLine) {
 class BatchProgramTest : public ::testing::Test {
 protected:
     void SetUp() override {
-        char tmpl[] = "/tmp/qf-batch-XXXXXX";
-        dir_ = ::mkdtemp(tmpl);
+        const std::string& path = temp_.path();
+        dir_ = path.substr(0, path.size() - 1); // without the final "/"
         exe_ = QF_BATCH_EXE;
         registry_ = dir_ + "/config/Brindlemox/registry.reg";
     }
-    void TearDown() override { std::filesystem::remove_all(dir_); }
 
-    int Run(const std::string& args) {
+    ExitCode Run(const std::string& args) {
         const std::string cmd = "QUILLFENCE_REGISTRY='" + registry_ + "' QUILLFENCE_HOME='" +
                                 home_ + "' '" + exe_ + "' " + args + " >'" + dir_ + "/out' 2>'" +
                                 dir_ + "/err'";
         const int status = std::system(cmd.c_str());
         out_ = ReadFileBytes(dir_ + "/out");
         err_ = ReadFileBytes(dir_ + "/err");
-        return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+        return static_cast<ExitCode>(WIFEXITED(status) ? WEXITSTATUS(status) : -1);
     }
 
+    qf::testing::TempDir temp_;
     std::string dir_, exe_, registry_, out_, err_;
     std::string home_; // the installation folder; empty: the executable's
 };
@@ -89,18 +91,18 @@ TEST_F(BatchProgramTest, ErrorsComeOutInTheLanguageTheRegistryNames) {
     s.directory.clear();
     s.SaveToFile(dir_ + "/blank.qfo");
 
-    EXPECT_EQ(Run("'" + dir_ + "/blank.qfo'"), 1);
+    EXPECT_EQ(Run("'" + dir_ + "/blank.qfo'"), ExitCode::Failed);
     EXPECT_EQ(err_, "quillfence-batch: Der Ordner f\xfcr Lebensl\xe4ufe ist leer\n");
 
     // A number the file does not hold keeps its English text.
     s.directory = dir_ + "/missing/";
     s.SaveToFile(dir_ + "/missing.qfo");
-    EXPECT_EQ(Run("'" + dir_ + "/missing.qfo'"), 1);
+    EXPECT_EQ(Run("'" + dir_ + "/missing.qfo'"), ExitCode::Failed);
     EXPECT_EQ(err_, "quillfence-batch: The folder to save resumes to does not exist\n");
 }
 
 TEST_F(BatchProgramTest, PrintsFirstStartDefaultsOnAnEmptyRegistryWithoutWritingIt) {
-    ASSERT_EQ(Run("--print-settings"), 0) << err_;
+    ASSERT_EQ(Run("--print-settings"), ExitCode::Complete) << err_;
     const std::string bin = std::filesystem::path(exe_).parent_path().string() + "/";
     EXPECT_NE(out_.find("\nDirectory = " + bin + "TextFiles/\n"), std::string::npos) << out_;
     EXPECT_NE(out_.find("\nmanualFolder = " + bin + "Manual/\n"), std::string::npos);
@@ -122,7 +124,7 @@ TEST_F(BatchProgramTest, ReadsTheRegistryAsTheDesktopProgramDoes) {
                     "\"save folder\"=\"/srv/out/\"\n\"Include subject\"=dword:00000001\n"
                     "\"First number\"=dword:0000001f\n\"broken\"=dword:1\n");
     registry_ = dir_ + "/reg.reg";
-    ASSERT_EQ(Run("--print-settings"), 0);
+    ASSERT_EQ(Run("--print-settings"), ExitCode::Complete);
     EXPECT_NE(out_.find("\nDirectory = /srv/out/\n"), std::string::npos);
     EXPECT_NE(out_.find("\nfirstNumber = 31\n"), std::string::npos);
     EXPECT_NE(out_.find("\nemailHeader = %SUBJECT\\r\\n\\r\\nFrom: %FROM"), std::string::npos);
@@ -136,18 +138,19 @@ TEST_F(BatchProgramTest, SaveAsWritesTheSameBytesItReads) {
     s.destinationFolder.folderId.Bytes()[49] = 0xfe;
     s.SaveToFile(dir_ + "/in.qfo");
 
-    ASSERT_EQ(Run("--save-as " + dir_ + "/out.qfo " + dir_ + "/in.qfo"), 0) << err_;
+    ASSERT_EQ(Run("--save-as " + dir_ + "/out.qfo " + dir_ + "/in.qfo"), ExitCode::Complete)
+        << err_;
     EXPECT_EQ(ReadFileBytes(dir_ + "/out.qfo"), ReadFileBytes(dir_ + "/in.qfo"));
     struct stat st {};
     ASSERT_EQ(::stat((dir_ + "/out.qfo").c_str(), &st), 0);
     EXPECT_EQ(st.st_mode & 0777, 0600u);
 
-    ASSERT_EQ(Run("--print-settings " + dir_ + "/out.qfo"), 0);
+    ASSERT_EQ(Run("--print-settings " + dir_ + "/out.qfo"), ExitCode::Complete);
     EXPECT_TRUE(out_.starts_with("formatVersion = 17\noptionsFilePath = " + dir_ + "/out.qfo\n"));
     EXPECT_NE(out_.find("\npassword = secret\n"), std::string::npos);
     EXPECT_NE(out_.find("fe\n"), std::string::npos);
 
-    ASSERT_EQ(Run("--save-as " + dir_ + "/fromreg.qfo"), 0);
+    ASSERT_EQ(Run("--save-as " + dir_ + "/fromreg.qfo"), ExitCode::Complete);
     Settings back;
     back.LoadFromFile(dir_ + "/fromreg.qfo");
     EXPECT_EQ(back.fileNameFormat, "%5.5d.txt");
@@ -155,24 +158,25 @@ TEST_F(BatchProgramTest, SaveAsWritesTheSameBytesItReads) {
 
 TEST_F(BatchProgramTest, ExitCodesAndErrorTexts) {
     WriteFileAtomic(dir_ + "/cut.qfo", Settings::FirstStartDefaults().SaveToBytes().substr(0, 60));
-    EXPECT_EQ(Run("--print-settings " + dir_ + "/cut.qfo"), 1);
+    EXPECT_EQ(Run("--print-settings " + dir_ + "/cut.qfo"), ExitCode::Failed);
     EXPECT_EQ(err_, "quillfence-batch: Error reading TSettings.TSettings: Stream read error\n");
     EXPECT_EQ(out_, "");
-    EXPECT_EQ(Run("--print-settings " + dir_ + "/none.qfo"), 1);
+    EXPECT_EQ(Run("--print-settings " + dir_ + "/none.qfo"), ExitCode::Failed);
     EXPECT_EQ(err_, "quillfence-batch: Cannot open file " + dir_ + "/none.qfo\n");
-    EXPECT_EQ(Run("--save-as " + dir_ + "/no/such/dir/x.qfo"), 1);
+    EXPECT_EQ(Run("--save-as " + dir_ + "/no/such/dir/x.qfo"), ExitCode::Failed);
     EXPECT_NE(err_.find("Cannot create file"), std::string::npos) << err_;
 
-    EXPECT_EQ(Run("--update-count"), 2); // saving the count needs an options file
-    EXPECT_EQ(Run("--bogus"), 2);
-    EXPECT_EQ(Run("--print-settings a b"), 2);
-    EXPECT_EQ(Run("--save-as"), 2);
-    EXPECT_EQ(Run("--print-settings --save-as x"), 2);
+    EXPECT_EQ(Run("--update-count"), ExitCode::Usage); // saving the count needs an options file
+    EXPECT_EQ(Run("--bogus"), ExitCode::Usage);
+    EXPECT_EQ(Run("--print-settings a b"), ExitCode::Usage);
+    EXPECT_EQ(Run("--save-as"), ExitCode::Usage);
+    EXPECT_EQ(Run("--print-settings --save-as x"), ExitCode::Usage);
 
-    EXPECT_EQ(Run("--version"), 0);
+    EXPECT_EQ(Run("--version"), ExitCode::Complete);
     EXPECT_EQ(out_, "Quillfence Pro 3.2\n");
-    EXPECT_EQ(Run("--help"), 0);
+    EXPECT_EQ(Run("--help"), ExitCode::Complete);
     EXPECT_NE(out_.find("--print-settings"), std::string::npos);
+    EXPECT_NE(out_.find(kExitCodeSummary), std::string::npos) << out_;
 }
 
 TEST_F(BatchProgramTest, APromptedProfileIsRefusedBeforeAnythingRuns) {
@@ -182,7 +186,7 @@ TEST_F(BatchProgramTest, APromptedProfileIsRefusedBeforeAnythingRuns) {
     s.filterFilename.clear();
     s.profile = Settings::kPromptProfile;
     s.SaveToFile(dir_ + "/prompt.qfo");
-    EXPECT_EQ(Run("'" + dir_ + "/prompt.qfo'"), 1);
+    EXPECT_EQ(Run("'" + dir_ + "/prompt.qfo'"), ExitCode::Failed);
     EXPECT_NE(err_.find("(\"Prompt\")"), std::string::npos) << err_;
     EXPECT_FALSE(std::filesystem::exists(dir_ + "/00000.txt"));
 }

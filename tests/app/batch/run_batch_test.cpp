@@ -17,7 +17,7 @@ void NoAttachments(Settings& s) {
 
 TEST(BatchRun, CompletesSavesTheNextNumberAndAsksBeforeOverwriting) {
     SampleRun run(NoAttachments);
-    ASSERT_EQ(run.Run("run.qfo --update-count"), 0) << run.err;
+    ASSERT_EQ(run.Run("run.qfo --update-count"), ExitCode::Complete) << run.err;
     EXPECT_EQ(run.Outputs().size(), 12u);
     EXPECT_EQ(run.Outputs().front(), "00001.txt");
     EXPECT_EQ(run.Outputs().back(), "00012.txt");
@@ -40,12 +40,12 @@ TEST(BatchRun, CompletesSavesTheNextNumberAndAsksBeforeOverwriting) {
     first.firstNumber = 1;
     first.SaveToFile(run.options);
     const std::string before = ReadFileBytes(run.output + "00001.txt");
-    EXPECT_EQ(run.Run("run.qfo"), 3);
+    EXPECT_EQ(run.Run("run.qfo"), ExitCode::QuestionNeedsYes);
     EXPECT_TRUE(Contains(run.err, "--yes")) << run.err;
     EXPECT_EQ(ReadFileBytes(run.output + "00001.txt"), before);
 
     // With --yes it runs; every email carries the tag, so nothing is written.
-    EXPECT_EQ(run.Run("run.qfo --yes"), 0) << run.err;
+    EXPECT_EQ(run.Run("run.qfo --yes"), ExitCode::Complete) << run.err;
     EXPECT_EQ(run.Outputs().size(), 12u);
     EXPECT_EQ(ReadFileBytes(run.output + "00001.txt"), before);
 }
@@ -53,7 +53,7 @@ TEST(BatchRun, CompletesSavesTheNextNumberAndAsksBeforeOverwriting) {
 TEST(BatchRun, WithoutUpdateCountTheOptionsFileIsLeftAlone) {
     SampleRun run(NoAttachments);
     const std::string bytes = ReadFileBytes(run.options);
-    ASSERT_EQ(run.Run("run.qfo"), 0) << run.err;
+    ASSERT_EQ(run.Run("run.qfo"), ExitCode::Complete) << run.err;
     EXPECT_EQ(ReadFileBytes(run.options), bytes);
 }
 
@@ -83,7 +83,7 @@ TEST(BatchRun, AFailedRunExitsWithOneAndTheErrorOnStandardError) {
         if (c.after) {
             c.after(run);
         }
-        EXPECT_EQ(run.Run("run.qfo --update-count"), 1) << run.out;
+        EXPECT_EQ(run.Run("run.qfo --update-count"), ExitCode::Failed) << run.out;
         EXPECT_TRUE(Contains(run.err, c.error)) << run.err;
         EXPECT_FALSE(run.err.empty());
     }

@@ -9,7 +9,7 @@ namespace {
 
 TEST(BatchRunWithOffice, TheSampleMailboxWithItsAttachments) {
     SampleRun run;
-    ASSERT_EQ(run.Run("run.qfo --update-count"), 0) << run.out << run.err;
+    ASSERT_EQ(run.Run("run.qfo --update-count"), ExitCode::Complete) << run.out << run.err;
     ASSERT_EQ(run.Outputs().size(), 12u);
     std::string all;
     for (const auto& name : run.Outputs()) {

@@ -2,9 +2,10 @@
 // with private registry and profiles files.
 #pragma once
 
+#include "app/batch/exit_code.h"
 #include "common/fileio.h"
 #include "settings/settings.h"
-#include "temp_dir.h"
+#include "support/temp_dir.h"
 
 #include <algorithm>
 #include <cstdlib>
@@ -14,6 +15,8 @@
 #include <sys/wait.h>
 
 namespace qf::testing {
+
+using batch::ExitCode;
 
 class SampleRun {
 public:
@@ -56,8 +59,8 @@ public:
         s.SaveToFile(options);
     }
 
-    // Runs quillfence-batch with `args`; returns its exit code.
-    int Run(const std::string& args) {
+    // Runs quillfence-batch with `args`; returns how it ended.
+    ExitCode Run(const std::string& args) {
         const std::string cmd = "cd '" + dir + "' && QUILLFENCE_REGISTRY='" + dir +
                                 "registry.reg' QUILLFENCE_PROFILES='" + dir +
                                 "profiles.ini' '" QF_BATCH_EXE "' " + args + " >'" + dir +
@@ -65,7 +68,7 @@ public:
         const int status = std::system(cmd.c_str());
         out = ReadFileBytes(dir + "out");
         err = ReadFileBytes(dir + "err");
-        return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+        return static_cast<ExitCode>(WIFEXITED(status) ? WEXITSTATUS(status) : -1);
     }
 
     std::vector<std::string> Outputs() const {

@@ -10,7 +10,7 @@ namespace qf::testing {
 class TempDir {
 public:
     TempDir() {
-        std::string pattern = (std::filesystem::temp_directory_path() / "qfrun.XXXXXX").string();
+        std::string pattern = (std::filesystem::temp_directory_path() / "qftest.XXXXXX").string();
         if (::mkdtemp(pattern.data()) == nullptr) {
             std::abort();
         }

@@ -1,9 +1,13 @@
-#include "run/word_conversion.h"
+#include "run/document_conversion.h"
 
 #include "i18n/translate.h"
 
 namespace qf {
 namespace {
+
+using wordproc::DocumentId;
+using wordproc::Failure;
+using wordproc::WordProcessorError;
 
 // Output files end their lines in CR LF, as a copied document's text does.
 std::string WithCrLf(const std::string& text) {
@@ -23,31 +27,48 @@ std::string WithCrLf(const std::string& text) {
     return out;
 }
 
+// True when the step's failure took the document with it (a deadline, a
+// crash of the instance): the reason is recorded and the conversion ends.
+bool LostDocument(const WordProcessorError& e, const RecordReasonFn& record) {
+    if (!e.EndsDocument()) {
+        return false;
+    }
+    record(e.what());
+    return true;
+}
+
 } // namespace
 
-using wordproc::Failure;
-using wordproc::WordProcessorError;
-
-void WordConversion::ConnectWord() {
-    run_.SetStatus(TranslateMsg(8240, "Connecting to Word..."));
-    if (!word_) {
+void DocumentConversion::ConnectWordProcessor() {
+    context_.SetStatus(TranslateMsg(8240, "Connecting to Word..."));
+    if (!wordProcessor_) {
         throw Error("No word processor is installed, so attachments cannot be turned into text. "
                     "Install LibreOffice Writer (Debian package libreoffice-writer-nogui), "
                     "or clear \"Include attachments\".");
     }
-    wordStarted_ = word_->Connect();
+    startedInstance_ = wordProcessor_->Connect();
     connected_ = true;
-    word_->Hide();
+    wordProcessor_->Hide();
 }
 
-std::optional<std::string> WordConversion::ConvertWithWord(const std::string& path,
-                                                           Attachment& attachment,
-                                                           EmailMessage& email) {
-    auto record = [&](const std::string& reason) { record_(email, attachment, reason); };
+std::optional<std::string>
+DocumentConversion::ConvertDocument(const std::string& path,
+                                    const RecordReasonFn& recordIntervention) {
+    const std::optional<DocumentId> doc = OpenDocument(path, recordIntervention);
+    if (!doc || !PrepareDocument(*doc, recordIntervention)) {
+        return std::nullopt;
+    }
+    std::optional<std::string> text = TakeText(*doc, recordIntervention);
+    if (!text) {
+        return std::nullopt;
+    }
+    return CloseDocument(*doc, std::move(*text), recordIntervention);
+}
 
-    wordproc::DocumentId doc;
+std::optional<DocumentId> DocumentConversion::OpenDocument(const std::string& path,
+                                                           const RecordReasonFn& record) {
     try {
-        doc = word_->Open(path, kDocumentPassword, kDocumentPassword);
+        return wordProcessor_->Open(path, kDocumentPassword, kDocumentPassword);
     } catch (const WordProcessorError& e) {
         // A document that needs a password, or is damaged, fails to open; a
         // file that is not what its name says, a deadline or a crash of the
@@ -56,68 +77,75 @@ std::optional<std::string> WordConversion::ConvertWithWord(const std::string& pa
                                                   : std::string(e.what()));
         return std::nullopt;
     }
+}
 
+bool DocumentConversion::PrepareDocument(DocumentId doc, const RecordReasonFn& record) {
     try {
-        word_->ClearMailMerge(doc);
+        wordProcessor_->ClearMailMerge(doc);
     } catch (const WordProcessorError& e) {
-        if (e.EndsDocument()) {
-            record(e.what());
-            return std::nullopt;
+        if (LostDocument(e, record)) {
+            return false;
         }
-        run_.ShowWarning(TranslateMsg(
+        context_.ShowWarning(TranslateMsg(
             8140, "Please close any warning dialog boxes in MS Word before continuing"));
         record(TranslateMsg(8150, "Attachment is a mail merged document"));
     }
 
     try {
-        word_->Unprotect(doc, kProtectionPassword);
+        wordProcessor_->Unprotect(doc, kProtectionPassword);
     } catch (const WordProcessorError& e) {
-        if (e.EndsDocument()) {
-            record(e.what());
-            return std::nullopt;
+        if (LostDocument(e, record)) {
+            return false;
         }
     }
 
-    const std::string& macro = run_.settings().wordMacro;
+    const std::string& macro = context_.RunSettings().wordMacro;
     if (!macro.empty()) {
         try {
-            word_->RunMacro(doc, macro);
+            wordProcessor_->RunMacro(doc, macro);
         } catch (const WordProcessorError& e) {
             // A missing or failing macro leaves no trace; a macro that hung
             // or brought the instance down took the document with it.
-            if (e.EndsDocument()) {
-                record(e.what());
-                return std::nullopt;
+            if (LostDocument(e, record)) {
+                return false;
             }
         }
     }
+    return true;
+}
 
-    std::string text;
+std::optional<std::string> DocumentConversion::TakeText(DocumentId doc,
+                                                        const RecordReasonFn& record) {
     try {
-        text = WithCrLf(word_->WholeText(doc));
+        return WithCrLf(wordProcessor_->WholeText(doc));
     } catch (const WordProcessorError& e) {
         // A lost document, or text that came back as mostly unprintable
         // bytes (a file that only posed as a document), gives nothing; text
         // that could not be taken at all is a protected document.
-        if (e.EndsDocument() || e.failure() == Failure::Unreadable) {
-            record(e.what());
-            if (!e.EndsDocument()) {
-                CloseQuietly(doc);
-            }
+        if (LostDocument(e, record)) {
             return std::nullopt;
         }
-        text = TranslateMsg(
+        if (e.failure() == Failure::Unreadable) {
+            record(e.what());
+            CloseQuietly(doc);
+            return std::nullopt;
+        }
+        std::string text = TranslateMsg(
             8170, "This document is protected and cannot be copied without entering a password");
         record(TranslateMsg(8180, "Attachment is a protected document"));
+        return text;
     }
+}
 
+std::string DocumentConversion::CloseDocument(DocumentId doc, std::string text,
+                                              const RecordReasonFn& record) {
     try {
-        word_->Close(doc);
+        wordProcessor_->Close(doc);
     } catch (const WordProcessorError& e) {
         if (e.EndsDocument()) {
             return text; // the text was taken; only the closing was lost
         }
-        run_.ShowWarning(TranslateMsg(
+        context_.ShowWarning(TranslateMsg(
             8190, "Please close any warning dialog boxes in MS Word before continuing"));
         text = TranslateMsg(8200, "Word had problems with this Attachment");
         record(TranslateMsg(8210, "Word had problems with this Attachment"));
@@ -125,19 +153,19 @@ std::optional<std::string> WordConversion::ConvertWithWord(const std::string& pa
     return text;
 }
 
-void WordConversion::CloseQuietly(wordproc::DocumentId doc) {
+void DocumentConversion::CloseQuietly(DocumentId doc) {
     try {
-        word_->Close(doc);
+        wordProcessor_->Close(doc);
     } catch (const WordProcessorError&) {
         // The attachment is already recorded; nothing more to say about it.
     }
 }
 
-void WordConversion::QuitWord() {
+void DocumentConversion::QuitWordProcessor() {
     // The user's instance may have died during the run and been replaced by
     // one of ours: that one is ours to quit as well.
-    if (connected_ && (wordStarted_ || word_->Started())) {
-        word_->Quit();
+    if (connected_ && (startedInstance_ || wordProcessor_->Started())) {
+        wordProcessor_->Quit();
     }
     connected_ = false;
 }

@@ -1,0 +1,94 @@
+// A word processor that turns documents into text by rules instead of
+// starting LibreOffice, so tests can provoke each failure of a conversion.
+#pragma once
+
+#include "common/fileio.h"
+#include "platform/wordproc/word_processor.h"
+
+#include <cstdint>
+#include <map>
+#include <string>
+#include <vector>
+
+namespace qf::testing {
+
+// Turns documents into text by what the file holds: "PASSWORD..." does not
+// open (a password), "CRASH..." takes the instance down, "MERGE..." fails to
+// clear mail merge, "PROTECTED..." gives no text; anything else comes back as
+// "Converted: " and the content.
+class FakeWordProcessor : public wordproc::WordProcessor {
+public:
+    std::vector<std::string> opened;
+    int closes = 0, quits = 0, connects = 0;
+    bool startsInstance = true;
+    bool available = true;
+
+    bool Connect() override {
+        if (!available) {
+            throw wordproc::WordProcessorError(wordproc::Failure::NotAvailable, "not installed");
+        }
+        ++connects;
+        return startsInstance;
+    }
+    bool Started() const override { return startsInstance; }
+    void Hide() override {}
+    wordproc::DocumentId Open(const std::string& path, const std::string&,
+                              const std::string&) override {
+        opened.push_back(path);
+        const std::string content = ReadFileBytes(path);
+        if (content.starts_with("PASSWORD")) {
+            throw wordproc::WordProcessorError(wordproc::Failure::CannotOpen, "needs a password");
+        }
+        if (content.starts_with("CRASH")) {
+            throw wordproc::WordProcessorError(wordproc::Failure::OfficeDied,
+                                               "The word processor stopped working");
+        }
+        docs_[++next_] = content;
+        return wordproc::DocumentId{next_};
+    }
+    wordproc::StepOutcome ClearMailMerge(wordproc::DocumentId doc) override {
+        if (docs_.at(doc.value).starts_with("MERGE")) {
+            throw wordproc::WordProcessorError(wordproc::Failure::StepFailed, "merge");
+        }
+        return wordproc::StepOutcome::NotNeeded;
+    }
+    wordproc::StepOutcome Unprotect(wordproc::DocumentId, const std::string&) override {
+        return wordproc::StepOutcome::NotNeeded;
+    }
+    // The macros run, by name; "Missing" does not exist, "Hang" runs past the
+    // deadline (the instance is restarted and the document is gone).
+    std::vector<std::string> macros;
+    void RunMacro(wordproc::DocumentId doc, const std::string& name) override {
+        macros.push_back(name);
+        if (name == "Missing") {
+            throw wordproc::WordProcessorError(wordproc::Failure::MacroMissing, "no macro");
+        }
+        if (name == "Hang" && docs_.at(doc.value).starts_with("LOOP")) {
+            docs_.erase(doc.value);
+            throw wordproc::WordProcessorError(wordproc::Failure::Timeout,
+                                               "The document took longer than 60 seconds");
+        }
+    }
+    std::string WholeText(wordproc::DocumentId doc) override {
+        const std::string& content = docs_.at(doc.value);
+        if (content.starts_with("PROTECTED")) {
+            throw wordproc::WordProcessorError(wordproc::Failure::NoText, "no text");
+        }
+        if (content.starts_with("NOISE")) {
+            throw wordproc::WordProcessorError(wordproc::Failure::Unreadable,
+                                               "The text is mostly unprintable");
+        }
+        return "Converted: " + content;
+    }
+    void Close(wordproc::DocumentId doc) override {
+        ++closes;
+        docs_.erase(doc.value);
+    }
+    void Quit() override { ++quits; }
+
+private:
+    std::map<std::uint64_t, std::string> docs_;
+    std::uint64_t next_ = 0;
+};
+
+} // namespace qf::testing
