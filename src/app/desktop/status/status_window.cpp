@@ -116,6 +116,9 @@ void StatusWindow::BuildLayout() {
     auto* exceptionsLayout = new QVBoxLayout(exceptionsPage);
     exceptionsLayout->setContentsMargins(0, 0, 0, 0);
     exceptionsLayout->addWidget(grid_);
+    // Wrapped rows take the height their text needs at the column's width.
+    connect(grid_->horizontalHeader(), &QHeaderView::sectionResized, grid_,
+            [this] { grid_->resizeRowsToContents(); });
     connect(grid_, &QTableWidget::cellDoubleClicked, this,
             [this](int row, int) { OpenException(row); });
 
@@ -123,6 +126,7 @@ void StatusWindow::BuildLayout() {
     pages_->addTab(exceptionsPage, QString());
     pages_->setTabVisible(kExceptionsPage, false);
     pages_->setCurrentIndex(0);
+    connect(pages_, &QTabWidget::currentChanged, grid_, [this] { grid_->resizeRowsToContents(); });
 
     button_ = new QPushButton;
     button_->setObjectName("cancelButton");
