@@ -513,10 +513,19 @@ std::string EmailMessage::EmbeddedStringProperty(std::int32_t attachNumber, Prop
     return text != nullptr ? *text : std::string();
 }
 
+const EmailMessage& EmailMessage::Outermost() const {
+    const EmailMessage* email = this;
+    while (email->outer_ != nullptr) {
+        email = email->outer_;
+    }
+    return *email;
+}
+
 std::unique_ptr<EmailMessage> EmailMessage::OpenEmbedded(std::int32_t attachNumber) {
     auto email = std::make_unique<EmailMessage>();
     email->folder = folder;
     email->embedded_ = true;
+    email->outer_ = this;
     email->mapiMessage = OpenEmbeddedMessage(attachNumber);
     std::vector<PropValue> values;
     CheckResult(ErrorSource(), "410", email->mapiMessage->GetProps(&MessageColumns(), 0, values));

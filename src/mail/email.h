@@ -81,6 +81,11 @@ public:
     // True for an email opened inside another one (it has no identifier of its
     // own and is never reopened).
     bool IsEmbedded() const { return embedded_; }
+    // The email an embedded email was opened from (nullptr for a stored one);
+    // it outlives the embedded email.
+    EmailMessage* Outer() const { return outer_; }
+    // The stored email that holds this one (itself for a stored email).
+    const EmailMessage& Outermost() const;
 
     // Used by Attachment.
     std::string EmbeddedStringProperty(std::int32_t attachNumber, mapi::PropTag tag);
@@ -113,6 +118,7 @@ private:
     std::optional<std::string> pendingSubject_;
     std::optional<PendingStream> pendingStream_;
     bool embedded_ = false;
+    EmailMessage* outer_ = nullptr;
 };
 
 class Attachment {

@@ -101,7 +101,7 @@ void WalkHierarchy(const std::shared_ptr<IMAPIFolder>& folder, FolderTreeNode pa
         auto holder = std::make_unique<MailFolder>(&store, id);
         const EntryId childId = holder->EntryIdBytes();
         const FolderTreeNode node = sink.AddFolderNode(name, parent, std::move(holder));
-        if (node != 0 && hasChildren) {
+        if (node != 0 && hasChildren && sink.WalkSubfoldersNow(node)) {
             std::shared_ptr<IUnknown> child;
             folder->OpenEntry(childId, Iid::IMAPIFolder, MAPI_DEFERRED_ERRORS, &type, child);
             WalkHierarchy(As<IMAPIFolder>(child), node, store, msgStore, sink);
@@ -144,6 +144,15 @@ void AddToFolderTree(MailStore& store, FolderTreeSink& sink) {
             sink.AddRootNode(e.what(), nullptr);
         }
     }
+}
+
+void AddSubfolders(MailFolder& folder, FolderTreeNode parent, FolderTreeSink& sink) {
+    MailStore* store = folder.Store();
+    if (store == nullptr) {
+        throw Error("No session");
+    }
+    std::shared_ptr<IMsgStore> msgStore = store->GetMsgStore();
+    WalkHierarchy(folder.OpenFolder(msgStore), parent, *store, *msgStore, sink);
 }
 
 void BuildFolderTree(MapiSession& session, FolderTreeSink& sink) {

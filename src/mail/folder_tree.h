@@ -28,6 +28,9 @@ public:
                                          std::unique_ptr<MailFolder> folder) = 0;
     virtual void SetNodeText(FolderTreeNode node, const std::string& text) = 0;
     virtual void ExpandNode(FolderTreeNode node) = 0;
+    // Asked for a folder node whose folder has subfolders: true to walk them
+    // now, false to leave them for a later AddSubfolders (a lazily built tree).
+    virtual bool WalkSubfoldersNow(FolderTreeNode /*node*/) { return true; }
 };
 
 // The identifier of the store's folder root: the public root for a public
@@ -38,6 +41,11 @@ mapi::EntryId FindFolderRoot(mapi::IMsgStore& store, bool* isPublic = nullptr);
 // Adds `store` as a root node with its folder hierarchy below.  A failure
 // becomes the text of the store's node (or of a new node without data).
 void AddToFolderTree(MailStore& store, FolderTreeSink& sink);
+
+// Adds the folders below `folder` (a folder of the tree, with its store)
+// under `parent`, asking the sink as AddToFolderTree does whether to go
+// deeper.  Raises the mail error when the level cannot be read.
+void AddSubfolders(MailFolder& folder, FolderTreeNode parent, FolderTreeSink& sink);
 
 // Lists the session's stores and lets each add its branch.
 void BuildFolderTree(MapiSession& session, FolderTreeSink& sink);

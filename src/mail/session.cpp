@@ -129,6 +129,7 @@ void MapiSession::Logon() {
 }
 
 void MapiSession::ReleaseStores() {
+    ++storesGeneration_;
     while (!stores_.empty()) {
         stores_.pop_back();
     }

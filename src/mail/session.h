@@ -68,6 +68,10 @@ public:
     const std::string& ProfileName() const { return profileName_; }
     const std::string& Password() const { return password_; }
     std::uintptr_t UIParam() const { return 0; }
+    // Changes whenever the store objects handed out before are released
+    // (ListStores, Logoff): whoever keeps something built from them can tell
+    // it is out of date.
+    std::uint64_t StoresGeneration() const { return storesGeneration_; }
 
 private:
     void ReleaseStores();
@@ -80,6 +84,7 @@ private:
     StoreList stores_;
     bool loggedOn_ = false;
     bool initialized_ = false;
+    std::uint64_t storesGeneration_ = 0;
 };
 
 } // namespace qf

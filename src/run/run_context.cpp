@@ -45,7 +45,11 @@ void RunContext::SetProgress(int percent, const std::string& subject) {
 void RunContext::AddException(const std::string& text, const EmailMessage* email) {
     std::string emailId;
     std::string storeId;
-    // An embedded email has no identifier of its own: its row cannot open it.
+    // An embedded email has no identifier of its own: its row names the
+    // stored email that holds it.
+    if (email) {
+        email = &email->Outermost();
+    }
     if (email && !email->IsEmbedded() && email->messageEntryId) {
         emailId = AsText(email->messageEntryId->EntryIdBytes());
         if (MailStore* store = email->messageEntryId->Store()) {
