@@ -142,4 +142,26 @@ std::string VersionListUrl(std::string_view siteAddress, std::string_view netUse
            UpdateParameters(productTitle, version);
 }
 
+UpdateFinding ReadVersionAnswer(std::string_view answer, std::string_view productTitle,
+                                std::string_view version, std::string_view downloadsPage,
+                                double releaseStamp) {
+    UpdateFinding finding;
+    const std::optional<std::string> line = FindProductLine(answer, productTitle);
+    if (!line) {
+        return finding;
+    }
+    const VersionLine v = ParseVersionLine(*line, downloadsPage);
+    finding.stampText = v.stampText;
+    finding.label = v.label;
+    finding.page = PageWithParameters(v.page, productTitle, version);
+    if (!v.stamp) {
+        finding.kind = UpdateFinding::Kind::InvalidStamp;
+    } else if (IsNewerRelease(*v.stamp, releaseStamp)) {
+        finding.kind = UpdateFinding::Kind::NewerAvailable;
+    } else {
+        finding.kind = UpdateFinding::Kind::UpToDate;
+    }
+    return finding;
+}
+
 } // namespace qf::web

@@ -58,4 +58,23 @@ std::string PageWithParameters(std::string_view page, std::string_view productTi
 std::string VersionListUrl(std::string_view siteAddress, std::string_view netUserName,
                            std::string_view productTitle, std::string_view version);
 
+// What an answer of the maker's site says about this release.
+struct UpdateFinding {
+    enum class Kind {
+        NotFound,       // no line for the product (an empty answer or an error page too)
+        InvalidStamp,   // the product's stamp is not a number: see stampText
+        UpToDate,       // the stamp lies at most one second after this release
+        NewerAvailable, // see label and page
+    };
+    Kind kind = Kind::NotFound;
+    std::string stampText;
+    std::string label;
+    // The page with the product's parameters added.
+    std::string page;
+};
+
+UpdateFinding ReadVersionAnswer(std::string_view answer, std::string_view productTitle,
+                                std::string_view version, std::string_view downloadsPage,
+                                double releaseStamp = kReleaseStamp);
+
 } // namespace qf::web

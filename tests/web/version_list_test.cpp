@@ -87,5 +87,27 @@ TEST(VersionList, AddressesCarryTheProductsEncodedValues) {
               "&ver=3.2&source=updater");
 }
 
+TEST(VersionList, TheAnswerIsReadIntoOneFinding) {
+    using Kind = UpdateFinding::Kind;
+    const auto read = [](std::string_view answer) {
+        return ReadVersionAnswer(answer, "Quillfence Pro", "3.2", kDownloads);
+    };
+    EXPECT_EQ(read("OtherProduct,42200,,9.9\r\nQUILLFENCE PRO,42096.7058,,3.2").kind,
+              Kind::UpToDate);
+    EXPECT_EQ(read("Quillfence Pro,").kind, Kind::UpToDate); // stamp 0
+    EXPECT_EQ(read("").kind, Kind::NotFound);
+    EXPECT_EQ(read("Other,1\nQuillfence Pro").kind, Kind::NotFound);
+
+    UpdateFinding f = read("Quillfence Pro,4.2e4x,http://x/,9");
+    EXPECT_EQ(f.kind, Kind::InvalidStamp);
+    EXPECT_EQ(f.stampText, "4.2e4x");
+
+    f = read("Quillfence Pro,42097");
+    EXPECT_EQ(f.kind, Kind::NewerAvailable);
+    EXPECT_EQ(f.label, "Unknown");
+    EXPECT_EQ(f.page,
+              std::string(kDownloads) + "?application=Quillfence%20Pro&ver=3.2&source=updater");
+}
+
 } // namespace
 } // namespace qf::web
