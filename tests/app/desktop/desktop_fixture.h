@@ -2,8 +2,8 @@
 // over real Maildir trees into a status window.
 #pragma once
 
-// GMime's headers first: GLib uses "signals" as a name, which Qt defines.
-#include "run/maildir_fixture.h"
+#include "support/fake_word_processor.h"
+#include "support/maildir_fixture.h"
 
 #include "app/desktop/status/run_thread.h"
 #include "app/desktop/status/status_window.h"

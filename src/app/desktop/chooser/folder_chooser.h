@@ -9,6 +9,8 @@
 // the next showing reads it anew.
 #pragma once
 
+#include "app/desktop/chooser/folder_role.h"
+
 #include "mail/folder_tree_model.h"
 
 #include <QDialog>
@@ -32,8 +34,6 @@ class Registry;
 } // namespace qf
 
 namespace qf::desktop {
-
-enum class FolderRole { Source, Destination };
 
 class FolderChooser : public QDialog {
     Q_OBJECT

@@ -1,8 +1,11 @@
 // quillfence: the desktop program.  Builds the main window over its model,
-// plugs in the run window, the word processor and the profile chooser, and
-// runs the event loop.  With --screenshots <folder> it saves a picture of
-// every page at the smallest and at a large size, then ends.
-#include "app/desktop/program/basic_run_window.h"
+// plugs in the status window, the folder chooser, the word processor, the
+// profile chooser and the update check, and runs the event loop.  With --screenshots <folder> it
+// saves a picture of every page at the smallest and at a large size, then ends.
+#include "app/desktop/chooser/folder_chooser.h"
+#include "app/desktop/program/status_window_host.h"
+#include "app/desktop/status/status_window.h"
+#include "app/desktop/update/update_dialog.h"
 #include "app/desktop/wizard/attachment_types_dialog.h"
 #include "app/desktop/wizard/main_window.h"
 #include "app/desktop/wizard/profile_chooser_dialog.h"
@@ -11,6 +14,8 @@
 #include "platform/messaging/profiles.h"
 #include "platform/registry/registry.h"
 #include "platform/wordproc/libreoffice.h"
+#include "web/http_get.h"
+#include "web/update_schedule.h"
 
 #include <QApplication>
 #include <QDir>
@@ -82,7 +87,10 @@ int main(int argc, char** argv) {
         std::fprintf(stderr, "quillfence: %s\n", e.what());
     }
     mapi::SetProfileChooser(MakeProfileChooser(*ui));
-    model.runWindowFactory = [] { return std::make_unique<BasicRunWindow>(); };
+    model.runWindowFactory = [&model] {
+        return std::make_unique<StatusWindowHost>(model.Session());
+    };
+    model.onRunReturned = [](RunHost& host) { static_cast<StatusWindowHost&>(host).RunReturned(); };
     model.wordProcessorFactory =
         [](const Settings& run) -> std::unique_ptr<wordproc::WordProcessor> {
         if (!run.includeAttachments) {
@@ -94,6 +102,33 @@ int main(int argc, char** argv) {
 
     MainWindow window(model, dialogs);
     dialogs.SetParent(&window);
+
+    // One folder chooser for the program's life: it keeps its tree and
+    // selection between showings.
+    std::unique_ptr<FolderChooser> chooser;
+    dialogs.folderChooser = [&chooser](QWidget* parent, MapiSession& session, FolderRole role,
+                                       std::string& path, FolderReference& folder) {
+        if (!chooser) {
+            chooser = std::make_unique<FolderChooser>(session, parent);
+        }
+        Settings chosen;
+        chosen.sourceFolder = folder;
+        chosen.destinationFolder = folder;
+        chosen.messageSource = path;
+        chosen.messageDestination = path;
+        if (!chooser->Choose(chosen, role, path)) {
+            return false;
+        }
+        folder = role == FolderRole::Source ? chosen.sourceFolder : chosen.destinationFolder;
+        return true;
+    };
+
+    // The weekly update offer and the Help menu's check share one schedule.
+    web::UpdateSchedule schedule(registry::Current());
+    schedule.Load();
+    window.checkForUpdates = [&] { CheckWebForUpdates(&window, schedule); };
+    model.offerUpdateIfDue = [&] { OfferUpdateIfDue(&window, schedule, args.size() > 1); };
+    window.UpdateHookedItems();
     model.processCommandLine = [&] { OpenFromCommandLine(model, args); };
     QApplication::setApplicationDisplayName(QString());
 
@@ -106,6 +141,8 @@ int main(int argc, char** argv) {
     window.ShowPlaced();
     QTimer::singleShot(0, &window, [&] { model.AfterCreate(); });
     const int status = QApplication::exec();
+    web::CancelAllFetches();
+    chooser.reset();
     mapi::SetProfileChooser({});
     return status;
 }

@@ -4,6 +4,8 @@
 // answer with scripted replies, so no test ever waits on a modal box.
 #pragma once
 
+#include "app/desktop/chooser/folder_role.h"
+
 #include "app/desktop/wizard/attachment_table.h"
 
 #include <optional>
@@ -14,9 +16,6 @@ class MapiSession;
 }
 
 namespace qf::desktop {
-
-// Which folder a browse button chooses.
-enum class FolderRole { Source, Destination };
 
 class Dialogs {
 public:

@@ -470,6 +470,9 @@ void WizardModel::SaveAfterRun() {
 
 void WizardModel::RunFinished(RunOutcome outcome) {
     job_.reset();
+    if (onRunReturned && runWindow_) {
+        onRunReturned(*runWindow_);
+    }
     lastOutcome_ = outcome;
     ApplyLogonParameters();
     StateChanged();

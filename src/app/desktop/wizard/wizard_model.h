@@ -92,6 +92,9 @@ public:
     std::function<void()> onFormShown;
     // Caption, enabling, sample name or recent files may have changed.
     std::function<void()> onStateChanged;
+    // The run has returned and released everything it used; its window is
+    // still the one LastRunWindow() gives.
+    std::function<void(RunHost& window)> onRunReturned;
     // A close that was put off while a run worked may now go ahead.
     std::function<void()> onCloseAllowed;
     // Start-up steps that later parts of the program fill in: the command

@@ -2,7 +2,7 @@
 // lazily; stores that cannot be opened; Refresh; the chosen folder as text
 // and as the settings' reference, through an options file and back to the
 // folder's emails; the selection kept between showings.
-#include "run/maildir_fixture.h"
+#include "support/maildir_fixture.h"
 
 #include "app/desktop/chooser/folder_chooser.h"
 #include "mail/email.h"

@@ -1,7 +1,7 @@
 // The message window: an email found again by its identity, shown with its
 // headers, bodies and attachments; attachments opened and saved where they
 // belong; an email that moved away gives the mail error.
-#include "run/maildir_fixture.h"
+#include "support/maildir_fixture.h"
 
 #include "app/desktop/message/message_window.h"
 #include "mail/session.h"
