@@ -73,20 +73,23 @@ void AppendUtf8(std::string& out, char32_t cp) {
 
 } // namespace
 
+void AppendCodePoint(std::u16string& out, char32_t cp) {
+    if (cp >= 0x10000) {
+        cp -= 0x10000;
+        out += static_cast<char16_t>(0xD800 + (cp >> 10));
+        out += static_cast<char16_t>(0xDC00 + (cp & 0x3FF));
+    } else {
+        out += static_cast<char16_t>(cp);
+    }
+}
+
 std::u16string Utf8ToUtf16(std::string_view utf8) {
     std::u16string out;
     out.reserve(utf8.size());
     size_t i = 0;
     bool ok = true;
     while (i < utf8.size()) {
-        char32_t cp = DecodeOne(utf8, i, ok);
-        if (cp >= 0x10000) {
-            cp -= 0x10000;
-            out += static_cast<char16_t>(0xD800 + (cp >> 10));
-            out += static_cast<char16_t>(0xDC00 + (cp & 0x3FF));
-        } else {
-            out += static_cast<char16_t>(cp);
-        }
+        AppendCodePoint(out, DecodeOne(utf8, i, ok));
     }
     return out;
 }

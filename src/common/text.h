@@ -9,6 +9,8 @@ namespace qf {
 
 // UTF-8 to UTF-16.  Invalid sequences become U+FFFD.
 std::u16string Utf8ToUtf16(std::string_view utf8);
+// Appends one code point to UTF-16 text: a surrogate pair above U+FFFF.
+void AppendCodePoint(std::u16string& out, char32_t cp);
 // UTF-16 to UTF-8.  Unpaired surrogates become U+FFFD.
 std::string Utf16ToUtf8(std::u16string_view utf16);
 // True when the bytes are well-formed UTF-8.
