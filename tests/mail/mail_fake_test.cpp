@@ -181,23 +181,19 @@ TEST_F(FakeMail, ListStoresSkipsRowsWithoutIdentifier) {
 // ---------------------------------------------------------------------------
 // Stores and folders
 
-TEST(EntryIdBuffer, KeepsAtLeast24BytesAndNeverOverreads) {
+TEST(MailReferences, KeepAtLeast24BytesAndNeverOverreadTheirSource) {
     MailStore s("x", nullptr, nullptr, 0);
-    EXPECT_EQ(s.EntryIdSize(), 24u);
-    s.SetEntryIdSize(10);
-    EXPECT_EQ(s.EntryIdSize(), 24u);
-    const std::vector<std::uint8_t> shortId = {1, 2, 3};
-    s.SetEntryId(shortId);
-    EXPECT_EQ(s.EntryIdBytes()[2], 3);
-    EXPECT_EQ(s.EntryIdBytes()[3], 0);
-    s.SetEntryIdSize(24); // same size: bytes stay
-    EXPECT_EQ(s.EntryIdBytes()[0], 1);
+    EXPECT_EQ(s.Id().Length(), 24u);
+    EXPECT_TRUE(s.Id().IsBlank());
+    const std::uint8_t shortId[3] = {1, 2, 3};
+    MailFolder f(3, &s, shortId); // three bytes to read, kept as 24
+    EXPECT_EQ(f.EntryIdBytes(), std::vector<std::uint8_t>({1, 2, 3, 0, 0, 0, 0, 0, 0, 0, 0, 0,
+                                                           0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0}));
     const std::vector<std::uint8_t> longId(40, 7);
-    s.SetEntryIdSize(40);
-    s.SetEntryId(longId);
-    EXPECT_EQ(s.EntryIdBytes(), longId);
-    s.SetEntryId(nullptr, 0); // no source: nothing happens
-    EXPECT_EQ(s.EntryIdBytes(), longId);
+    MailFolder g(&s, longId);
+    EXPECT_EQ(g.EntryIdBytes(), longId);
+    f.Assign(g);
+    EXPECT_EQ(f.EntryIdBytes(), longId);
 }
 
 TEST_F(FakeMail, AssignCopiesIdentityOnly) {
