@@ -223,7 +223,8 @@ TEST_F(FakeMail, DefaultInbox) {
 TEST_F(FakeMail, SixtyEmailsAreReadInBatchesOf25InSubmitOrder) {
     for (int i = 0; i < 60; ++i) {
         // Added out of order: the listing sorts by submit time.
-        world.AddMessage(*inbox, "m" + std::to_string(i), "S" + std::to_string(i),
+        const std::string n = std::to_string(i);
+        world.AddMessage(*inbox, std::string("m").append(n), std::string("S").append(n),
                          1700000000 + ((i * 37) % 60) * 60);
     }
     auto r = MakeFolderReference(session.get(), store->name, store->id, inbox->id);
