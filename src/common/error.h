@@ -14,7 +14,13 @@ public:
 // Raised by the file layer: the message names the path and the system's reason.
 class FileError : public Error {
 public:
-    using Error::Error;
+    explicit FileError(const std::string& message, int systemError = 0)
+        : Error(message), systemError_(systemError) {}
+    // The errno of the failed system call, or 0 when none failed.
+    int SystemError() const { return systemError_; }
+
+private:
+    int systemError_;
 };
 
 // "<what> <path>: <strerror(err)>"

@@ -2,6 +2,7 @@
 
 #include "common/error.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdio>
 #include <fcntl.h>
@@ -32,29 +33,45 @@ std::string TempNameBeside(const std::string& path) {
 
 } // namespace
 
-std::string ReadFileBytes(const std::string& path) {
-    int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
-    if (fd < 0) {
+FileReader::FileReader(const std::string& path, FollowLinks follow) : path_(path) {
+    const int flags = O_RDONLY | O_CLOEXEC | (follow == FollowLinks::No ? O_NOFOLLOW : 0);
+    fd_ = ::open(path.c_str(), flags);
+    if (fd_ < 0) {
         ThrowSystemError("Cannot open file", path, errno);
     }
-    std::string out;
-    char buf[65536];
-    for (;;) {
-        ssize_t n = ::read(fd, buf, sizeof buf);
-        if (n < 0) {
-            if (errno == EINTR) {
-                continue;
-            }
-            int err = errno;
-            ::close(fd);
-            ThrowSystemError("Cannot read file", path, err);
-        }
-        if (n == 0) {
-            break;
-        }
-        out.append(buf, static_cast<size_t>(n));
+    struct stat st {};
+    if (::fstat(fd_, &st) == 0 && st.st_size > 0) {
+        sizeHint_ = static_cast<std::size_t>(st.st_size);
     }
-    ::close(fd);
+}
+
+FileReader::~FileReader() {
+    ::close(fd_);
+}
+
+std::size_t FileReader::ReadSome(std::string& out, std::size_t maxBytes) {
+    char buf[65536];
+    const std::size_t want = std::min(maxBytes, sizeof buf);
+    if (want == 0) {
+        return 0;
+    }
+    ssize_t n;
+    do {
+        n = ::read(fd_, buf, want);
+    } while (n < 0 && errno == EINTR);
+    if (n < 0) {
+        ThrowSystemError("Cannot read file", path_, errno);
+    }
+    out.append(buf, static_cast<std::size_t>(n));
+    return static_cast<std::size_t>(n);
+}
+
+std::string ReadFileBytes(const std::string& path, std::size_t maxBytes, FollowLinks follow) {
+    FileReader reader(path, follow);
+    std::string out;
+    out.reserve(std::min(reader.SizeHint(), maxBytes));
+    while (out.size() < maxBytes && reader.ReadSome(out, maxBytes - out.size()) > 0) {
+    }
     return out;
 }
 

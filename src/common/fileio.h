@@ -1,14 +1,45 @@
 // Whole-file reads and crash-safe whole-file writes.
 #pragma once
 
+#include <cstddef>
+#include <cstdint>
 #include <string>
 #include <string_view>
 #include <sys/types.h>
 
 namespace qf {
 
-// Reads a whole file.  Throws FileError naming the path and the reason.
-std::string ReadFileBytes(const std::string& path);
+enum class FollowLinks { Yes, No };
+
+inline constexpr std::size_t kNoSizeLimit = SIZE_MAX;
+
+// A file read front to back.  A read that a signal interrupts is tried again.
+class FileReader {
+public:
+    // Throws FileError "Cannot open file <path>: <reason>".  With FollowLinks::No
+    // a symbolic link is refused (ELOOP).
+    explicit FileReader(const std::string& path, FollowLinks follow = FollowLinks::Yes);
+    ~FileReader();
+    FileReader(const FileReader&) = delete;
+    FileReader& operator=(const FileReader&) = delete;
+
+    // Appends up to `maxBytes` more bytes to `out` and returns how many; 0 at the
+    // end of the file.  Throws FileError "Cannot read file <path>: <reason>".
+    std::size_t ReadSome(std::string& out, std::size_t maxBytes);
+    // The file's size when it was opened (0 when unknown): a hint for reserving.
+    std::size_t SizeHint() const { return sizeHint_; }
+
+private:
+    std::string path_;
+    int fd_ = -1;
+    std::size_t sizeHint_ = 0;
+};
+
+// Reads a whole file, or its first `maxBytes` bytes when it is longer (a caller
+// that refuses longer files asks for one byte more than it accepts).  Throws
+// FileError naming the path and the system's reason.
+std::string ReadFileBytes(const std::string& path, std::size_t maxBytes = kNoSizeLimit,
+                          FollowLinks follow = FollowLinks::Yes);
 
 // Replaces `path` with `bytes` so that a crash or a failed write never leaves a
 // half-written file under the final name: the bytes go to a temporary file in

@@ -36,7 +36,7 @@ bool IsPublicStore(IMsgStore& store) {
 }
 
 // The root identifier property of a store, with the lookup's result codes.
-HRESULT LookUpRoot(IMsgStore& store, PropTag tag, int firstLine, EntryId& id) {
+HRESULT LookUpRoot(IMsgStore& store, PropTag tag, int firstLine, mapi::EntryId& id) {
     id.clear();
     const PropTagArray tags = {tag};
     std::vector<PropValue> values;
@@ -79,8 +79,9 @@ void WalkHierarchy(const std::shared_ptr<IMAPIFolder>& folder, FolderTreeNode pa
     CheckResult(&msgStore, "600", table->QueryRows(static_cast<std::int32_t>(count), 0, rows));
     const PropTagArray tags = {PR_DISPLAY_NAME, PR_ENTRYID, PR_SUBFOLDERS};
     for (const Row& row : rows) {
-        const EntryId rowId =
-            !row.empty() && row[0].tag == PR_ENTRYID && row[0].Bin() ? *row[0].Bin() : EntryId{};
+        const mapi::EntryId rowId = !row.empty() && row[0].tag == PR_ENTRYID && row[0].Bin()
+                                        ? *row[0].Bin()
+                                        : mapi::EntryId{};
         std::uint32_t type = 0;
         std::shared_ptr<IUnknown> object;
         CheckResult(&msgStore, "620",
@@ -94,12 +95,12 @@ void WalkHierarchy(const std::shared_ptr<IMAPIFolder>& folder, FolderTreeNode pa
         values.resize(3);
         const std::string name =
             values[0].tag == PR_DISPLAY_NAME && values[0].Text() ? *values[0].Text() : "";
-        const EntryId id =
-            values[1].tag == PR_ENTRYID && values[1].Bin() ? *values[1].Bin() : EntryId{};
+        const mapi::EntryId id =
+            values[1].tag == PR_ENTRYID && values[1].Bin() ? *values[1].Bin() : mapi::EntryId{};
         const bool hasChildren =
             values[2].tag == PR_SUBFOLDERS && values[2].Bool() && *values[2].Bool();
         auto holder = std::make_unique<MailFolder>(&store, id);
-        const EntryId childId = holder->EntryIdBytes();
+        const mapi::EntryId childId = holder->EntryIdBytes();
         const FolderTreeNode node = sink.AddFolderNode(name, parent, std::move(holder));
         if (node != 0 && hasChildren && sink.WalkSubfoldersNow(node)) {
             std::shared_ptr<IUnknown> child;
@@ -111,12 +112,12 @@ void WalkHierarchy(const std::shared_ptr<IMAPIFolder>& folder, FolderTreeNode pa
 
 } // namespace
 
-EntryId FindFolderRoot(IMsgStore& store, bool* isPublic) {
+mapi::EntryId FindFolderRoot(IMsgStore& store, bool* isPublic) {
     const bool publicStore = IsPublicStore(store);
     if (isPublic != nullptr) {
         *isPublic = publicStore;
     }
-    EntryId id;
+    mapi::EntryId id;
     const HRESULT hr = publicStore ? LookUpRoot(store, PR_NON_IPM_SUBTREE_ENTRYID, 538, id)
                                    : LookUpRoot(store, PR_IPM_SUBTREE_ENTRYID, 258, id);
     CheckResult(&store, publicStore ? "getFolderRoot.1" : "getFolderRoot.3", hr);
@@ -128,7 +129,7 @@ void AddToFolderTree(MailStore& store, FolderTreeSink& sink) {
     try {
         std::shared_ptr<IMsgStore> msgStore = store.GetMsgStore();
         bool isPublic = false;
-        const EntryId rootId = FindFolderRoot(*msgStore, &isPublic);
+        const mapi::EntryId rootId = FindFolderRoot(*msgStore, &isPublic);
         std::uint32_t type = 0;
         std::shared_ptr<IUnknown> object;
         CheckResult(

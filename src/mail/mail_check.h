@@ -32,7 +32,7 @@ template <class T> std::optional<ErrorDetails> AskErrorDetails(T* object, mapi::
 
 // Raises the mail error for a failed code, with the details `object` gives.
 template <class T> void CheckResult(T* object, const std::string& label, mapi::HRESULT code) {
-    if (IsFailure(code)) {
+    if (mapi::Failed(code)) {
         throw MailError(ComposeMailErrorMessage(label, code, AskErrorDetails(object, code)));
     }
 }

@@ -161,7 +161,7 @@ std::string ComposeMailErrorMessage(const std::string& label, std::uint32_t code
 }
 
 void CheckResultNoDetails(const std::string& label, std::uint32_t code) {
-    if (IsFailure(code)) {
+    if (mapi::Failed(code)) {
         throw MailError(ComposeMailErrorMessage(label, code, std::nullopt));
     }
 }
@@ -174,7 +174,7 @@ StreamNoticeHook SetStreamNoticeHook(StreamNoticeHook hook) {
 }
 
 bool CheckStreamResult(const std::string& label, std::uint32_t code) {
-    if (!IsFailure(code)) {
+    if (!mapi::Failed(code)) {
         return false;
     }
     if (auto text = StreamErrorText(code)) {

@@ -5,6 +5,7 @@
 #pragma once
 
 #include "common/error.h"
+#include "platform/messaging/mapi.h"
 
 #include <cstdint>
 #include <functional>
@@ -18,11 +19,6 @@ class MailError : public Error {
 public:
     using Error::Error;
 };
-
-// True when a result code reports a failure (highest bit set).
-constexpr bool IsFailure(std::uint32_t code) {
-    return (code & 0x80000000u) != 0;
-}
 
 // The fixed English explanation of a failure code, or "Unexpected MAPI Error $"
 // with the code as eight upper-case hexadecimal digits.

@@ -17,7 +17,7 @@ constexpr std::uint32_t kExplicitProfileFlags =
 // The default store's identifier, or nothing.  A table that cannot be read
 // counts as "no identifier" with success; rows none of which is flagged
 // default give MAPI_E_CALL_FAILED.
-HRESULT LookUpDefaultStore(IMAPISession& session, std::optional<EntryId>& id) {
+HRESULT LookUpDefaultStore(IMAPISession& session, std::optional<mapi::EntryId>& id) {
     id.reset();
     const PropTagArray columns = {PR_DEFAULT_STORE, PR_ENTRYID};
     std::shared_ptr<IMAPITable> table;
@@ -43,7 +43,7 @@ HRESULT LookUpDefaultStore(IMAPISession& session, std::optional<EntryId>& id) {
             if (row[1].tag == PR_ENTRYID && row[1].Bin() != nullptr) {
                 id = *row[1].Bin();
             } else {
-                id = EntryId{};
+                id = mapi::EntryId{};
             }
             return S_OK;
         }
@@ -146,7 +146,7 @@ void MapiSession::Logoff() {
 
 MailStore* MapiSession::OpenDefaultStore() {
     std::shared_ptr<IMAPISession> session = GetSession();
-    std::optional<EntryId> id;
+    std::optional<mapi::EntryId> id;
     const HRESULT hr = LookUpDefaultStore(*session, id);
     CheckResult(session, "20.001", hr);
     if (!id) {

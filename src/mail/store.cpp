@@ -4,9 +4,6 @@
 #include "mail/mail_check.h"
 #include "mail/session.h"
 
-#include <algorithm>
-#include <cstring>
-
 namespace qf {
 
 using namespace mapi;
@@ -28,37 +25,15 @@ MailStore& RequireStore(MailStore* store) {
 
 // ---------------------------------------------------------------------------
 
-void EntryIdBuffer::SetEntryIdSize(std::uint32_t n) {
-    const std::uint32_t size = std::max(n, kMinimumSize);
-    if (size == bytes_.size()) {
-        return;
-    }
-    bytes_.assign(size, 0);
-}
-
-void EntryIdBuffer::SetEntryId(const std::uint8_t* source, std::size_t sourceSize) {
-    if (source == nullptr) {
-        return;
-    }
-    const std::size_t n = std::min(sourceSize, bytes_.size());
-    std::memcpy(bytes_.data(), source, n);
-    std::fill(bytes_.begin() + static_cast<std::ptrdiff_t>(n), bytes_.end(), 0);
-}
-
-// ---------------------------------------------------------------------------
-
 MailStore::MailStore(std::string displayName, MapiSession* session,
                      const std::vector<std::uint8_t>& id)
-    : displayName_(std::move(displayName)), session_(session) {
-    SetEntryIdSize(static_cast<std::uint32_t>(id.size()));
-    SetEntryId(id);
-}
+    : id_(id), displayName_(std::move(displayName)), session_(session) {}
 
 MailStore::MailStore(std::string displayName, MapiSession* session, const std::uint8_t* id,
                      std::uint32_t size)
     : displayName_(std::move(displayName)), session_(session) {
-    SetEntryIdSize(size);
-    SetEntryId(id, size);
+    id_.SetLength(size);
+    id_.CopyFrom(id, size);
 }
 
 MailStore::~MailStore() {
@@ -72,8 +47,7 @@ MailStore::~MailStore() {
 
 void MailStore::Assign(const MailStore& other) {
     displayName_ = other.displayName_;
-    SetEntryIdSize(other.EntryIdSize());
-    SetEntryId(other.EntryIdBytes());
+    id_ = other.id_;
 }
 
 std::shared_ptr<IMsgStore> MailStore::GetMsgStore() {
@@ -98,20 +72,17 @@ std::shared_ptr<IMsgStore> MailStore::GetMsgStore() {
 
 MailFolder::MailFolder(std::uint32_t size, MailStore* store, const std::uint8_t* id)
     : store_(store) {
-    SetEntryIdSize(size);
-    SetEntryId(id, size);
+    id_.SetLength(size);
+    id_.CopyFrom(id, size);
 }
 
-MailFolder::MailFolder(MailStore* store, const std::vector<std::uint8_t>& id) : store_(store) {
-    SetEntryIdSize(static_cast<std::uint32_t>(id.size()));
-    SetEntryId(id);
-}
+MailFolder::MailFolder(MailStore* store, const std::vector<std::uint8_t>& id)
+    : id_(id), store_(store) {}
 
 MailFolder::~MailFolder() = default;
 
 void MailFolder::Assign(const MailFolder& other) {
-    SetEntryIdSize(other.EntryIdSize());
-    SetEntryId(other.EntryIdBytes());
+    id_ = other.id_;
 }
 
 std::shared_ptr<IMAPIFolder> MailFolder::OpenFolder(const std::shared_ptr<IMsgStore>& msgStore) {
@@ -142,8 +113,7 @@ void MailFolder::UseDefaultInbox() {
     if (Failed(msgStore->GetReceiveFolder("IPM", 0, id, &explicitClass))) {
         throw Error("Failed to find default inbox");
     }
-    SetEntryIdSize(static_cast<std::uint32_t>(id.size()));
-    SetEntryId(id);
+    id_.Assign(id);
 }
 
 void MailFolder::ListEmails(std::vector<std::unique_ptr<EmailMessage>>& list) {

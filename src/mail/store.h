@@ -2,6 +2,7 @@
 // identifiers; the platform objects are opened on first use and kept.
 #pragma once
 
+#include "common/entry_id.h"
 #include "platform/messaging/mapi.h"
 
 #include <cstdint>
@@ -14,32 +15,7 @@ namespace qf {
 class EmailMessage;
 class MapiSession;
 
-// An entry identifier as the mail layer keeps it: opaque bytes of a recorded
-// size that is never below 24.
-class EntryIdBuffer {
-public:
-    static constexpr std::uint32_t kMinimumSize = 24;
-
-    // The recorded size becomes n, or 24 when n is below 24.  An unchanged size
-    // keeps the bytes; a changed one starts a zeroed buffer.
-    void SetEntryIdSize(std::uint32_t n);
-    // Copies up to the recorded size from `source` (never more than
-    // `sourceSize` bytes; the rest stays zero).  Nothing happens for no source.
-    void SetEntryId(const std::uint8_t* source, std::size_t sourceSize);
-    void SetEntryId(const std::vector<std::uint8_t>& source) {
-        SetEntryId(source.data(), source.size());
-    }
-
-    std::uint32_t EntryIdSize() const { return static_cast<std::uint32_t>(bytes_.size()); }
-    const std::uint8_t* EntryId() const { return bytes_.data(); }
-    // The identifier as the platform receives it (recorded size).
-    const std::vector<std::uint8_t>& EntryIdBytes() const { return bytes_; }
-
-private:
-    std::vector<std::uint8_t> bytes_ = std::vector<std::uint8_t>(kMinimumSize, 0);
-};
-
-class MailStore : public EntryIdBuffer {
+class MailStore {
 public:
     // The placeholder name of a store reference that names nothing yet.
     static constexpr const char* kEmptyReferenceName = "(no folder chosen)";
@@ -60,18 +36,24 @@ public:
     // "No session" without a session, else the mail error "OpenMsgStore:<name>".
     std::shared_ptr<mapi::IMsgStore> GetMsgStore();
 
+    // The store's identifier (never below 24 bytes) and its bytes as the platform
+    // receives them.
+    EntryId& Id() { return id_; }
+    const EntryId& Id() const { return id_; }
+    const std::vector<std::uint8_t>& EntryIdBytes() const { return id_.Bytes(); }
     const std::string& DisplayName() const { return displayName_; }
     MapiSession* Session() const { return session_; }
     void SetSession(MapiSession* session) { session_ = session; }
     bool IsOpen() const { return msgStore_ != nullptr; }
 
 private:
+    EntryId id_;
     std::string displayName_;
     MapiSession* session_ = nullptr;
     std::shared_ptr<mapi::IMsgStore> msgStore_;
 };
 
-class MailFolder : public EntryIdBuffer {
+class MailFolder {
 public:
     MailFolder(std::uint32_t size, MailStore* store, const std::uint8_t* id);
     MailFolder(MailStore* store, const std::vector<std::uint8_t>& id);
@@ -96,10 +78,16 @@ public:
     // Moves an email listed from this folder to `destination`.
     void MoveEmail(EmailMessage& email, MailFolder& destination);
 
+    // The folder's (or, as a message holder, the message's) identifier
+    // (never below 24 bytes) and its bytes as the platform receives them.
+    EntryId& Id() { return id_; }
+    const EntryId& Id() const { return id_; }
+    const std::vector<std::uint8_t>& EntryIdBytes() const { return id_.Bytes(); }
     MailStore* Store() const { return store_; }
     bool IsOpen() const { return mapiFolder_ != nullptr; }
 
 private:
+    EntryId id_;
     MailStore* store_ = nullptr;
     std::shared_ptr<mapi::IMAPIFolder> mapiFolder_;
 };

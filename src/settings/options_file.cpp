@@ -8,10 +8,6 @@
 #include "common/text.h"
 #include "settings/settings.h"
 
-#include <cerrno>
-#include <fcntl.h>
-#include <unistd.h>
-
 namespace qf::options {
 
 void ValueWriter::Integer(std::int32_t v) {
@@ -387,31 +383,16 @@ namespace {
 // Reads at most options::kMaxFileSize + 1 bytes: a device or a huge file
 // named as an options file must not fill the memory.
 std::string ReadOptionsFile(const std::string& path) {
-    const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
-    if (fd < 0) {
+    std::string bytes;
+    try {
+        bytes = ReadFileBytes(path, options::kMaxFileSize + 1);
+    } catch (const FileError&) {
         throw FileError("Cannot open file " + path);
     }
-    std::string out;
-    char buf[65536];
-    while (out.size() <= options::kMaxFileSize) {
-        const ssize_t n = ::read(fd, buf, sizeof buf);
-        if (n < 0 && errno == EINTR) {
-            continue;
-        }
-        if (n < 0) {
-            ::close(fd);
-            throw FileError("Cannot open file " + path);
-        }
-        if (n == 0) {
-            break;
-        }
-        out.append(buf, static_cast<std::size_t>(n));
-    }
-    ::close(fd);
-    if (out.size() > options::kMaxFileSize) {
+    if (bytes.size() > options::kMaxFileSize) {
         throw Error("Invalid stream format");
     }
-    return out;
+    return bytes;
 }
 
 } // namespace

@@ -19,15 +19,6 @@ const char* const Settings::kDefaultActionsText =
     "1\r\n1\r\n1\r\n1\r\n1\r\n6\r\n6\r\n6\r\n1\r\n1\r\n1\r\n1\r\n2\r\n4\r\n3\r\n3\r\n3\r\n3\r\n3\r"
     "\n";
 
-void EntryId::Assign(const std::vector<std::uint8_t>& bytes) {
-    SetLength(bytes.size());
-    std::copy(bytes.begin(), bytes.end(), bytes_.begin());
-}
-
-bool EntryId::IsBlank() const {
-    return std::all_of(bytes_.begin(), bytes_.end(), [](std::uint8_t b) { return b == 0; });
-}
-
 std::string JoinLines(const std::vector<std::string>& lines) {
     std::string out;
     for (const auto& l : lines) {

@@ -3,6 +3,7 @@
 // the registry and in options files.
 #pragma once
 
+#include "common/entry_id.h"
 #include "platform/registry/registry.h"
 
 #include <cstdint>
@@ -12,31 +13,6 @@
 #include <vector>
 
 namespace qf {
-
-// An entry identifier of the messaging platform: opaque bytes, copied and
-// stored, never interpreted.  Its buffer never holds fewer than 24 bytes.
-class EntryId {
-public:
-    static constexpr std::size_t kMinLength = 24;
-    // No real identifier comes near this; longer ones in files are refused.
-    static constexpr std::size_t kMaxLength = 65536;
-
-    EntryId() : bytes_(kMinLength, 0) {}
-    // A fresh zero-filled buffer of `length` bytes, but never fewer than 24.
-    void SetLength(std::size_t length) {
-        bytes_.assign(length < kMinLength ? kMinLength : length, 0);
-    }
-    std::size_t Length() const { return bytes_.size(); }
-    std::vector<std::uint8_t>& Bytes() { return bytes_; }
-    const std::vector<std::uint8_t>& Bytes() const { return bytes_; }
-    // Copies `bytes` (padded with zeros to 24 bytes).
-    void Assign(const std::vector<std::uint8_t>& bytes);
-    bool IsBlank() const;
-    bool operator==(const EntryId&) const = default;
-
-private:
-    std::vector<std::uint8_t> bytes_;
-};
 
 // A mail folder as the settings keep it: the folder's entry identifier and
 // that of its message store.  The mail layer opens the folder from these.

@@ -54,7 +54,7 @@ private:
         if (cb < 0 || static_cast<std::size_t>(cb) > EntryId::kMaxLength) {
             throw Error("Invalid identifier length in '" + std::string(cbName) + "'");
         }
-        id.SetLength(static_cast<std::size_t>(cb));
+        id.Reset(static_cast<std::size_t>(cb));
         if (key_.ValueExists(entryName)) {
             key_.ReadBinaryData(entryName, id.Bytes()); // throws: not binary, too long
         }

@@ -1,6 +1,8 @@
 #include "common/error.h"
 #include "common/fileio.h"
 
+#include <cerrno>
+#include <cstring>
 #include <filesystem>
 #include <gtest/gtest.h>
 #include <sys/stat.h>
@@ -77,6 +79,62 @@ TEST_F(FileIo, ReadFileHeadReadsAtMostTheLimit) {
     }
     // A folder opens but cannot be read: the reason says so.
     EXPECT_THROW(ReadFileHead(dir_.string(), 10), FileError);
+
+TEST_F(FileIo, ReadsAtMostTheBytesAskedFor) {
+    const std::string p = (dir_ / "big").string();
+    const std::string bytes(200000, 'x'); // more than one read's worth
+    WriteFileAtomic(p, bytes);
+    EXPECT_EQ(ReadFileBytes(p), bytes);
+    EXPECT_EQ(ReadFileBytes(p, 70000), bytes.substr(0, 70000));
+    EXPECT_EQ(ReadFileBytes(p, 0), "");
+    EXPECT_EQ(ReadFileBytes(p, 300000), bytes);
+}
+
+TEST_F(FileIo, FailuresCarryTheSystemsReason) {
+    const std::string missing = (dir_ / "missing").string();
+    try {
+        ReadFileBytes(missing);
+        FAIL();
+    } catch (const FileError& e) {
+        EXPECT_EQ(e.SystemError(), ENOENT);
+        EXPECT_EQ(std::string(e.what()),
+                  "Cannot open file " + missing + ": " + std::strerror(ENOENT));
+    }
+    // A folder opens but cannot be read as a file.
+    try {
+        ReadFileBytes(dir_.string());
+        FAIL();
+    } catch (const FileError& e) {
+        EXPECT_EQ(e.SystemError(), EISDIR);
+        EXPECT_NE(std::string(e.what()).find("Cannot read file " + dir_.string()),
+                  std::string::npos);
+    }
+}
+
+TEST_F(FileIo, ASymbolicLinkIsReadOnlyWhenAllowed) {
+    const std::string target = (dir_ / "target").string();
+    WriteFileAtomic(target, "secret");
+    fs::create_symlink(target, dir_ / "link");
+    const std::string link = (dir_ / "link").string();
+    EXPECT_EQ(ReadFileBytes(link), "secret");
+    try {
+        ReadFileBytes(link, kNoSizeLimit, FollowLinks::No);
+        FAIL();
+    } catch (const FileError& e) {
+        EXPECT_EQ(e.SystemError(), ELOOP);
+    }
+}
+
+TEST_F(FileIo, ReaderHandsOutTheFileInPieces) {
+    const std::string p = (dir_ / "pieces").string();
+    WriteFileAtomic(p, "abcdefghij");
+    FileReader reader(p);
+    EXPECT_EQ(reader.SizeHint(), 10u);
+    std::string got;
+    EXPECT_EQ(reader.ReadSome(got, 4), 4u);
+    EXPECT_EQ(reader.ReadSome(got, 100), 6u);
+    EXPECT_EQ(reader.ReadSome(got, 100), 0u);
+    EXPECT_EQ(got, "abcdefghij");
 }
 
 } // namespace

@@ -12,6 +12,16 @@ TEST(Text, Utf8AndUtf16RoundTripAcrossAllPlanes) {
     EXPECT_EQ(Utf16ToUtf8(w), s);
 }
 
+TEST(Text, CodePointsAboveTheBasicPlaneBecomeSurrogatePairs) {
+    std::u16string w;
+    AppendCodePoint(w, U'A');
+    AppendCodePoint(w, 0xFFFF);
+    AppendCodePoint(w, 0x10000);
+    AppendCodePoint(w, 0x1F600);
+    AppendCodePoint(w, 0x10FFFF);
+    EXPECT_EQ(w, (std::u16string{u'A', 0xFFFF, 0xD800, 0xDC00, 0xD83D, 0xDE00, 0xDBFF, 0xDFFF}));
+}
+
 TEST(Text, MalformedInputBecomesReplacementCharacters) {
     EXPECT_EQ(Utf8ToUtf16("\xC3"), u"\uFFFD");                             // truncated
     EXPECT_EQ(Utf8ToUtf16("\xC0\xAF"), u"\uFFFD");                         // overlong "/"

@@ -1,12 +1,14 @@
-// Hostile message files through the Maildir provider's MIME reading and rewriting:
+// Hostile message files through the MIME reading and rewriting of the providers:
 // headers, structure, bodies, attachments, embedded messages, new body and subject.
-#include "platform/messaging/maildir/mime.h"
+#include "platform/messaging/maildir/recovery.h"
+#include "platform/messaging/mime/content.h"
 
 #include <cstddef>
 #include <cstdint>
 #include <string>
 
-using namespace qf::mapi::maildir;
+using namespace qf::mapi::mime;
+using qf::mapi::maildir::MarkAsReplacement;
 
 namespace {
 
@@ -14,6 +16,7 @@ void ReadAll(ParsedContent& content, int depth) {
     (void)content.PlainBody();
     (void)content.HtmlBody();
     (void)content.Size();
+    (void)content.RawBytes();
     for (std::size_t i = 0; i < content.attachments().size(); ++i) {
         (void)content.AttachmentData(i);
         if (depth < 3) {
@@ -31,6 +34,6 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     auto content = ParsedContent::Parse(bytes);
     ReadAll(*content, 0);
     const std::string rewritten = content->WithNewBody("Note.\n" + content->PlainBody());
-    ReadAll(*ParsedContent::Parse(RewriteHeaders(rewritten, std::string("Tagged"), "u1")), 0);
+    ReadAll(*ParsedContent::Parse(MarkAsReplacement(rewritten, std::string("Tagged"), "u1")), 0);
     return 0;
 }

@@ -288,6 +288,10 @@ public:
         }
         return S_OK;
     }
+    HRESULT OpenRawStream(std::shared_ptr<IStream>& stream) override {
+        stream.reset();
+        return MAPI_E_NO_SUPPORT; // the in-memory messages have no RFC 822 form
+    }
 
 private:
     World& world_;

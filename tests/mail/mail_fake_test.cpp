@@ -181,23 +181,19 @@ TEST_F(FakeMail, ListStoresSkipsRowsWithoutIdentifier) {
 // ---------------------------------------------------------------------------
 // Stores and folders
 
-TEST(EntryIdBuffer, KeepsAtLeast24BytesAndNeverOverreads) {
+TEST(MailReferences, KeepAtLeast24BytesAndNeverOverreadTheirSource) {
     MailStore s("x", nullptr, nullptr, 0);
-    EXPECT_EQ(s.EntryIdSize(), 24u);
-    s.SetEntryIdSize(10);
-    EXPECT_EQ(s.EntryIdSize(), 24u);
-    const std::vector<std::uint8_t> shortId = {1, 2, 3};
-    s.SetEntryId(shortId);
-    EXPECT_EQ(s.EntryIdBytes()[2], 3);
-    EXPECT_EQ(s.EntryIdBytes()[3], 0);
-    s.SetEntryIdSize(24); // same size: bytes stay
-    EXPECT_EQ(s.EntryIdBytes()[0], 1);
+    EXPECT_EQ(s.Id().Length(), 24u);
+    EXPECT_TRUE(s.Id().IsBlank());
+    const std::uint8_t shortId[3] = {1, 2, 3};
+    MailFolder f(3, &s, shortId); // three bytes to read, kept as 24
+    EXPECT_EQ(f.EntryIdBytes(), std::vector<std::uint8_t>({1, 2, 3, 0, 0, 0, 0, 0, 0, 0, 0, 0,
+                                                           0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0}));
     const std::vector<std::uint8_t> longId(40, 7);
-    s.SetEntryIdSize(40);
-    s.SetEntryId(longId);
-    EXPECT_EQ(s.EntryIdBytes(), longId);
-    s.SetEntryId(nullptr, 0); // no source: nothing happens
-    EXPECT_EQ(s.EntryIdBytes(), longId);
+    MailFolder g(&s, longId);
+    EXPECT_EQ(g.EntryIdBytes(), longId);
+    f.Assign(g);
+    EXPECT_EQ(f.EntryIdBytes(), longId);
 }
 
 TEST_F(FakeMail, AssignCopiesIdentityOnly) {
@@ -227,7 +223,8 @@ TEST_F(FakeMail, DefaultInbox) {
 TEST_F(FakeMail, SixtyEmailsAreReadInBatchesOf25InSubmitOrder) {
     for (int i = 0; i < 60; ++i) {
         // Added out of order: the listing sorts by submit time.
-        world.AddMessage(*inbox, "m" + std::to_string(i), "S" + std::to_string(i),
+        const std::string n = std::to_string(i);
+        world.AddMessage(*inbox, std::string("m").append(n), std::string("S").append(n),
                          1700000000 + ((i * 37) % 60) * 60);
     }
     auto r = MakeFolderReference(session.get(), store->name, store->id, inbox->id);

@@ -526,8 +526,7 @@ TEST_F(MaildirMail, CraftedAndStaleIdentifiersAreRefused) {
     id.resize(id.size() - 8); // cut the unique name "1.a.host"
     id[id.size() - 2] = static_cast<std::uint8_t>(evil.size());
     id.insert(id.end(), evil.begin(), evil.end());
-    offer.messageEntryId->SetEntryIdSize(static_cast<std::uint32_t>(id.size()));
-    offer.messageEntryId->SetEntryId(id);
+    offer.messageEntryId->Id().Assign(id);
     EXPECT_EQ(MessageOf([&] { offer.ReadBody(); }).substr(0, 13), "Position:360 ");
     EXPECT_EQ(offer.FieldValue("CC"), "Error");
 

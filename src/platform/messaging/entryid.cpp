@@ -1,12 +1,18 @@
 #include "platform/messaging/entryid.h"
 
-#include <cstring>
+#include "common/entry_id.h"
+
+#include <algorithm>
 
 namespace qf::mapi {
 
 namespace {
 
-constexpr std::uint8_t kMagic[4] = {'Q', 'F', 'i', 'd'};
+constexpr std::array<std::uint8_t, 4> kMagic = {'Q', 'F', 'i', 'd'};
+// Magic, kind, three zero bytes, the store's identity: what a stored reference
+// holds at the least.
+constexpr std::size_t kHeaderLength = qf::EntryId::kMinLength;
+static_assert(kHeaderLength == 4 + 1 + 3 + std::tuple_size_v<StoreUid>);
 
 std::uint64_t Fnv1a(const std::string& s, std::uint64_t basis) {
     std::uint64_t h = basis;
@@ -18,11 +24,11 @@ std::uint64_t Fnv1a(const std::string& s, std::uint64_t basis) {
 }
 
 EntryId Header(EntryKind kind, const StoreUid& store) {
-    EntryId id(kMagic, kMagic + 4);
-    id.push_back(static_cast<std::uint8_t>(kind));
-    id.insert(id.end(), 3, 0);
-    id.insert(id.end(), store.begin(), store.end());
-    return id;
+    std::array<std::uint8_t, kHeaderLength> header{};
+    std::copy(kMagic.begin(), kMagic.end(), header.begin());
+    header[4] = static_cast<std::uint8_t>(kind);
+    std::copy(store.begin(), store.end(), header.begin() + 8);
+    return EntryId(header.begin(), header.end());
 }
 
 void PutString(EntryId& id, const std::string& s) {
@@ -79,13 +85,13 @@ EntryId MakeMessageEntryId(const StoreUid& store, const std::string& folder,
 }
 
 std::optional<EntryIdParts> ParseEntryId(const EntryId& id) {
-    if (id.size() < 24 || std::memcmp(id.data(), kMagic, 4) != 0 || id[5] != 0 || id[6] != 0 ||
-        id[7] != 0) {
+    if (id.size() < kHeaderLength || !std::equal(kMagic.begin(), kMagic.end(), id.begin()) ||
+        id[5] != 0 || id[6] != 0 || id[7] != 0) {
         return std::nullopt;
     }
     EntryIdParts parts;
-    std::memcpy(parts.store.data(), id.data() + 8, 16);
-    std::size_t pos = 24;
+    std::copy_n(id.begin() + 8, parts.store.size(), parts.store.begin());
+    std::size_t pos = kHeaderLength;
     switch (id[4]) {
     case static_cast<std::uint8_t>(EntryKind::Store):
         parts.kind = EntryKind::Store;

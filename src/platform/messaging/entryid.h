@@ -7,9 +7,10 @@
 //   folder:     u16 length (little-endian) + folder name
 //   message:    u16 length + folder name, u16 length + the message's unique name
 //
-// A store identifier is exactly 24 bytes, the others longer.  The layout is an
-// internal matter of the providers; callers copy the bytes and never look inside.
-// Parsing checks the layout only; a provider still validates the names.
+// A store identifier is exactly 24 bytes, the least a stored reference keeps
+// (qf::EntryId), the others longer.  The layout is an internal matter of the
+// providers; callers copy the bytes and never look inside.  Parsing checks the
+// layout only; a provider still validates the names.
 #pragma once
 
 #include "platform/messaging/mapi.h"

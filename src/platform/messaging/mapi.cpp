@@ -21,9 +21,28 @@ HRESULT LogonFailed(HRESULT hr, std::string why) {
     return hr;
 }
 
+// A row of the stores table: the store as its profile names it, and its provider.
+std::vector<PropValue> StoreRow(const StoreConfig& s, bool isDefault) {
+    const StoreUid uid = MakeStoreUid(s.kind, s.Identity());
+    std::vector<PropValue> row = {
+        MakeText(PR_DISPLAY_NAME, s.displayName),
+        MakeBinary(PR_ENTRYID, MakeStoreEntryId(uid)),
+        MakeBool(PR_DEFAULT_STORE, isDefault),
+        MakeBinary(PR_RECORD_KEY, Binary(uid.begin(), uid.end())),
+        MakeText(PR_SERVICE_NAME, s.kind),
+        MakeLong(PR_OBJECT_TYPE, MAPI_STORE),
+    };
+    if (const auto provider = FindProvider(s.kind)) {
+        row.push_back(MakeText(PR_PROVIDER_DISPLAY, provider->displayName));
+        row.push_back(MakeBinary(PR_MDB_PROVIDER, provider->uid));
+    }
+    return row;
+}
+
 class Session : public IMAPISession {
 public:
-    explicit Session(Profile profile) : profile_(std::move(profile)) {
+    Session(Profile profile, std::optional<std::string> password)
+        : profile_(std::move(profile)), password_(std::move(password)) {
         error_.SetComponent("Messaging session");
     }
 
@@ -43,17 +62,7 @@ public:
         }
         std::vector<std::vector<PropValue>> rows;
         for (std::size_t i = 0; i < profile_.stores.size(); ++i) {
-            const StoreConfig& s = profile_.stores[i];
-            const StoreUid uid = MakeStoreUid(s.kind, s.location);
-            rows.push_back({
-                MakeText(PR_DISPLAY_NAME, s.displayName),
-                MakeBinary(PR_ENTRYID, MakeStoreEntryId(uid)),
-                MakeBool(PR_DEFAULT_STORE, i == profile_.defaultStore),
-                MakeBinary(PR_RECORD_KEY, Binary(uid.begin(), uid.end())),
-                MakeText(PR_PROVIDER_DISPLAY, "Maildir"),
-                MakeBinary(PR_MDB_PROVIDER, kMaildirProviderUid),
-                MakeLong(PR_OBJECT_TYPE, MAPI_STORE),
-            });
+            rows.push_back(StoreRow(profile_.stores[i], i == profile_.defaultStore));
         }
         table = MakeTable(std::make_shared<StaticSource>(
             std::move(rows), PropTagArray{PR_DISPLAY_NAME, PR_ENTRYID, PR_DEFAULT_STORE}));
@@ -76,8 +85,9 @@ public:
         }
         for (std::size_t i = 0; i < profile_.stores.size(); ++i) {
             const StoreConfig& s = profile_.stores[i];
-            if (MakeStoreUid(s.kind, s.location) == parts->store) {
-                return OpenProviderStore(s, i == profile_.defaultStore, store, error_);
+            if (MakeStoreUid(s.kind, s.Identity()) == parts->store) {
+                return OpenProviderStore(s, StoreLogon{i == profile_.defaultStore, password_},
+                                         store, error_);
             }
         }
         return error_.Set(MAPI_E_NOT_FOUND, "The message store named is not part of profile \"" +
@@ -91,6 +101,7 @@ public:
 
 private:
     Profile profile_;
+    std::optional<std::string> password_;
     bool loggedOff_ = false;
     LastError error_;
 };
@@ -99,10 +110,46 @@ bool PasswordMatches(const Profile& p, const char* given) {
     return !p.password || *p.password == (given == nullptr ? "" : given);
 }
 
-} // namespace
+// The profile a logon takes, and the password given for it.
+struct LogonChoice {
+    const Profile* profile = nullptr;
+    std::optional<std::string> password;
+};
 
-const Binary kMaildirProviderUid = {0x51, 0x46, 0x4d, 0x44, 0x69, 0x72, 0x2b, 0x2b,
-                                    0x9a, 0x17, 0x4e, 0x0b, 0x8c, 0x55, 0x21, 0x03};
+HRESULT ChooseNamed(const ProfileSet& profiles, const std::string& name, const char* password,
+                    LogonChoice& choice) {
+    choice.profile = profiles.Find(name);
+    if (choice.profile == nullptr) {
+        return LogonFailed(MAPI_E_LOGON_FAILED, "There is no profile \"" + name + "\"");
+    }
+    if (!PasswordMatches(*choice.profile, password)) {
+        return LogonFailed(MAPI_E_LOGON_FAILED,
+                           "Wrong password for profile \"" + choice.profile->name + "\"");
+    }
+    if (password != nullptr) {
+        choice.password = password;
+    }
+    return S_OK;
+}
+
+// Asks the installed profile chooser.
+HRESULT ChooseWithChooser(const ProfileSet& profiles, LogonChoice& choice) {
+    const ProfileChooser& chooser = CurrentProfileChooser();
+    if (!chooser) {
+        return LogonFailed(MAPI_E_LOGON_FAILED, "Choosing a profile needs the desktop program");
+    }
+    std::vector<std::string> names;
+    for (const auto& p : profiles.profiles) {
+        names.push_back(p.name);
+    }
+    auto chosen = chooser(names, profiles.profiles[profiles.defaultProfile].name);
+    if (!chosen) {
+        return LogonFailed(MAPI_E_USER_CANCEL, "No profile was chosen");
+    }
+    return ChooseNamed(profiles, chosen->profileName, chosen->password.c_str(), choice);
+}
+
+} // namespace
 
 HRESULT MAPIInitialize(const MapiInit* init) {
     if (init != nullptr && (init->version != 0 || init->flags != 0)) {
@@ -141,46 +188,24 @@ HRESULT MAPILogonEx(std::uintptr_t /*uiParam*/, const char* profileName, const c
     } catch (const Error& e) {
         return LogonFailed(MAPI_E_NOT_INITIALIZED, e.what());
     }
-    const Profile* chosen = nullptr;
-    const bool named = profileName != nullptr && *profileName != '\0';
-    if (named) {
-        chosen = profiles.Find(profileName);
-        if (chosen == nullptr) {
-            return LogonFailed(MAPI_E_LOGON_FAILED,
-                               std::string("There is no profile \"") + profileName + "\"");
-        }
-        if (!PasswordMatches(*chosen, password)) {
-            return LogonFailed(MAPI_E_LOGON_FAILED,
-                               "Wrong password for profile \"" + chosen->name + "\"");
-        }
+    LogonChoice choice;
+    HRESULT hr = S_OK;
+    if (profileName != nullptr && *profileName != '\0') {
+        hr = ChooseNamed(profiles, profileName, password, choice);
     } else if ((flags & MAPI_USE_DEFAULT) != 0) {
-        chosen = &profiles.profiles[profiles.defaultProfile];
+        choice.profile = &profiles.profiles[profiles.defaultProfile];
+        if (password != nullptr) {
+            choice.password = password;
+        }
     } else if ((flags & MAPI_LOGON_UI) != 0) {
-        const ProfileChooser& chooser = CurrentProfileChooser();
-        if (!chooser) {
-            return LogonFailed(MAPI_E_LOGON_FAILED, "Choosing a profile needs the desktop program");
-        }
-        std::vector<std::string> names;
-        for (const auto& p : profiles.profiles) {
-            names.push_back(p.name);
-        }
-        auto choice = chooser(names, profiles.profiles[profiles.defaultProfile].name);
-        if (!choice) {
-            return LogonFailed(MAPI_E_USER_CANCEL, "No profile was chosen");
-        }
-        chosen = profiles.Find(choice->profileName);
-        if (chosen == nullptr) {
-            return LogonFailed(MAPI_E_LOGON_FAILED,
-                               "There is no profile \"" + choice->profileName + "\"");
-        }
-        if (!PasswordMatches(*chosen, choice->password.c_str())) {
-            return LogonFailed(MAPI_E_LOGON_FAILED,
-                               "Wrong password for profile \"" + chosen->name + "\"");
-        }
+        hr = ChooseWithChooser(profiles, choice);
     } else {
-        return LogonFailed(MAPI_E_LOGON_FAILED, "No profile was named");
+        hr = LogonFailed(MAPI_E_LOGON_FAILED, "No profile was named");
     }
-    session = std::make_shared<Session>(*chosen);
+    if (Failed(hr)) {
+        return hr;
+    }
+    session = std::make_shared<Session>(*choice.profile, std::move(choice.password));
     return S_OK;
 }
 

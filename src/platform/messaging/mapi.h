@@ -1,20 +1,21 @@
-// The messaging platform: MAPI-shaped interfaces over real mail stores.
+// The messaging platform: the message-store interface this program defines,
+// MAPI-shaped, over real mail stores.
 //
-// The mail layer reaches mail only through these calls.  They keep the shape of
-// Extended MAPI (session, message stores table, message store, folder, table,
-// message, attachment, stream, last-error records), its published property tag
-// numbers, flags and result codes, so that every call returns an HRESULT that the
-// caller tests.  Ownership is C++: objects are handed out as std::shared_ptr (an
-// embedded message keeps the message it lives in alive; a session handed to
-// several callers stays alive while any holds it), entry identifiers are byte
-// vectors, and property values are a tagged variant.  No buffer is ever given
-// back by hand.
+// The mail layer reaches mail only through these calls.  The interface has the
+// shape of MAPI: a session with its table of message stores, message stores,
+// folders, tables, messages, attachments, streams and last-error records; MAPI's
+// published property tag numbers, flags and result codes; every call returns an
+// HRESULT that the caller tests.  Ownership is C++: objects are handed out as
+// std::shared_ptr (an embedded message keeps the message it lives in alive; a
+// session handed to several callers stays alive while any holds it), entry
+// identifiers are byte vectors, and property values are a tagged variant.  No
+// buffer is ever given back by hand.
 //
-// Stores are served by providers (see profiles.h and maildir/): a logon opens
-// the stores its profile names.  Entry identifiers are opaque bytes built by the
-// provider; they are untrusted input when read back from a file, and a provider
-// refuses one that does not name an object of its own store with
-// MAPI_E_INVALID_ENTRYID.
+// Stores are served by providers (provider.h; profiles.h names the stores of a
+// logon): Maildir folder trees today, IMAP accounts next.  Entry identifiers are
+// opaque bytes built by the provider; they are untrusted input when read back
+// from a file, and a provider refuses one that does not name an object of its
+// own store with MAPI_E_INVALID_ENTRYID.
 //
 // Strings: PT_STRING8 values are UTF-8 (the platform's 8-bit code page), PT_UNICODE
 // values are UTF-16.  Asking for a tag of either type gives the value in that type.
@@ -188,6 +189,7 @@ constexpr PropTag PR_STORE_SUPPORT_MASK = 0x340D0003;
 constexpr PropTag PR_MDB_PROVIDER = 0x34140102;
 constexpr PropTag PR_IPM_SUBTREE_ENTRYID = 0x35E00102;
 constexpr PropTag PR_NON_IPM_SUBTREE_ENTRYID = 0x66200102;
+constexpr PropTag PR_SERVICE_NAME = 0x3D09001E; // the store's kind: "maildir"
 // Folders
 constexpr PropTag PR_FOLDER_TYPE = 0x36010003;
 constexpr PropTag PR_CONTENT_COUNT = 0x36020003;
@@ -286,7 +288,7 @@ enum class Iid {
 using EntryId = std::vector<std::uint8_t>;
 using Binary = std::vector<std::uint8_t>;
 
-// UTC time in 100-nanosecond units since 1 January 1601 (a FILETIME).
+// UTC time in 100-nanosecond units since 1 January 1601.
 struct FileTime {
     std::uint64_t ticks = 0;
     bool operator==(const FileTime&) const = default;
@@ -417,6 +419,9 @@ public:
                                std::shared_ptr<IAttach>& attach) = 0;
     // SUPPRESS_RECEIPT marks read; CLEAR_READ_FLAG marks unread.  Takes effect at once.
     virtual HRESULT SetReadFlag(std::uint32_t flags) = 0;
+    // The message as its store holds it, as RFC 822 bytes (changes not yet saved
+    // are not in them): what a move to a store of another provider writes there.
+    virtual HRESULT OpenRawStream(std::shared_ptr<IStream>& stream) = 0;
 };
 
 class IMsgStore : public IMAPIProp {
@@ -434,7 +439,8 @@ public:
     virtual HRESULT GetLastError(HRESULT hr, std::uint32_t flags,
                                  std::optional<MapiErrorInfo>& info) = 0;
     // Columns: PR_DISPLAY_NAME, PR_ENTRYID, PR_DEFAULT_STORE, PR_RECORD_KEY,
-    // PR_PROVIDER_DISPLAY, PR_MDB_PROVIDER, PR_OBJECT_TYPE.
+    // PR_SERVICE_NAME (the store's kind), and from its provider PR_PROVIDER_DISPLAY
+    // and PR_MDB_PROVIDER, PR_OBJECT_TYPE.
     virtual HRESULT GetMsgStoresTable(std::uint32_t flags, std::shared_ptr<IMAPITable>& table) = 0;
     virtual HRESULT OpenMsgStore(std::uintptr_t uiParam, const EntryId& id, Iid iid,
                                  std::uint32_t flags, std::shared_ptr<IMsgStore>& store) = 0;

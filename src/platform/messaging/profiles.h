@@ -15,7 +15,17 @@
 //   default store = Archive        ; optional: the store flagged default (else the first)
 //
 // A store line is "kind | display name | location"; the location may begin with
-// "~/" for the home folder.  Kinds: "maildir" (a Maildir++ folder tree).
+// "~/" for the home folder.  Kinds: those with a provider (provider.h): "maildir"
+// (a Maildir++ folder tree).  A store on a mail server (an IMAP account) is
+// followed by its account settings, all optional:
+//
+//   store = imap | Work mail | mail.example.com   ; the location is the server
+//   store port = 993               ; else 993 with implicit TLS, 143 without
+//   store user = jane
+//   store tls = implicit           ; none | starttls | implicit (the default)
+//   store password = logon         ; logon (the default) | file PATH
+//   store ca file = ~/certs/ca.pem ; else the system's certificate authorities
+//   store root folder = INBOX      ; else the account's whole folder tree
 //
 // Logon (MAPILogonEx in mapi.h): MAPI_USE_DEFAULT takes the default profile;
 // MAPI_EXPLICIT_PROFILE takes the named one and checks its password; with
@@ -23,6 +33,7 @@
 // that cannot be read or is malformed fails the logon with MAPI_E_NOT_INITIALIZED.
 #pragma once
 
+#include <cstdint>
 #include <functional>
 #include <optional>
 #include <string>
@@ -31,10 +42,42 @@
 
 namespace qf::mapi {
 
+// How a store line's location reads.
+enum class StoreLocation {
+    Folder, // a folder of this machine: "~/" and relative paths are expanded
+    Server, // a mail server's host name; the store has account settings
+};
+
+enum class TlsMode { None, StartTls, Implicit };
+enum class PasswordSource {
+    Logon, // the password given at logon
+    File,  // the first line of a file
+};
+
+// The settings of a store on a mail server.
+struct AccountSettings {
+    std::string host;       // the store line's location
+    std::uint16_t port = 0; // 0: the default of the TLS mode
+    std::string user;
+    TlsMode tls = TlsMode::Implicit;
+    PasswordSource passwordSource = PasswordSource::Logon;
+    std::string passwordFile; // PasswordSource::File: an absolute path
+    std::string caFile;       // an absolute path; empty: the system's authorities
+    std::string rootFolder;   // empty: the account's whole folder tree
+
+    // The port to connect to: the one given, else 993 with implicit TLS, else 143.
+    std::uint16_t EffectivePort() const;
+};
+
 struct StoreConfig {
     std::string kind;        // "maildir"
     std::string displayName; // as shown in the stores table
-    std::string location;    // absolute path, "~/" expanded
+    std::string location;    // a folder: absolute path, "~/" expanded; a server: its host
+    std::optional<AccountSettings> account; // stores on a server only
+
+    // What tells this store apart from the other stores of its kind: the
+    // location, and for an account also its user, port and root folder.
+    std::string Identity() const;
 };
 
 struct Profile {

@@ -5,6 +5,8 @@
 #include "platform/messaging/mapi.h"
 #include "platform/messaging/profiles.h"
 
+#include "common/error.h"
+
 #include <gtest/gtest.h>
 
 #include <cstdlib>
@@ -25,6 +27,19 @@ inline void WriteFile(const fs::path& path, const std::string& bytes) {
 inline std::string ReadFile(const fs::path& path) {
     std::ifstream in(path, std::ios::binary);
     return std::string(std::istreambuf_iterator<char>(in), {});
+}
+
+// Parses a profiles file "p.ini" that must be refused; the message names the file
+// and holds `fault`.
+inline void ExpectProfilesRefused(const std::string& text, const std::string& fault) {
+    try {
+        ParseProfiles(text, "p.ini");
+        ADD_FAILURE() << "accepted: " << text;
+    } catch (const Error& e) {
+        const std::string message = e.what();
+        EXPECT_EQ(message.rfind("Profiles file p.ini", 0), 0u) << message;
+        EXPECT_NE(message.find(fault), std::string::npos) << message;
+    }
 }
 
 inline void MakeMaildir(const fs::path& path) {

@@ -2,7 +2,7 @@
 // platform from a real Maildir.
 #include "maildir_fixture.h"
 
-#include "platform/messaging/maildir/mime.h"
+#include "platform/messaging/mime/html_text.h"
 
 namespace qf::mapi::testing {
 namespace {
@@ -274,7 +274,7 @@ TEST_F(MessageCases, AttachmentDataAndEmbeddedMessages) {
 }
 
 TEST(HtmlToText, KeepsTextAndStructureDropsMarkup) {
-    using maildir::HtmlToText;
+    using mime::HtmlToText;
     EXPECT_EQ(HtmlToText("<script>alert(1)</script>a<!-- c -->b"), "ab");
     EXPECT_EQ(HtmlToText("<table><tr><td>1</td><td>2</td></tr><tr><td>3</td></tr></table>"),
               "1 2\n3");

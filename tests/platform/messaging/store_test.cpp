@@ -3,8 +3,9 @@
 #include "maildir_fixture.h"
 
 #include "platform/messaging/entryid.h"
-#include "platform/messaging/maildir/mime.h"
-#include "platform/messaging/maildir/store.h"
+#include "platform/messaging/maildir/names.h"
+#include "platform/messaging/maildir/recovery.h"
+#include "platform/messaging/modified_utf7.h"
 
 #include <sys/stat.h>
 
@@ -69,8 +70,9 @@ TEST_F(StoreTest, SixtyMessagesComeInBatchesOf25SortedBySubmitTime) {
         // File order is the reverse of date order.
         char date[64];
         std::snprintf(date, sizeof date, "Mon, 01 Jun 2026 %02d:%02d:00 +0000", i / 60, i % 60);
-        Deliver(Message("m" + std::to_string(i), date), std::to_string(2000 - i) + ".M1P1.host", {},
-                "new");
+        char subject[16];
+        std::snprintf(subject, sizeof subject, "m%d", i);
+        Deliver(Message(subject, date), std::to_string(2000 - i) + ".M1P1.host", {}, "new");
     }
     std::shared_ptr<IMAPITable> table;
     ASSERT_EQ(Inbox()->GetContentsTable(0, table), S_OK);
@@ -162,6 +164,52 @@ TEST_F(StoreTest, SubjectAndBodyChangesSurviveARereadAndKeepTheRest) {
     auto byOldId = OpenMessage(*idBefore->Bin());
     ASSERT_TRUE(byOldId);
     EXPECT_EQ(Text(*byOldId, PR_SUBJECT), "[done] Ölwechsel");
+}
+
+// What a move to a store of another provider writes there.
+TEST_F(StoreTest, RawStreamHandsOverTheMessageAsStored) {
+    const std::string inner = "From: b@example.org\r\nSubject: Inner\r\n\r\ninner body\r\n";
+    const std::string bytes = "From: a@example.org\r\nSubject: Outer\r\nMIME-Version: 1.0\r\n"
+                              "Content-Type: multipart/mixed; boundary=\"m\"\r\n\r\n"
+                              "--m\r\nContent-Type: text/plain\r\n\r\nouter body\r\n"
+                              "--m\r\nContent-Type: message/rfc822\r\n\r\n" +
+                              inner + "--m--\r\n";
+    Deliver(bytes, "300.M1P1.host:2,");
+    auto m = OnlyMessage();
+    auto raw = [](IMessage& msg) {
+        std::shared_ptr<IStream> s;
+        EXPECT_EQ(msg.OpenRawStream(s), S_OK);
+        return s ? ReadStream(*s) : std::string();
+    };
+    EXPECT_EQ(raw(*m), bytes);
+
+    // A change not yet saved is not in them; once saved it is, as on disk.
+    ASSERT_EQ(HrSetOneProp(*m, PropValue{PR_SUBJECT, std::string("Tagged")}), S_OK);
+    EXPECT_EQ(raw(*m), bytes);
+    ASSERT_EQ(m->SaveChanges(KEEP_OPEN_READWRITE), S_OK);
+    const auto files = MessageFiles(root_);
+    ASSERT_EQ(files.size(), 1u);
+    EXPECT_EQ(raw(*m), ReadFile(files[0]));
+    EXPECT_NE(raw(*m).find("Subject: Tagged\r\n"), std::string::npos);
+
+    // An embedded message comes written out whole.
+    std::shared_ptr<IAttach> att;
+    ASSERT_EQ(m->OpenAttach(0, Iid::IAttachment, 0x18, att), S_OK);
+    std::shared_ptr<IUnknown> obj;
+    ASSERT_EQ(att->OpenProperty(PR_ATTACH_DATA_OBJ, Iid::IMessage, 0, 0, obj), S_OK);
+    const std::string embedded = raw(*As<IMessage>(obj));
+    EXPECT_NE(embedded.find("Subject: Inner\r\n"), std::string::npos);
+    EXPECT_NE(embedded.find("inner body"), std::string::npos);
+    ASSERT_EQ(att->OpenProperty(PR_ATTACH_DATA_BIN, Iid::IStream, 0, 0, obj), S_OK);
+    EXPECT_EQ(embedded, ReadStream(*As<IStream>(obj)));
+
+    // A message that has gone cannot be read.
+    Reopen();
+    auto gone = OnlyMessage();
+    fs::remove(MessageFiles(root_)[0]);
+    std::shared_ptr<IStream> s;
+    EXPECT_EQ(gone->OpenRawStream(s), MAPI_E_OBJECT_DELETED);
+    EXPECT_FALSE(s);
 }
 
 TEST_F(StoreTest, BodyOfAnHtmlOnlyMessageIsAddedBesideTheHtml) {
@@ -346,21 +394,21 @@ TEST_F(StoreTest, MoveToAnotherStoreCopiesCompletelyThenRemoves) {
     EXPECT_TRUE(fs::is_empty(other / "tmp"));
 }
 
-TEST(RewriteHeaders, ReplacesTheSubjectKeepsTheRestAndListsEveryReplacedName) {
-    using maildir::RewriteHeaders;
+TEST(MarkAsReplacement, ReplacesTheSubjectKeepsTheRestAndListsEveryReplacedName) {
+    using maildir::MarkAsReplacement;
     const std::string original = "From: a@example.org\r\nSubject: first line\r\n"
                                  " folded part\r\nX-Quillfence-Replaces: u1 u0\r\n"
                                  "Date: Mon, 01 Jun 2026 10:00:00 +0000\r\n\r\nbody\r\n";
-    const std::string out = RewriteHeaders(original, std::string("Grüße"), "u2");
+    const std::string out = MarkAsReplacement(original, std::string("Grüße"), "u2");
     EXPECT_EQ(out, "From: a@example.org\r\nSubject: =?UTF-8?b?R3LDvMOfZQ==?=\r\n"
                    "Date: Mon, 01 Jun 2026 10:00:00 +0000\r\n"
                    "X-Quillfence-Replaces: u2 u1 u0\r\n\r\nbody\r\n");
-    EXPECT_EQ(RewriteHeaders("no headers here\n", std::string("S"), "u"),
+    EXPECT_EQ(MarkAsReplacement("no headers here\n", std::string("S"), "u"),
               "Subject: S\nX-Quillfence-Replaces: u\n\nno headers here\n");
-    EXPECT_EQ(RewriteHeaders("Subject: keep\n\nb", std::nullopt, "u"),
+    EXPECT_EQ(MarkAsReplacement("Subject: keep\n\nb", std::nullopt, "u"),
               "Subject: keep\nX-Quillfence-Replaces: u\n\nb");
     // A subject cannot add header lines.
-    EXPECT_EQ(RewriteHeaders("Subject: x\n\nb", std::string("a\nBcc: evil@example.org"), "u"),
+    EXPECT_EQ(MarkAsReplacement("Subject: x\n\nb", std::string("a\nBcc: evil@example.org"), "u"),
               "Subject: a Bcc: evil@example.org\nX-Quillfence-Replaces: u\n\nb");
 }
 

@@ -1,8 +1,10 @@
 #include "platform/messaging/maildir/fsops.h"
 
+#include "common/error.h"
+#include "common/fileio.h"
+
 #include <cerrno>
 #include <csignal>
-#include <cstdio>
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -11,31 +13,38 @@ namespace qf::mapi::maildir {
 
 namespace {
 
+#ifdef QF_FAULT_INJECTION
 long g_killAfter = 0;
 long g_steps = 0;
 
+// Counts a step that changed the disk, and stops the process when told to.
 void Step() {
     ++g_steps;
     if (g_killAfter > 0 && --g_killAfter == 0) {
         ::raise(SIGKILL);
     }
 }
+#else
+void Step() {}
+#endif
 
 int Result(int rc) {
     return rc == 0 ? 0 : errno;
 }
 
-// read(2), tried again when a signal interrupts it.
-ssize_t ReadSome(int fd, char* buf, std::size_t size) {
-    ssize_t n;
-    do {
-        n = ::read(fd, buf, size);
-    } while (n < 0 && errno == EINTR);
-    return n;
+// Runs a read of the file layer, turning its failure into the errno.
+template <class Read> int ErrnoOf(Read read) {
+    try {
+        read();
+        return 0;
+    } catch (const FileError& e) {
+        return e.SystemError() != 0 ? e.SystemError() : EIO;
+    }
 }
 
 } // namespace
 
+#ifdef QF_FAULT_INJECTION
 namespace testing {
 void KillAfterSteps(long steps) {
     g_killAfter = steps;
@@ -44,6 +53,7 @@ long StepsTaken() {
     return g_steps;
 }
 } // namespace testing
+#endif
 
 int WriteNewFile(const std::string& path, std::string_view bytes) {
     const int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC | O_NOFOLLOW, 0600);
@@ -51,27 +61,26 @@ int WriteNewFile(const std::string& path, std::string_view bytes) {
         return errno;
     }
     Step();
+    auto fail = [&](int err) {
+        ::close(fd);
+        ::unlink(path.c_str());
+        return err;
+    };
     std::size_t done = 0;
     while (done < bytes.size()) {
         const std::size_t chunk = std::min<std::size_t>(bytes.size() - done, 1 << 20);
         const ssize_t n = ::write(fd, bytes.data() + done, chunk);
+        if (n < 0 && errno == EINTR) {
+            continue;
+        }
         if (n < 0) {
-            if (errno == EINTR) {
-                continue;
-            }
-            const int err = errno;
-            ::close(fd);
-            ::unlink(path.c_str());
-            return err;
+            return fail(errno);
         }
         done += static_cast<std::size_t>(n);
         Step();
     }
     if (::fsync(fd) != 0) {
-        const int err = errno;
-        ::close(fd);
-        ::unlink(path.c_str());
-        return err;
+        return fail(errno);
     }
     Step();
     if (::close(fd) != 0) {
@@ -121,59 +130,23 @@ int SyncFolder(const std::string& path) {
 
 int ReadWholeFile(const std::string& path, std::string& bytes) {
     bytes.clear();
-    const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NOFOLLOW);
-    if (fd < 0) {
-        return errno;
-    }
-    struct stat st {};
-    if (::fstat(fd, &st) == 0 && st.st_size > 0) {
-        bytes.reserve(static_cast<std::size_t>(st.st_size));
-    }
-    char buf[65536];
-    for (;;) {
-        const ssize_t n = ReadSome(fd, buf, sizeof buf);
-        if (n < 0) {
-            const int err = errno;
-            ::close(fd);
-            return err;
-        }
-        if (n == 0) {
-            break;
-        }
-        bytes.append(buf, static_cast<std::size_t>(n));
-    }
-    ::close(fd);
-    return 0;
+    return ErrnoOf([&] { bytes = ReadFileBytes(path, kNoSizeLimit, FollowLinks::No); });
 }
 
 int ReadHeaderBytes(const std::string& path, std::string& bytes) {
     bytes.clear();
-    const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NOFOLLOW);
-    if (fd < 0) {
-        return errno;
-    }
-    char buf[16384];
-    std::size_t scanned = 0;
-    for (;;) {
-        const ssize_t n = ReadSome(fd, buf, sizeof buf);
-        if (n < 0) {
-            const int err = errno;
-            ::close(fd);
-            return err;
+    return ErrnoOf([&] {
+        FileReader reader(path, FollowLinks::No);
+        std::size_t scanned = 0;
+        while (reader.ReadSome(bytes, 16384) > 0) {
+            const std::size_t from = scanned > 0 ? scanned - 1 : 0;
+            if (bytes.find("\n\n", from) != std::string::npos ||
+                bytes.find("\n\r\n", from) != std::string::npos) {
+                break;
+            }
+            scanned = bytes.size() > 2 ? bytes.size() - 2 : 0;
         }
-        if (n == 0) {
-            break;
-        }
-        bytes.append(buf, static_cast<std::size_t>(n));
-        const std::size_t from = scanned > 0 ? scanned - 1 : 0;
-        if (bytes.find("\n\n", from) != std::string::npos ||
-            bytes.find("\n\r\n", from) != std::string::npos) {
-            break;
-        }
-        scanned = bytes.size() > 2 ? bytes.size() - 2 : 0;
-    }
-    ::close(fd);
-    return 0;
+    });
 }
 
 } // namespace qf::mapi::maildir

@@ -18,12 +18,16 @@ int ReadWholeFile(const std::string& path, std::string& bytes);
 // Reads the start of a file until the header block has ended (or the file has).
 int ReadHeaderBytes(const std::string& path, std::string& bytes);
 
+#ifdef QF_FAULT_INJECTION
+// Only in the library variant built for crash-safety tests (qf_messaging_faults);
+// the library the program links has no such hook.
 namespace testing {
 // After `steps` more changing steps the process kills itself with SIGKILL
-// (0 or less: never).  Only for tests of crash safety.
+// (0 or less: never).
 void KillAfterSteps(long steps);
 // Changing steps taken so far by this process.
 long StepsTaken();
 } // namespace testing
+#endif
 
 } // namespace qf::mapi::maildir

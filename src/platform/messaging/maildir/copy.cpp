@@ -1,0 +1,163 @@
+// Copying and moving messages between Maildir folders.
+//
+// Within one store a move is a rename, which keeps the message exactly once at
+// every instant.  To another store or file system (and for a copy) the copy is
+// written completely before the original goes; a move first leaves a note in
+// the source folder (recovery.h), so that a listing finishes a move a stopped
+// process left between the copy and the removal.
+#include "platform/messaging/maildir/fsops.h"
+#include "platform/messaging/maildir/objects.h"
+#include "platform/messaging/maildir/recovery.h"
+
+#include <cerrno>
+#include <sys/stat.h>
+#include <unistd.h>
+
+namespace qf::mapi::maildir {
+
+namespace {
+
+void EnsureFolder(const std::string& path) {
+    if (!IsDirectory(path)) {
+        ::mkdir(path.c_str(), 0700);
+    }
+}
+
+} // namespace
+
+HRESULT MaildirFolder::CopyMessages(const EntryList& messages, Iid,
+                                    const std::shared_ptr<IMAPIFolder>& destination, std::uintptr_t,
+                                    void*, std::uint32_t flags) {
+    auto* dest = dynamic_cast<MaildirFolder*>(destination.get());
+    if (dest == nullptr) {
+        return error_.Set(MAPI_E_NO_SUPPORT, "The destination is not a Maildir folder");
+    }
+    if (!dest->store_->FolderExists(dest->folder_)) {
+        return error_.Set(MAPI_E_NOT_FOUND, "Folder " + dest->Path() + " does not exist");
+    }
+    for (const EntryId& id : messages) {
+        HRESULT hr = CopyOne(id, *dest, (flags & MESSAGE_MOVE) != 0);
+        if (Failed(hr)) {
+            return hr;
+        }
+    }
+    return S_OK;
+}
+
+HRESULT MaildirFolder::CopyOne(const EntryId& id, MaildirFolder& dest, bool move) {
+    MessageFile file;
+    if (HRESULT hr = FindSource(id, file); Failed(hr)) {
+        return hr;
+    }
+    if (move && &dest == this) {
+        return S_OK;
+    }
+    if (move && dest.store_->root() == store_->root()) {
+        std::string to;
+        const int err = RenameInto(file, dest, to);
+        if (err == 0) {
+            return S_OK;
+        }
+        if (err != EXDEV) {
+            const std::string from = Path() + "/" + file.subdir + "/" + file.fileName;
+            return error_.Set(MAPI_E_DISK_ERROR, "Cannot move " + from + " to " + to, err);
+        }
+    }
+    return CopyAcross(file, dest, move);
+}
+
+// The message file an identifier names in this folder (or its replacement).
+HRESULT MaildirFolder::FindSource(const EntryId& id, MessageFile& file) {
+    auto parts = ParseEntryId(id);
+    if (!parts || parts->kind != EntryKind::Message || parts->store != store_->uid() ||
+        !IsValidFolderName(parts->folder) || !IsValidUniqueName(parts->message)) {
+        return error_.Set(MAPI_E_INVALID_ENTRYID, "The identifier does not name a message here");
+    }
+    if (parts->folder != folder_) {
+        return error_.Set(MAPI_E_NOT_FOUND, "The message is not in folder " + Path());
+    }
+    if (!store_->LocateOrReplacement(folder_, parts->message, file)) {
+        return error_.Set(MAPI_E_NOT_FOUND,
+                          "Message " + parts->message + " is no longer in " + Path());
+    }
+    return S_OK;
+}
+
+// Renames the message into a folder of the same store (under a new unique name
+// when its own is taken there).  Returns 0 or errno; `to` receives the target.
+int MaildirFolder::RenameInto(const MessageFile& file, MaildirFolder& dest, std::string& to) {
+    const std::string from = Path() + "/" + file.subdir + "/" + file.fileName;
+    MessageFile moved = file;
+    to = dest.Path() + "/" + moved.subdir + "/" + moved.fileName;
+    int err = RenameNoReplace(from, to);
+    if (err == EEXIST) {
+        moved = SplitFileName("cur", WithFlags(NewUniqueName(false), file.flags));
+        to = dest.Path() + "/cur/" + moved.fileName;
+        err = RenameNoReplace(from, to);
+    }
+    if (err == 0) {
+        SyncFolder(dest.Path() + "/" + moved.subdir);
+        SyncFolder(Path() + "/" + file.subdir);
+        store_->Forget(folder_, file.unique);
+        dest.store_->Remember(dest.folder_, moved);
+    }
+    return err;
+}
+
+HRESULT MaildirFolder::CopyAcross(const MessageFile& file, MaildirFolder& dest, bool move) {
+    const std::string from = Path() + "/" + file.subdir + "/" + file.fileName;
+    std::string bytes;
+    if (const int err = ReadWholeFile(from, bytes); err != 0) {
+        return error_.Set(MAPI_E_DISK_ERROR, "Cannot read " + from, err);
+    }
+    std::string unique = move ? file.unique : NewUniqueName(false);
+    MessageFile existing;
+    if (dest.store_->Locate(dest.folder_, unique, existing)) {
+        unique = NewUniqueName(false);
+    }
+    EnsureFolder(dest.Path() + "/tmp");
+    EnsureFolder(Path() + "/tmp");
+    const std::string note = MoveNotePath(Path(), file.unique);
+    if (move) {
+        if (const int err = WriteMoveNote(note, MoveNote{dest.Path(), unique}); err != 0) {
+            return error_.Set(WriteFailure(err), "Cannot write " + note, err);
+        }
+    }
+    if (HRESULT hr = WriteCopy(bytes, dest, unique, file.flags); Failed(hr)) {
+        if (move) {
+            ::unlink(note.c_str());
+        }
+        return hr;
+    }
+    if (!move) {
+        return S_OK;
+    }
+    if (const int rm = RemoveFile(from); rm != 0 && rm != ENOENT) {
+        return error_.Set(MAPI_E_DISK_ERROR, "Copied, but cannot remove " + from, rm);
+    }
+    SyncFolder(Path() + "/" + file.subdir);
+    RemoveFile(note);
+    store_->Forget(folder_, file.unique);
+    return S_OK;
+}
+
+// Writes the copy completely to the destination's tmp/, then renames it into cur/.
+HRESULT MaildirFolder::WriteCopy(const std::string& bytes, MaildirFolder& dest,
+                                 const std::string& unique, const std::string& flags) {
+    const std::string tmp = dest.Path() + "/tmp/" + unique;
+    ::unlink(tmp.c_str()); // a copy a stopped process left unfinished
+    if (const int err = WriteNewFile(tmp, bytes); err != 0) {
+        return error_.Set(WriteFailure(err), "Cannot write " + tmp, err);
+    }
+    const MessageFile copy = SplitFileName("cur", WithFlags(unique, flags));
+    const std::string to = dest.Path() + "/cur/" + copy.fileName;
+    if (const int err = RenameNoReplace(tmp, to); err != 0) {
+        ::unlink(tmp.c_str());
+        return error_.Set(MAPI_E_DISK_ERROR, "Cannot rename " + tmp + " to " + to, err);
+    }
+    SyncFolder(dest.Path() + "/cur");
+    dest.store_->Remember(dest.folder_, copy);
+    return S_OK;
+}
+
+} // namespace qf::mapi::maildir

@@ -1,0 +1,174 @@
+// Stored messages of the Maildir provider: reading a message file, its read
+// flag, and writing a changed subject or body as a replacement (store.h).
+#include "platform/messaging/maildir/fsops.h"
+#include "platform/messaging/maildir/objects.h"
+#include "platform/messaging/maildir/recovery.h"
+
+#include <algorithm>
+#include <cerrno>
+#include <sys/stat.h>
+#include <unistd.h>
+
+namespace qf::mapi::maildir {
+
+StoredMessage::StoredMessage(std::shared_ptr<MaildirStore> store, std::string folder,
+                             MessageFile file)
+    : MimeMessage(store->Origin()), store_(std::move(store)), folder_(std::move(folder)),
+      file_(std::move(file)) {
+    error_.MirrorTo(&store_->error());
+}
+
+HRESULT StoredMessage::Load() {
+    if (content_) {
+        return S_OK;
+    }
+    std::string bytes;
+    int err = ReadWholeFile(PathOf(file_), bytes);
+    if (err == ENOENT) {
+        MessageFile now;
+        if (store_->Locate(folder_, file_.unique, now)) {
+            file_ = now;
+            err = ReadWholeFile(PathOf(file_), bytes);
+        }
+    }
+    if (err != 0) {
+        return error_.Set(err == ENOENT ? MAPI_E_OBJECT_DELETED : MAPI_E_DISK_ERROR,
+                          "Cannot read " + PathOf(file_), err);
+    }
+    struct stat st {};
+    if (::lstat(PathOf(file_).c_str(), &st) == 0) {
+        inode_ = st.st_ino;
+        fileTime_ = FileTimeOf(st);
+    }
+    size_ = static_cast<std::int64_t>(bytes.size());
+    content_ = mime::ParsedContent::Parse(std::move(bytes));
+    return S_OK;
+}
+
+mime::MessageFacts StoredMessage::Facts() {
+    mime::MessageFacts f = OriginFacts();
+    f.folder = folder_;
+    f.unique = file_.unique;
+    f.flags = file_.flags;
+    f.size = size_;
+    f.fileTime = fileTime_;
+    f.summary = &content_->summary();
+    f.hasAttach = content_->HasAttachments();
+    f.content = content_.get();
+    f.pendingSubject = &pendingSubject_;
+    f.pendingBody = &pendingBody_;
+    return f;
+}
+
+HRESULT StoredMessage::SetReadFlag(std::uint32_t flags) {
+    MessageFile now;
+    if (!store_->Locate(folder_, file_.unique, now)) {
+        return error_.Set(MAPI_E_OBJECT_DELETED,
+                          "Message " + file_.unique + " is no longer in " + FolderPath());
+    }
+    file_ = now;
+    std::string newFlags = now.flags;
+    if ((flags & CLEAR_READ_FLAG) != 0) {
+        newFlags.erase(std::remove(newFlags.begin(), newFlags.end(), 'S'), newFlags.end());
+    } else {
+        newFlags += 'S';
+    }
+    const std::string newName = WithFlags(now.unique, newFlags);
+    if (now.subdir == "cur" && newName == now.fileName) {
+        return S_OK;
+    }
+    const std::string from = PathOf(now);
+    const std::string to = FolderPath() + "/cur/" + newName;
+    if (const int err = RenameNoReplace(from, to); err != 0) {
+        return error_.Set(MAPI_E_DISK_ERROR, "Cannot rename " + from + " to " + to, err);
+    }
+    SyncFolder(FolderPath() + "/cur");
+    if (now.subdir != "cur") {
+        SyncFolder(FolderPath() + "/" + now.subdir);
+    }
+    file_ = SplitFileName("cur", newName);
+    store_->Remember(folder_, file_);
+    return S_OK;
+}
+
+HRESULT StoredMessage::SaveChanges(std::uint32_t flags) {
+    if (!pendingSubject_ && !pendingBody_) {
+        return S_OK;
+    }
+    HRESULT hr = Load();
+    MessageFile now;
+    std::string bytes;
+    MessageFile next;
+    if (Failed(hr) || Failed(hr = FindCurrentFile(flags, now)) ||
+        Failed(hr = ChangedBytes(now, bytes)) || Failed(hr = WriteReplacement(now, bytes, next))) {
+        return hr;
+    }
+    store_->Forget(folder_, now.unique);
+    store_->Remember(folder_, next);
+    file_ = next;
+    pendingSubject_.reset();
+    pendingBody_.reset();
+    content_.reset();
+    return Load();
+}
+
+// Where the message is now, and whether it is still the one read (a forced save
+// writes over a change another program made).
+HRESULT StoredMessage::FindCurrentFile(std::uint32_t flags, MessageFile& now) {
+    bool changed = false;
+    if (store_->Locate(folder_, file_.unique, now)) {
+        struct stat st {};
+        changed = ::lstat(PathOf(now).c_str(), &st) != 0 || st.st_ino != inode_;
+    } else if (auto replacement = FindReplacement(FolderPath(), file_.unique)) {
+        now = std::move(*replacement);
+        changed = true;
+    } else {
+        return error_.Set(MAPI_E_OBJECT_DELETED,
+                          "Message " + file_.unique + " is no longer in " + FolderPath());
+    }
+    if (changed && (flags & FORCE_SAVE) == 0) {
+        return error_.Set(MAPI_E_OBJECT_CHANGED,
+                          "Message " + file_.unique + " was changed by another program");
+    }
+    return S_OK;
+}
+
+// The message file `now` with the pending body and subject, marked as its
+// replacement.
+HRESULT StoredMessage::ChangedBytes(const MessageFile& now, std::string& bytes) {
+    if (const int err = ReadWholeFile(PathOf(now), bytes); err != 0) {
+        return error_.Set(MAPI_E_DISK_ERROR, "Cannot read " + PathOf(now), err);
+    }
+    if (pendingBody_) {
+        bytes = mime::ParsedContent::Parse(std::move(bytes))->WithNewBody(*pendingBody_);
+    }
+    bytes = MarkAsReplacement(bytes, pendingSubject_, now.unique);
+    return S_OK;
+}
+
+// Writes the new message to tmp/, renames it into cur/ under a new unique name,
+// then removes the old file.  Should the removal not happen, the next listing of
+// the folder finishes it.
+HRESULT StoredMessage::WriteReplacement(const MessageFile& now, const std::string& bytes,
+                                        MessageFile& next) {
+    const std::string unique = NewUniqueName(true);
+    const std::string tmp = FolderPath() + "/tmp/" + unique;
+    if (!IsDirectory(FolderPath() + "/tmp")) {
+        ::mkdir((FolderPath() + "/tmp").c_str(), 0700);
+    }
+    if (const int err = WriteNewFile(tmp, bytes); err != 0) {
+        return error_.Set(WriteFailure(err), "Cannot write " + tmp, err);
+    }
+    next = SplitFileName("cur", WithFlags(unique, now.flags));
+    if (const int err = RenameNoReplace(tmp, PathOf(next)); err != 0) {
+        ::unlink(tmp.c_str());
+        return error_.Set(MAPI_E_DISK_ERROR, "Cannot rename " + tmp + " to " + PathOf(next), err);
+    }
+    SyncFolder(FolderPath() + "/cur");
+    if (RemoveFile(PathOf(now)) == 0) {
+        SyncFolder(FolderPath() + "/" + now.subdir);
+    }
+    return S_OK;
+}
+
+} // namespace qf::mapi::maildir

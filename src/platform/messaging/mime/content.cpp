@@ -1,0 +1,363 @@
+#include "platform/messaging/mime/content.h"
+
+#include "platform/messaging/mime/decode.h"
+#include "platform/messaging/mime/gmime_support.h"
+#include "platform/messaging/mime/html_text.h"
+
+#include "common/text.h"
+
+namespace qf::mapi::mime {
+
+namespace {
+
+std::string TextOfPart(GMimeObject* object) {
+    const std::string bytes = DecodedBytes(object);
+    return ToUtf8(bytes, g_mime_object_get_content_type_parameter(object, "charset"));
+}
+
+std::string ExtensionForType(const std::string& type) {
+    static const std::pair<const char*, const char*> table[] = {
+        {"application/pdf", ".pdf"},
+        {"application/msword", ".doc"},
+        {"application/vnd.openxmlformats-officedocument.wordprocessingml.document", ".docx"},
+        {"application/vnd.oasis.opendocument.text", ".odt"},
+        {"application/rtf", ".rtf"},
+        {"text/rtf", ".rtf"},
+        {"text/html", ".htm"},
+        {"text/calendar", ".ics"},
+        {"image/jpeg", ".jpg"},
+        {"image/png", ".png"},
+        {"image/gif", ".gif"},
+        {"application/zip", ".zip"},
+        {"message/rfc822", ".eml"},
+    };
+    for (const auto& [t, e] : table) {
+        if (type == t) {
+            return e;
+        }
+    }
+    return type.rfind("text/", 0) == 0 || type.rfind("message/", 0) == 0 ? ".txt" : ".bin";
+}
+
+// The last path component, without control characters.
+std::string SafeFileName(std::string_view name) {
+    const std::size_t cut = name.find_last_of("/\\");
+    if (cut != std::string_view::npos) {
+        name.remove_prefix(cut + 1);
+    }
+    std::string out;
+    for (char c : name) {
+        if (static_cast<unsigned char>(c) >= 0x20 && c != 0x7F) {
+            out += c;
+        }
+    }
+    return Trimmed(out);
+}
+
+std::vector<RawHeader> HeadersOf(GMimeObject* object) {
+    std::vector<RawHeader> headers;
+    GMimeHeaderList* list = g_mime_object_get_header_list(object);
+    const int n = g_mime_header_list_get_count(list);
+    for (int i = 0; i < n; ++i) {
+        GMimeHeader* h = g_mime_header_list_get_header_at(list, i);
+        const char* name = g_mime_header_get_name(h);
+        const char* value = g_mime_header_get_raw_value(h);
+        headers.push_back(RawHeader{name ? name : "", value ? value : "", 0, 0});
+    }
+    return headers;
+}
+
+GMimeMessage* ParseMessage(std::string_view bytes) {
+    GByteArray* arr = g_byte_array_sized_new(static_cast<guint>(bytes.size()));
+    g_byte_array_append(arr, reinterpret_cast<const guint8*>(bytes.data()),
+                        static_cast<guint>(bytes.size()));
+    GMimeStream* stream = g_mime_stream_mem_new_with_byte_array(arr);
+    GMimeParser* parser = g_mime_parser_new_with_stream(stream);
+    g_mime_parser_set_persist_stream(parser, TRUE);
+    GMimeMessage* message = g_mime_parser_construct_message(parser, ParserOptions());
+    g_object_unref(parser);
+    g_object_unref(stream);
+    return message;
+}
+
+// Sets a text part's text.  Base64 keeps carriage returns as they are;
+// quoted-printable would lose them.
+void SetPartText(GMimeTextPart* part, const std::string& body) {
+    g_mime_text_part_set_text(part, body.c_str());
+    g_mime_part_set_content_encoding(GMIME_PART(part),
+                                     body.find('\r') != std::string::npos
+                                         ? GMIME_CONTENT_ENCODING_BASE64
+                                         : g_mime_part_get_best_content_encoding(
+                                               GMIME_PART(part), GMIME_ENCODING_CONSTRAINT_7BIT));
+}
+
+} // namespace
+
+struct ParsedContent::Tree {
+    GMimeMessage* root = nullptr;
+    ~Tree() {
+        if (root != nullptr) {
+            g_object_unref(root);
+        }
+    }
+};
+
+ParsedContent::~ParsedContent() = default;
+
+std::shared_ptr<ParsedContent> ParsedContent::Parse(std::string bytes) {
+    ParserOptions();
+    std::shared_ptr<ParsedContent> pc(new ParsedContent());
+    pc->tree_ = std::make_shared<Tree>();
+    const HeaderBlock block = SplitHeaders(bytes);
+    pc->crlf_ = block.crlf;
+    pc->summary_ = Summarize(block.headers);
+    if (block.present) {
+        pc->tree_->root = ParseMessage(std::string_view(bytes).substr(block.prefixEnd));
+    }
+    pc->message_ = pc->tree_->root;
+    if (pc->message_ == nullptr) {
+        pc->prologueBody_ = ToUtf8(std::string_view(bytes).substr(block.bodyOffset), nullptr);
+    } else if (GMimeObject* top = g_mime_message_get_mime_part(pc->message_)) {
+        pc->Walk(top, nullptr, -1);
+    }
+    pc->raw_ = std::move(bytes);
+    return pc;
+}
+
+void ParsedContent::Walk(GMimeObject* object, GMimeObject* parent, int index) {
+    if (GMIME_IS_MULTIPART(object)) {
+        WalkMultipart(object);
+        return;
+    }
+    const std::string type = LowerTypeOf(object);
+    if (GMIME_IS_MESSAGE_PART(object)) {
+        AddMessagePart(object, type);
+    } else if (GMIME_IS_PART(object)) {
+        AddLeafPart(object, parent, index, type);
+    }
+    // message/partial and the like carry nothing readable.
+}
+
+void ParsedContent::WalkMultipart(GMimeObject* object) {
+    GMimeMultipart* mp = GMIME_MULTIPART(object);
+    const int n = g_mime_multipart_get_count(mp);
+    if (n == 0 && plainPart_ == nullptr && !prologueBody_) {
+        const char* prologue = g_mime_multipart_get_prologue(mp);
+        if (prologue != nullptr && *prologue != '\0') {
+            prologueBody_ = ToUtf8(prologue, nullptr);
+        }
+    }
+    for (int i = 0; i < n; ++i) {
+        Walk(g_mime_multipart_get_part(mp, i), object, i);
+    }
+}
+
+void ParsedContent::AddMessagePart(GMimeObject* object, const std::string& type) {
+    AttachmentInfo a;
+    a.part = object;
+    a.embedded = g_mime_message_part_get_message(GMIME_MESSAGE_PART(object)) != nullptr;
+    a.mimeType = type;
+    const char* fn = g_mime_object_get_content_disposition_parameter(object, "filename");
+    if (fn == nullptr) {
+        fn = g_mime_object_get_content_type_parameter(object, "name");
+    }
+    a.longName = fn ? SafeFileName(fn) : std::string();
+    if (!a.embedded && a.longName.empty()) {
+        a.longName = "attachment" + std::to_string(attachments_.size() + 1) + ".eml";
+    }
+    attachments_.push_back(std::move(a));
+}
+
+void ParsedContent::AddLeafPart(GMimeObject* object, GMimeObject* parent, int index,
+                                const std::string& type) {
+    const char* disp = g_mime_object_get_disposition(object);
+    const bool attachDisp = disp != nullptr && EqualsNoCase(disp, GMIME_DISPOSITION_ATTACHMENT);
+    const char* fn = g_mime_part_get_filename(GMIME_PART(object));
+    const bool named = fn != nullptr && *fn != '\0';
+    if (!attachDisp && !named && type == "text/plain") {
+        if (plainPart_ == nullptr) {
+            plainPart_ = object;
+        } else {
+            extraPlainParts_.push_back(object);
+        }
+        return;
+    }
+    if (!attachDisp && !named && type == "text/html") {
+        if (htmlPart_ == nullptr) {
+            htmlPart_ = object;
+            htmlParent_ = parent;
+            htmlIndex_ = index;
+        }
+        return;
+    }
+    AttachmentInfo a;
+    a.part = object;
+    a.mimeType = type;
+    a.longName = named ? SafeFileName(fn) : std::string();
+    if (a.longName.empty()) {
+        a.longName =
+            "attachment" + std::to_string(attachments_.size() + 1) + ExtensionForType(type);
+    }
+    const char* cid = g_mime_part_get_content_id(GMIME_PART(object));
+    a.contentId = cid ? cid : "";
+    attachments_.push_back(std::move(a));
+}
+
+const std::string& ParsedContent::PlainBody() {
+    if (!plain_) {
+        std::string body;
+        if (plainPart_ != nullptr) {
+            body = TextOfPart(plainPart_);
+            for (GMimeObject* extra : extraPlainParts_) {
+                body += "\n";
+                body += TextOfPart(extra);
+            }
+        } else if (prologueBody_) {
+            body = *prologueBody_;
+        } else if (htmlPart_ != nullptr) {
+            body = HtmlToText(HtmlBody());
+        }
+        plain_ = std::move(body);
+    }
+    return *plain_;
+}
+
+const std::string& ParsedContent::HtmlBody() {
+    if (!html_) {
+        html_ = htmlPart_ != nullptr ? TextOfPart(htmlPart_) : std::string();
+    }
+    return *html_;
+}
+
+std::string ParsedContent::AttachmentData(std::size_t index) {
+    if (index >= attachments_.size()) {
+        return {};
+    }
+    const AttachmentInfo& a = attachments_[index];
+    if (GMIME_IS_MESSAGE_PART(a.part)) {
+        GMimeMessage* m = g_mime_message_part_get_message(GMIME_MESSAGE_PART(a.part));
+        return m ? SerializeObject(GMIME_OBJECT(m), crlf_) : std::string();
+    }
+    return DecodedBytes(a.part);
+}
+
+std::shared_ptr<ParsedContent> ParsedContent::Embedded(std::size_t index) {
+    if (index >= attachments_.size() || !attachments_[index].embedded) {
+        return nullptr;
+    }
+    GMimeMessage* m = g_mime_message_part_get_message(GMIME_MESSAGE_PART(attachments_[index].part));
+    std::shared_ptr<ParsedContent> pc(new ParsedContent());
+    pc->tree_ = tree_;
+    pc->message_ = m;
+    pc->crlf_ = crlf_;
+    pc->summary_ = Summarize(HeadersOf(GMIME_OBJECT(m)));
+    if (GMimeObject* top = g_mime_message_get_mime_part(m)) {
+        pc->Walk(top, nullptr, -1);
+    }
+    return pc;
+}
+
+std::string ParsedContent::RawBytes() {
+    return message_ != nullptr && raw_.empty() ? SerializeObject(GMIME_OBJECT(message_), crlf_)
+                                               : raw_;
+}
+
+std::size_t ParsedContent::Size() {
+    if (!size_) {
+        size_ = RawBytes().size();
+    }
+    return *size_;
+}
+
+// ---------------------------------------------------------------------------
+// A new plain body
+
+std::string ParsedContent::WithNewBody(std::string_view utf8Body) {
+    const std::string body =
+        IsValidUtf8(utf8Body) ? std::string(utf8Body) : FromWindows1252(utf8Body);
+    if (message_ == nullptr) {
+        return HeadersWithTextBody(body);
+    }
+    PlaceBody(body);
+    std::string out = raw_.substr(0, SplitHeaders(raw_).prefixEnd);
+    out += SerializeObject(GMIME_OBJECT(message_), crlf_);
+    // The tree is changed now: read it again before anything else uses it.
+    plain_.reset();
+    html_.reset();
+    return out;
+}
+
+// A file without a MIME structure: its headers, then the body as UTF-8 text.
+std::string ParsedContent::HeadersWithTextBody(const std::string& body) const {
+    const char* nl = crlf_ ? "\r\n" : "\n";
+    std::string out;
+    if (!raw_.empty()) {
+        out.append(raw_, 0, SplitHeaders(raw_).headersEnd);
+    }
+    out += std::string("MIME-Version: 1.0") + nl + "Content-Type: text/plain; charset=utf-8" + nl +
+           "Content-Transfer-Encoding: 8bit" + nl + nl;
+    out += body;
+    return out;
+}
+
+// Puts the body where a reader finds it: in place of the plain text, beside the
+// HTML text, or as the first part of the message.
+void ParsedContent::PlaceBody(const std::string& body) {
+    if (plainPart_ != nullptr && GMIME_IS_TEXT_PART(plainPart_)) {
+        ReplacePlainParts(body);
+        return;
+    }
+    GMimeTextPart* text = g_mime_text_part_new_with_subtype("plain");
+    SetPartText(text, body);
+    GMimeObject* top = g_mime_message_get_mime_part(message_);
+    if (htmlPart_ != nullptr && !prologueBody_) {
+        AddBesideHtml(text);
+    } else if (top != nullptr && GMIME_IS_MULTIPART(top) && !prologueBody_ &&
+               g_mime_multipart_get_count(GMIME_MULTIPART(top)) > 0) {
+        g_mime_multipart_insert(GMIME_MULTIPART(top), 0, GMIME_OBJECT(text));
+    } else {
+        WrapInMixed(text, top);
+    }
+    g_object_unref(text);
+}
+
+void ParsedContent::ReplacePlainParts(const std::string& body) {
+    SetPartText(GMIME_TEXT_PART(plainPart_), body);
+    for (GMimeObject* extra : extraPlainParts_) {
+        // The extra inline texts were shown as part of the body: they are in it now.
+        g_mime_text_part_set_text(GMIME_TEXT_PART(extra), "");
+    }
+}
+
+// The HTML part becomes a multipart/alternative of the new text and the HTML.
+void ParsedContent::AddBesideHtml(GMimeTextPart* text) {
+    GMimeMultipart* alt = g_mime_multipart_new_with_subtype("alternative");
+    g_mime_multipart_add(alt, GMIME_OBJECT(text));
+    g_object_ref(htmlPart_);
+    if (htmlParent_ != nullptr && GMIME_IS_MULTIPART(htmlParent_)) {
+        GMimeObject* old =
+            g_mime_multipart_replace(GMIME_MULTIPART(htmlParent_), htmlIndex_, GMIME_OBJECT(alt));
+        g_mime_multipart_add(alt, htmlPart_);
+        if (old != nullptr) {
+            g_object_unref(old);
+        }
+    } else {
+        g_mime_multipart_add(alt, htmlPart_);
+        g_mime_message_set_mime_part(message_, GMIME_OBJECT(alt));
+    }
+    g_object_unref(htmlPart_);
+    g_object_unref(alt);
+}
+
+// A multipart/mixed of the new text and what the message held.
+void ParsedContent::WrapInMixed(GMimeTextPart* text, GMimeObject* top) {
+    GMimeMultipart* mixed = g_mime_multipart_new_with_subtype("mixed");
+    g_mime_multipart_add(mixed, GMIME_OBJECT(text));
+    if (top != nullptr) {
+        g_mime_multipart_add(mixed, top);
+    }
+    g_mime_message_set_mime_part(message_, GMIME_OBJECT(mixed));
+    g_object_unref(mixed);
+}
+
+} // namespace qf::mapi::mime
