@@ -79,6 +79,7 @@ TEST_F(FileIo, ReadFileHeadReadsAtMostTheLimit) {
     }
     // A folder opens but cannot be read: the reason says so.
     EXPECT_THROW(ReadFileHead(dir_.string(), 10), FileError);
+}
 
 TEST_F(FileIo, ReadsAtMostTheBytesAskedFor) {
     const std::string p = (dir_ / "big").string();

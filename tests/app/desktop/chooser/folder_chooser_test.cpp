@@ -4,6 +4,9 @@
 // folder's emails; the selection kept between showings.
 #include "support/maildir_fixture.h"
 
+#include "mail/session.h"
+#include "mail/store.h"
+
 #include "app/desktop/chooser/folder_chooser.h"
 #include "mail/email.h"
 #include "mail/session.h"
