@@ -111,9 +111,19 @@ int main(int argc, char** argv) {
         runOption->excludes(print)->excludes(save);
     }
     update->needs(file);
-    app.footer("Without --print-settings or --save-as, runs the extraction: every email of the "
-               "source folder becomes a numbered text file.\nExit codes: 0 complete, 1 failed, "
-               "2 usage error, 3 a question needs --yes, 130 interrupted (Ctrl-C).");
+    app.footer(
+        "Without --print-settings or --save-as, runs the extraction: every email of the "
+        "source folder becomes a numbered text file.\n"
+        "Exit codes: 0 complete, 1 failed, 2 usage error, 3 a question needs --yes, "
+        "130 interrupted (Ctrl-C).\n\n"
+        "Files: ~/.config/Brindlemox/registry.reg (last-used settings, next file number), "
+        "~/.config/Brindlemox/profiles.ini (logon profiles; default: the Maildir ~/Maildir), "
+        "~/.cache/quillfence/ (the document converter's profiles).\n"
+        "Environment: QUILLFENCE_REGISTRY, QUILLFENCE_PROFILES (other files), "
+        "QUILLFENCE_OFFICE_DEADLINE (seconds per document), XDG_CONFIG_HOME, XDG_CACHE_HOME.\n\n"
+        "Example, every weekday at 7:00 from cron:\n"
+        "  0 7 * * 1-5  quillfence-batch --yes --update-count /home/ann/jobs.qfo\n"
+        "A systemd timer that does the same: man quillfence-batch.");
 
     try {
         app.parse(argc, argv);
