@@ -42,6 +42,8 @@ add_custom_command(OUTPUT ${QF_STAGE}/changelog.gz
     DEPENDS ${QF_PACKAGING}/changelog VERBATIM)
 add_custom_target(qf_packaging_files ALL DEPENDS ${compressed} ${QF_STAGE}/changelog.gz)
 install(FILES ${QF_STAGE}/changelog.gz ${QF_PACKAGING}/copyright DESTINATION share/doc/quillfence)
+install(FILES ${QF_PACKAGING}/lintian-overrides DESTINATION share/lintian/overrides
+    RENAME quillfence)
 
 if(TARGET quillfence)
     install(FILES ${QF_PACKAGING}/quillfence.desktop DESTINATION share/applications)

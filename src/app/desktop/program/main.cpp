@@ -68,22 +68,31 @@ std::vector<std::string> RemoveStoredData() {
     return RemoveUserData(registry::Current(), UserDataPlaces::ForThisUser());
 }
 
-// "/UNINSTALL" as the first parameter: nothing else starts.  The report
-// goes to standard output, and into a box when no terminal shows it.
-int UninstallBeforeStart(QtDialogs& dialogs) {
+bool UninstallFirst(const std::vector<std::string>& params) {
+    return !params.empty() && (QString::fromStdString(params[0]).toUpper() == "/UNINSTALL" ||
+                               params[0] == "--uninstall");
+}
+
+// "/UNINSTALL" as the first parameter: nothing else starts.  The report goes
+// to standard output, and into a box when no terminal shows it (only then is
+// a display needed).
+int UninstallBeforeStart(int argc, char** argv) {
     std::string report;
+    int status = 0;
     try {
         report = UninstallReport(RemoveStoredData());
+        std::printf("%s\n", QString::fromStdString(report).remove('\r').toLocal8Bit().constData());
     } catch (const std::exception& e) {
+        report = e.what();
         std::fprintf(stderr, "quillfence: %s\n", e.what());
-        dialogs.ShowError(e.what());
-        return 1;
+        status = 1;
     }
-    std::printf("%s\n", QString::fromStdString(report).remove('\r').toLocal8Bit().constData());
     if (!::isatty(STDOUT_FILENO)) {
-        dialogs.ShowMessage(report);
+        QApplication app(argc, argv);
+        QtDialogs dialogs;
+        status == 0 ? dialogs.ShowMessage(report) : dialogs.ShowError(report);
     }
-    return 0;
+    return status;
 }
 
 // The command line, run as the start-up step of the window.  An end it asks
@@ -129,14 +138,14 @@ int main(int argc, char** argv) {
         }
     }
 
+    if (UninstallFirst(params)) {
+        return UninstallBeforeStart(argc, argv);
+    }
+
     QApplication app(argc, argv);
     QApplication::setApplicationName("Quillfence");
     QApplication::setWindowIcon(QIcon::fromTheme("quillfence"));
     QtDialogs dialogs;
-    if (!params.empty() && (QString::fromStdString(params[0]).toUpper() == "/UNINSTALL" ||
-                            params[0] == "--uninstall")) {
-        return UninstallBeforeStart(dialogs);
-    }
 
     SingleInstance instance(argv[0]);
     if (screenshots.isEmpty() && instance.HandOver(params)) {
