@@ -86,6 +86,19 @@ void UseUsersLocale() {
 
 // Declares the options into `req`; returns --print-settings, whose presence
 // (it may come without a value) is read after parsing.
+// What --help says after the options: the files, the environment and a
+// scheduled run.
+constexpr const char* kFilesAndExamples =
+    "\n"
+    "Files: ~/.config/Brindlemox/registry.reg (last-used settings, next file number), "
+    "~/.config/Brindlemox/profiles.ini (logon profiles; default: the Maildir ~/Maildir), "
+    "~/.cache/quillfence/ (the document converter's profiles).\n"
+    "Environment: QUILLFENCE_REGISTRY, QUILLFENCE_PROFILES (other files), "
+    "QUILLFENCE_OFFICE_DEADLINE (seconds per document), XDG_CONFIG_HOME, XDG_CACHE_HOME.\n\n"
+    "Example, every weekday at 7:00 from cron:\n"
+    "  0 7 * * 1-5  quillfence-batch --yes --update-count /home/ann/jobs.qfo\n"
+    "A systemd timer that does the same: man quillfence-batch.";
+
 CLI::Option* DeclareOptions(CLI::App& app, Request& req) {
     app.set_version_flag("--version", std::string(qf::kProductTitle) + " " + qf::kProductVersion);
     auto* print = app.add_option("--print-settings", req.printFrom,
@@ -114,7 +127,7 @@ CLI::Option* DeclareOptions(CLI::App& app, Request& req) {
     update->needs(file);
     app.footer(std::string("Without --print-settings or --save-as, runs the extraction: every "
                            "email of the source folder becomes a numbered text file.\n") +
-               qf::batch::kExitCodeSummary);
+               qf::batch::kExitCodeSummary + kFilesAndExamples);
     return print;
 }
 

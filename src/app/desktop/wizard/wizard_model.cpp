@@ -129,8 +129,8 @@ void WizardModel::AfterCreate() {
     Guarded([&] { ShowSettings(record_); });
     Guarded([&] { WriteWindowValues(); });
     const bool ok = Guarded([&] {
-        if (processCommandLine) {
-            processCommandLine();
+        if (processCommandLine && !processCommandLine()) {
+            return;
         }
         if (offerUpdateIfDue) {
             offerUpdateIfDue();
@@ -412,8 +412,12 @@ void WizardModel::BrowseFolder(FolderRole role) {
 // ---------------------------------------------------------------- Go
 
 bool WizardModel::Go() {
+    return StartGo() == GoStart::Started;
+}
+
+WizardModel::GoStart WizardModel::StartGo() {
     if (Running()) {
-        return false;
+        return GoStart::Failed;
     }
     Settings run = record_;
     GatherSettings(run);
@@ -423,12 +427,15 @@ bool WizardModel::Go() {
         Guarded([&] { dialogs_.ShellOpen(address); });
     };
     bool valid = false;
-    if (!Guarded([&] { valid = run.Validate(hooks); }) || !valid) {
-        return false;
+    if (!Guarded([&] { valid = run.Validate(hooks); })) {
+        return GoStart::Failed;
+    }
+    if (!valid) {
+        return GoStart::Declined;
     }
     if (!runWindowFactory) {
         dialogs_.ShowError("No run window is available.");
-        return false;
+        return GoStart::Failed;
     }
     std::unique_ptr<RunHost> window;
     std::unique_ptr<wordproc::WordProcessor> wordProcessor;
@@ -438,7 +445,7 @@ bool WizardModel::Go() {
                 wordProcessor = wordProcessorFactory(run);
             }
         })) {
-        return false;
+        return GoStart::Failed;
     }
     // The previous run window goes only now: a run never outlives its window.
     runWindow_ = std::move(window);
@@ -453,7 +460,7 @@ bool WizardModel::Go() {
     lastOutcome_.reset();
     StateChanged();
     job_->Start([this](RunOutcome outcome) { RunFinished(outcome); });
-    return true;
+    return GoStart::Started;
 }
 
 void WizardModel::SaveAfterRun() {

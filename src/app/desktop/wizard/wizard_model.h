@@ -99,8 +99,10 @@ public:
     std::function<void()> onCloseAllowed;
     // Start-up steps that later parts of the program fill in: the command
     // line, the automatic update offer, the first-start help and the tip of
-    // the day (given whether this is the first start).
-    std::function<void()> processCommandLine;
+    // the day (given whether this is the first start).  The command line
+    // returns false when the remaining steps are skipped: an error stopped
+    // it, or the program is about to end.
+    std::function<bool()> processCommandLine;
     std::function<void()> offerUpdateIfDue;
     std::function<void(bool firstStart)> showFirstStartHelpOrTip;
 
@@ -152,6 +154,10 @@ public:
     // Validates, opens a run window and starts the run on a worker thread.
     // False when nothing was started.
     bool Go();
+    // Go, telling why nothing was started: Declined when a validation
+    // question was answered No, Failed when an error was shown.
+    enum class GoStart { Started, Declined, Failed };
+    GoStart StartGo();
     bool Running() const { return job_ != nullptr; }
     // Waits (handling events) until the run in progress has returned.
     void WaitForRun();
