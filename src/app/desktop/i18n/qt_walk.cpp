@@ -297,6 +297,9 @@ bool Walk::Widget(QWidget& w, bool root) {
 }
 
 void Walk::Component(QObject& object, bool root) {
+    if (object.property("qfSkipWalk").toBool()) {
+        return;
+    }
     if (auto* action = qobject_cast<QAction*>(&object)) {
         // A tool bar's own show/hide item follows the bar's title.
         auto* bar = qobject_cast<QToolBar*>(action->parent());
@@ -332,6 +335,10 @@ void Walk::Component(QObject& object, bool root) {
 }
 
 } // namespace
+
+void SkipWalk(QObject& object) {
+    object.setProperty("qfSkipWalk", true);
+}
 
 void KeepText(QObject& object) {
     object.setProperty(kKeepText, true);

@@ -20,6 +20,10 @@ namespace qf::desktop {
 // still walks its children.
 void KeepText(QObject& object);
 
+// The object and everything in it belong to a library that translates its
+// own texts: the walk does not enter it.
+void SkipWalk(QObject& object);
+
 // What a walk found that no language file can reach: texts of objects that
 // have no object name ("Window/parent/QLabel: text").
 struct WalkReport {

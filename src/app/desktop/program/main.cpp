@@ -3,6 +3,7 @@
 // runs the event loop.  With --screenshots <folder> it saves a picture of
 // every page at the smallest and at a large size, then ends.
 #include "app/desktop/program/basic_run_window.h"
+#include "app/desktop/windows/wiring.h"
 #include "app/desktop/wizard/attachment_types_dialog.h"
 #include "app/desktop/wizard/main_window.h"
 #include "app/desktop/wizard/profile_chooser_dialog.h"
@@ -95,6 +96,7 @@ int main(int argc, char** argv) {
     MainWindow window(model, dialogs);
     dialogs.SetParent(&window);
     model.processCommandLine = [&] { OpenFromCommandLine(model, args); };
+    WireLanguageTipsAndHelp(app, window, model);
     QApplication::setApplicationDisplayName(QString());
 
     const int shots = static_cast<int>(args.indexOf("--screenshots"));
