@@ -10,7 +10,9 @@
 #include <QApplication>
 #include <QCryptographicHash>
 #include <QDir>
+#include <QElapsedTimer>
 #include <QFileInfo>
+#include <QHelpContentModel>
 #include <QHelpContentWidget>
 #include <QHelpEngine>
 #include <QHelpIndexWidget>
@@ -200,6 +202,9 @@ HelpWindow::HelpWindow(const std::string& book, const std::string& collectionFol
     home->setObjectName("homeButton");
 
     connect(contents, &QHelpContentWidget::linkActivated, this, &HelpWindow::ShowPage);
+    // The contents are read on a thread of the engine's own.
+    connect(engine_->contentModel(), &QHelpContentModel::contentsCreated, contents,
+            [contents] { contents->expandToDepth(0); });
     connect(index, &QHelpIndexWidget::documentActivated, this,
             [this](const QHelpLink& link, const QString&) { ShowPage(link.url); });
     connect(engine_->searchEngine()->queryWidget(), &QHelpSearchQueryWidget::search, this, [this] {
@@ -235,6 +240,17 @@ bool HelpWindow::ShowContext(int context) {
 
 void HelpWindow::ShowPage(const QUrl& url) {
     browser_->setSource(url);
+}
+
+bool HelpWindow::WaitForContents(int milliseconds) {
+    QElapsedTimer timer;
+    timer.start();
+    QHelpContentModel* model = engine_->contentModel();
+    while ((model->isCreatingContents() || model->rowCount() == 0) &&
+           timer.elapsed() < milliseconds) {
+        QApplication::processEvents(QEventLoop::AllEvents, 50);
+    }
+    return model->rowCount() > 0;
 }
 
 QUrl HelpWindow::CurrentPage() const {

@@ -33,6 +33,8 @@ public:
     bool ShowContext(int context);
     void ShowPage(const QUrl& url);
     QUrl CurrentPage() const;
+    // Handles events until the contents tree is read; false on timeout.
+    bool WaitForContents(int milliseconds);
     QTabWidget* Tabs() const { return tabs_; }
     QTextBrowser* Browser() const { return browser_; }
     QHelpEngine& Engine() const { return *engine_; }

@@ -4,6 +4,7 @@
 #include "common/installation.h"
 #include "i18n/msgdlg.h"
 
+#include <QHelpContentModel>
 #include <QHelpEngine>
 #include <QTabWidget>
 #include <QTextBrowser>
@@ -42,6 +43,9 @@ TEST_F(HelpTest, ContentsIndexAndContextPages) {
     EXPECT_EQ(Page(), "index.html");
     EXPECT_EQ(OpenHelpWindow()->Tabs()->currentIndex(), 0);
     EXPECT_TRUE(OpenHelpWindow()->Browser()->toPlainText().contains("Getting started"));
+
+    ASSERT_TRUE(OpenHelpWindow()->WaitForContents(20000));
+    EXPECT_GE(OpenHelpWindow()->Engine().contentModel()->rowCount(), 1);
 
     ShowHelpIndex();
     EXPECT_EQ(OpenHelpWindow()->Tabs()->currentIndex(), 1);
