@@ -15,6 +15,7 @@
 #include "app/desktop/program/status_window_host.h"
 #include "app/desktop/status/status_window.h"
 #include "app/desktop/update/update_dialog.h"
+#include "app/desktop/windows/wiring.h"
 #include "app/desktop/wizard/attachment_types_dialog.h"
 #include "app/desktop/wizard/main_window.h"
 #include "app/desktop/wizard/profile_chooser_dialog.h"
@@ -209,6 +210,7 @@ int main(int argc, char** argv) {
     window.checkForUpdates = [&] { CheckWebForUpdates(&window, schedule); };
     model.offerUpdateIfDue = [&] { OfferUpdateIfDue(&window, schedule, params.size() > 0); };
     window.UpdateHookedItems();
+    WireLanguageTipsAndHelp(app, window, model);
     QApplication::setApplicationDisplayName(QString());
 
     if (!screenshots.isEmpty()) {

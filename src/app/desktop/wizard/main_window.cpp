@@ -1,5 +1,6 @@
 #include "app/desktop/wizard/main_window.h"
 
+#include "app/desktop/i18n/qt_walk.h"
 #include "app/desktop/placement/qt_placement.h"
 #include "app/desktop/wizard/code_editor.h"
 #include "app/desktop/wizard/qt_dialogs.h"
@@ -59,7 +60,31 @@ QButtonGroup* RadioGroup(QGroupBox* box, const QStringList& captions, const char
 QLabel* Label(const QString& text, QWidget* buddy) {
     auto* label = new QLabel(text);
     label->setBuddy(buddy);
+    label->setObjectName(buddy->objectName() + "Label");
     return label;
+}
+
+// Menu items without a name get one from their caption's letters and digits
+// followed by "1" ("&Open..." becomes Open1), the names language files use.
+void NameMenuItems(QWidget* menu) {
+    for (QAction* action : menu->actions()) {
+        if (action->isSeparator()) {
+            continue;
+        }
+        QObject* item = action->menu() ? static_cast<QObject*>(action->menu()) : action;
+        if (item->objectName().isEmpty()) {
+            QString name;
+            for (QChar c : action->text()) {
+                if (c.isLetterOrNumber() && c.unicode() < 128) {
+                    name += c;
+                }
+            }
+            item->setObjectName(name + "1");
+        }
+        if (action->menu()) {
+            NameMenuItems(action->menu());
+        }
+    }
 }
 
 void SetChecked(QButtonGroup* group, int id) {
@@ -73,6 +98,7 @@ void SetChecked(QButtonGroup* group, int id) {
 MainWindow::MainWindow(WizardModel& model, Dialogs& dialogs, QWidget* parent)
     : QMainWindow(parent), model_(model), dialogs_(dialogs) {
     setObjectName("Form1");
+    KeepText(*this); // the caption names the options file
     setMinimumSize(kMinWidth, kMinHeight);
     resize(kInitialWidth, kInitialHeight);
 
@@ -242,6 +268,7 @@ QWidget* MainWindow::BuildOutputPage() {
     firstNumber_->setRange(0, 2147483647);
     sampleName_ = new QLabel;
     sampleName_->setObjectName("sampleName");
+    KeepText(*sampleName_);
     sampleName_->setFont(fixed);
     sampleName_->setTextInteractionFlags(Qt::TextSelectableByMouse);
     QWidget* manual = FolderEdit(manualFolder_, "manualFolder");
@@ -363,6 +390,7 @@ QWidget* MainWindow::BuildFilterPage() {
     description->setWordWrap(true);
     siftloomInstalled_ = new QLabel;
     siftloomInstalled_->setObjectName("SiftloomInstalled");
+    KeepText(*siftloomInstalled_);
     siftloomInstalled_->setStyleSheet("color: red");
     auto* webButton = new QPushButton("Go to &web site");
     webButton->setObjectName("BitBtn2");
@@ -432,15 +460,18 @@ void MainWindow::BuildToolBar() {
     bar->setMovable(false);
     QStyle* s = style();
     QAction* open = bar->addAction(s->standardIcon(QStyle::SP_DialogOpenButton), "Open");
+    open->setObjectName("ToolButton1");
     Hint(bar->widgetForAction(open), "Open a settings file");
     open->setStatusTip("Open a settings file");
     connect(open, &QAction::triggered, this, [this] { model_.OpenCommand(); });
     openActions_.push_back(open);
     QAction* save = bar->addAction(s->standardIcon(QStyle::SP_DialogSaveButton), "Save");
+    save->setObjectName("ToolButton2");
     save->setStatusTip("Save the current settings");
     connect(save, &QAction::triggered, this, [this] { model_.SaveCommand(); });
     bar->addSeparator();
     QAction* help = bar->addAction(s->standardIcon(QStyle::SP_DialogHelpButton), "Help");
+    help->setObjectName("ToolButton3");
     help->setStatusTip("Help");
     connect(help, &QAction::triggered, this, [this] {
         if (showHelpContents) {
@@ -503,6 +534,7 @@ void MainWindow::BuildMenus() {
     help->addAction("Technical support", this, [this] { ShellOpen(web.supportPage); });
     help->addSeparator();
     help->addAction("&About...", this, [this] { ShowAboutBox(this); });
+    NameMenuItems(menuBar());
     UpdateHookedItems();
 }
 
@@ -686,7 +718,9 @@ void MainWindow::RefreshState() {
 void MainWindow::RefreshRecentMenu() {
     recentMenu_->clear();
     for (const std::string& path : model_.Recent().Paths()) {
-        recentMenu_->addAction(Q(path), this, [this, path] { model_.OpenRecent(path); });
+        QAction* item =
+            recentMenu_->addAction(Q(path), this, [this, path] { model_.OpenRecent(path); });
+        KeepText(*item);
     }
     recentMenu_->setEnabled(!model_.Recent().Paths().empty() && model_.Controls().openCommands);
 }
@@ -712,6 +746,13 @@ void MainWindow::closeEvent(QCloseEvent* event) {
     SavePlacement(*this, PlacementKey::MainWindow());
     model_.WriteWindowValues();
     event->accept();
+}
+
+void MainWindow::changeEvent(QEvent* event) {
+    if (event->type() == QEvent::LanguageChange) {
+        RefreshState(); // the sample file name and the filter tool line
+    }
+    QMainWindow::changeEvent(event);
 }
 
 bool MainWindow::event(QEvent* event) {

@@ -532,6 +532,20 @@ void WizardModel::Close() {
     });
 }
 
+void WizardModel::SetLanguage(const std::string& name) {
+    language_ = name;
+    registry::RegistryKey key(reg_);
+    if (key.OpenKey(kSettingsKey, true)) {
+        key.WriteString("language", language_);
+        key.CloseKey();
+    }
+}
+
+void WizardModel::SetTipState(int currentTip, bool showTips) {
+    currentTip_ = currentTip;
+    showTips_ = showTips;
+}
+
 void WizardModel::WriteWindowValues() {
     registry::RegistryKey key(reg_);
     if (!key.OpenKey(kSettingsKey, true)) {

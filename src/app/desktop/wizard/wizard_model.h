@@ -137,6 +137,12 @@ public:
     std::string FilterToolText() const;
     bool FilterToolInstalled() const;
     const std::string& Language() const { return language_; }
+    // A language chosen in the language chooser; kept in the registry at once.
+    void SetLanguage(const std::string& name);
+    // The tip of the day: the next tip's number and whether tips show at start.
+    int CurrentTip() const { return currentTip_; }
+    bool ShowTips() const { return showTips_; }
+    void SetTipState(int currentTip, bool showTips);
 
     // --- Commands (errors are shown in the error box) ---------------------
     bool OpenFile(const std::string& path);
