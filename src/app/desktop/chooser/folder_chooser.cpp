@@ -1,17 +1,17 @@
 #include "app/desktop/chooser/folder_chooser.h"
 
-#include "app/desktop/placement/qt_placement.h"
 #include "app/desktop/i18n/window_registry.h"
+#include "app/desktop/placement/qt_placement.h"
 #include "i18n/translate.h"
 #include "mail/session.h"
 #include "mail/store.h"
 #include "platform/registry/registry.h"
 #include "settings/settings.h"
 
-#include <QEvent>
 #include <QApplication>
 #include <QCollator>
 #include <QDialogButtonBox>
+#include <QEvent>
 #include <QGuiApplication>
 #include <QHeaderView>
 #include <QLabel>

@@ -1,16 +1,16 @@
 #include "app/desktop/status/status_window.h"
 
+#include "app/desktop/i18n/qt_walk.h"
+#include "app/desktop/i18n/window_registry.h"
 #include "app/desktop/message/message_window.h"
 #include "app/desktop/placement/qt_placement.h"
 #include "app/desktop/status/run_thread.h"
-#include "app/desktop/i18n/qt_walk.h"
-#include "app/desktop/i18n/window_registry.h"
 #include "mail/session.h"
 #include "platform/registry/registry.h"
 
-#include <QEvent>
 #include <QCloseEvent>
 #include <QCoreApplication>
+#include <QEvent>
 #include <QGuiApplication>
 #include <QHBoxLayout>
 #include <QHeaderView>

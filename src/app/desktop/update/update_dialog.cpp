@@ -13,8 +13,8 @@
 #include "web/url.h"
 #include "web/version_list.h"
 
-#include <QEvent>
 #include <QDateEdit>
+#include <QEvent>
 #include <QGroupBox>
 #include <QHBoxLayout>
 #include <QLocale>
