@@ -1,7 +1,7 @@
 #include "app/desktop/chooser/folder_chooser.h"
 
+#include "app/desktop/i18n/window_registry.h"
 #include "app/desktop/placement/qt_placement.h"
-#include "i18n/form_text.h"
 #include "i18n/translate.h"
 #include "mail/session.h"
 #include "mail/store.h"
@@ -11,6 +11,7 @@
 #include <QApplication>
 #include <QCollator>
 #include <QDialogButtonBox>
+#include <QEvent>
 #include <QGuiApplication>
 #include <QHeaderView>
 #include <QLabel>
@@ -26,13 +27,8 @@ namespace qf::desktop {
 
 namespace {
 
-constexpr const char* kSection = "TchooseFolder";
 constexpr int kNodeRole = Qt::UserRole + 1;
 constexpr int kPendingRole = Qt::UserRole + 2;
-
-QString Form(const char* component, const char* english) {
-    return QString::fromStdString(FormText(kSection, component, "Caption", english));
-}
 
 QString FromUtf8(const std::string& text) {
     return QString::fromUtf8(text.data(), static_cast<qsizetype>(text.size()));
@@ -57,6 +53,7 @@ FolderChooser::FolderChooser(MapiSession& session, registry::Registry& reg, QWid
     setObjectName("chooseFolder");
     setProperty("helpContext", kHelpContext);
     BuildLayout();
+    TranslateAndWatch(*this);
     resize(426, 286);
     if (const QScreen* screen = QGuiApplication::primaryScreen()) {
         move(screen->availableGeometry().center() - rect().center());
@@ -70,8 +67,8 @@ FolderChooser::~FolderChooser() {
 }
 
 void FolderChooser::BuildLayout() {
-    setWindowTitle(Form("chooseFolder", "Please wait...loading folder information"));
-    label_ = new QLabel(Form("Label9", "&New folder:"));
+    setWindowTitle("Please wait...loading folder information");
+    label_ = new QLabel("&New folder:");
     label_->setObjectName("Label9");
     tree_ = new QTreeView;
     tree_->setObjectName("TreeView");
@@ -87,7 +84,13 @@ void FolderChooser::BuildLayout() {
             [this](const QModelIndex& index) { SelectionChanged(index); });
 
     auto* buttons = new QDialogButtonBox(QDialogButtonBox::Ok | QDialogButtonBox::Cancel);
-    refresh_ = buttons->addButton(Form("refreshButton", "&Refresh"), QDialogButtonBox::ResetRole);
+    QPushButton* ok = buttons->button(QDialogButtonBox::Ok);
+    ok->setObjectName("BitBtn1");
+    ok->setText("OK");
+    QPushButton* cancel = buttons->button(QDialogButtonBox::Cancel);
+    cancel->setObjectName("BitBtn2");
+    cancel->setText("Cancel");
+    refresh_ = buttons->addButton("&Refresh", QDialogButtonBox::ResetRole);
     refresh_->setObjectName("refreshButton");
     connect(buttons, &QDialogButtonBox::accepted, this, &QDialog::accept);
     connect(buttons, &QDialogButtonBox::rejected, this, &QDialog::reject);
@@ -140,7 +143,19 @@ void FolderChooser::Refresh() {
     tree_->setUpdatesEnabled(true);
     refresh_->setEnabled(true);
     QApplication::restoreOverrideCursor();
+    ShowLoadedCaption();
+}
+
+void FolderChooser::ShowLoadedCaption() {
     setWindowTitle(QString::fromStdString(TranslateMsg(3020, "Choose an email folder")));
+}
+
+void FolderChooser::changeEvent(QEvent* event) {
+    // The walk gave back the caption of a tree not read yet.
+    if (event->type() == QEvent::LanguageChange && loaded_) {
+        ShowLoadedCaption();
+    }
+    QDialog::changeEvent(event);
 }
 
 void FolderChooser::FillItems() {
@@ -167,7 +182,7 @@ void FolderChooser::AddItems(QStandardItem* parent, const FolderTreeModel::Node&
     }
     if (node.childrenPending) {
         // A stand-in child, so the node can be opened; its folders are read then.
-        auto* pending = new QStandardItem(Form("loading", "..."));
+        auto* pending = new QStandardItem("...");
         pending->setData(true, kPendingRole);
         item->appendRow(pending);
     }

@@ -73,9 +73,11 @@ public:
 protected:
     void showEvent(QShowEvent* event) override;
     void done(int result) override;
+    void changeEvent(QEvent* event) override;
 
 private:
     void BuildLayout();
+    void ShowLoadedCaption();
     void FillItems();
     void AddItems(QStandardItem* parent, const FolderTreeModel::Node& node);
     void Expanded(const QModelIndex& index);

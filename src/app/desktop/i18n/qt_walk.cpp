@@ -136,6 +136,9 @@ void Walk::Hint(QWidget& widget) {
 
 void Walk::Items(QObject& object, const QStringList& current, bool completeShorter,
                  const std::function<void(const QStringList&)>& set) {
+    if (object.property(kKeepText).toBool()) {
+        return; // the lines are the user's data (profile names)
+    }
     const QString joined = Builtin(object, "Items", current.join('\n'));
     const QStringList original = joined.isEmpty() ? QStringList() : joined.split('\n');
     if (original.isEmpty() || object.objectName().isEmpty()) {

@@ -16,8 +16,8 @@ class QWidget;
 namespace qf::desktop {
 
 // The object's own texts are its data or are set by its window (a caption
-// built from the file name, a status line): the walk leaves them alone but
-// still walks its children.
+// built from the file name, a status line, the lines of a list of profile
+// names): the walk leaves them alone but still walks its children.
 void KeepText(QObject& object);
 
 // The object and everything in it belong to a library that translates its

@@ -1,6 +1,7 @@
 #include "app/desktop/message/message_window.h"
 
-#include "i18n/form_text.h"
+#include "app/desktop/i18n/qt_walk.h"
+#include "app/desktop/i18n/window_registry.h"
 #include "mail/session.h"
 #include "platform/shell/shell.h"
 
@@ -23,12 +24,6 @@ namespace qf::desktop {
 
 namespace {
 
-constexpr const char* kSection = "TMessageForm";
-
-QString Form(const char* component, const char* english) {
-    return QString::fromStdString(FormText(kSection, component, "Caption", english));
-}
-
 QString FromUtf8(const std::string& text) {
     return QString::fromUtf8(text.data(), static_cast<qsizetype>(text.size()));
 }
@@ -50,13 +45,25 @@ MessageWindow* MessageWindow::Open(MapiSession& session, const std::string& stor
 }
 
 MessageWindow::MessageWindow(std::unique_ptr<StoredEmail> email, QWidget* parent)
-    : QWidget(parent, Qt::Window), email_(std::move(email)) {
-    setObjectName("TMessageForm");
+    : MessageWindow(email->ReadContent(), parent) {
+    email_ = std::move(email);
+}
+
+MessageWindow::MessageWindow(EmailContent content, QWidget* parent)
+    : QWidget(parent, Qt::Window), content_(std::move(content)) {
+    setObjectName("MessageForm");
     setAttribute(Qt::WA_DeleteOnClose);
-    content_ = email_->ReadContent();
+    saveDialog_ = new QObject(this);
+    saveDialog_->setObjectName("saveDialog");
+    saveDialog_->setProperty("Title", "Save Attachment As");
     BuildLayout();
-    setWindowTitle(content_.subject.empty() ? Form("TMessageForm", "(no subject)")
-                                            : FromUtf8(content_.subject));
+    if (content_.subject.empty()) {
+        setWindowTitle("(no subject)");
+    } else {
+        setWindowTitle(FromUtf8(content_.subject));
+        KeepText(*this); // the email's subject
+    }
+    TranslateAndWatch(*this);
     resize(640, 520);
 }
 
@@ -66,10 +73,14 @@ QLabel* MessageWindow::AddHeader(QFormLayout* form, const char* component, const
                                  const std::string& value) {
     auto* label = new QLabel(FromUtf8(value));
     label->setObjectName(component);
+    KeepText(*label); // the email's own header
     label->setTextFormat(Qt::PlainText);
     label->setTextInteractionFlags(Qt::TextSelectableByMouse | Qt::TextSelectableByKeyboard);
     label->setWordWrap(true);
-    form->addRow(Form((std::string(component) + "Label").c_str(), english), label);
+    auto* caption = new QLabel(english);
+    caption->setObjectName(QString(component) + "Label");
+    caption->setBuddy(label);
+    form->addRow(caption, label);
     headers_[QString(component)] = label;
     return label;
 }
@@ -86,13 +97,13 @@ void MessageWindow::BuildLayout() {
     plainBody_ = new QPlainTextEdit(FromUtf8(content_.plainBody));
     plainBody_->setObjectName("plainBody");
     plainBody_->setReadOnly(true);
-    bodies->addTab(plainBody_, Form("plainPage", "&Text"));
+    bodies->addTab(plainBody_, "&Text");
     if (!content_.htmlBody.empty()) {
         htmlBody_ = new SealedBrowser;
         htmlBody_->setObjectName("htmlBody");
         htmlBody_->setOpenLinks(false);
         htmlBody_->setHtml(FromUtf8(content_.htmlBody));
-        bodies->addTab(htmlBody_, Form("htmlPage", "&HTML"));
+        bodies->addTab(htmlBody_, "&HTML");
         if (content_.plainBody.empty()) {
             bodies->setCurrentWidget(htmlBody_);
         }
@@ -109,8 +120,10 @@ void MessageWindow::BuildLayout() {
     if (!content_.attachments.empty()) {
         attachments_->setCurrentRow(0);
     }
-    auto* open = new QPushButton(Form("openButton", "&Open"));
-    auto* save = new QPushButton(Form("saveButton", "&Save As..."));
+    auto* open = new QPushButton("&Open");
+    open->setObjectName("openButton");
+    auto* save = new QPushButton("&Save As...");
+    save->setObjectName("saveButton");
     open->setEnabled(!content_.attachments.empty());
     save->setEnabled(!content_.attachments.empty());
     connect(open, &QPushButton::clicked, this, [this] { OpenAttachment(CurrentIndex()); });
@@ -162,7 +175,7 @@ void MessageWindow::ShowError(const QString& text) {
 }
 
 std::string MessageWindow::OpenAttachment(int index) {
-    if (index < 0 || index >= static_cast<int>(content_.attachments.size())) {
+    if (!email_ || index < 0 || index >= static_cast<int>(content_.attachments.size())) {
         return {};
     }
     const AttachmentSummary& a = content_.attachments[static_cast<std::size_t>(index)];
@@ -190,7 +203,7 @@ std::string MessageWindow::OpenAttachment(int index) {
 }
 
 std::string MessageWindow::SaveAttachmentAs(int index) {
-    if (index < 0 || index >= static_cast<int>(content_.attachments.size())) {
+    if (!email_ || index < 0 || index >= static_cast<int>(content_.attachments.size())) {
         return {};
     }
     const AttachmentSummary& a = content_.attachments[static_cast<std::size_t>(index)];
@@ -198,7 +211,7 @@ std::string MessageWindow::SaveAttachmentAs(int index) {
     const QString target = hooks_.saveFileName
                                ? hooks_.saveFileName(this, suggested)
                                : QFileDialog::getSaveFileName(
-                                     this, Form("saveDialog", "Save Attachment As"), suggested);
+                                     this, saveDialog_->property("Title").toString(), suggested);
     if (target.isEmpty()) {
         return {};
     }

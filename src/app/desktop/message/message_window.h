@@ -47,6 +47,9 @@ public:
     static MessageWindow* Open(MapiSession& session, const std::string& storeEntryId,
                                const std::string& emailEntryId, QWidget* parent = nullptr);
     MessageWindow(std::unique_ptr<StoredEmail> email, QWidget* parent = nullptr);
+    // A window over content read before, with no stored email behind it:
+    // its attachments are listed but cannot be opened or saved.
+    explicit MessageWindow(EmailContent content, QWidget* parent = nullptr);
     ~MessageWindow() override;
 
     void SetHooks(MessageWindowHooks hooks) { hooks_ = std::move(hooks); }
@@ -78,6 +81,7 @@ private:
     QPlainTextEdit* plainBody_ = nullptr;
     QTextBrowser* htmlBody_ = nullptr;
     QListWidget* attachments_ = nullptr;
+    QObject* saveDialog_ = nullptr; // the texts of the Save As dialog
     std::unique_ptr<QTemporaryDir> tempDir_;
 };
 

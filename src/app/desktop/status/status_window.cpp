@@ -1,14 +1,16 @@
 #include "app/desktop/status/status_window.h"
 
+#include "app/desktop/i18n/qt_walk.h"
+#include "app/desktop/i18n/window_registry.h"
 #include "app/desktop/message/message_window.h"
 #include "app/desktop/placement/qt_placement.h"
 #include "app/desktop/status/run_thread.h"
-#include "i18n/form_text.h"
 #include "mail/session.h"
 #include "platform/registry/registry.h"
 
 #include <QCloseEvent>
 #include <QCoreApplication>
+#include <QEvent>
 #include <QGuiApplication>
 #include <QHBoxLayout>
 #include <QHeaderView>
@@ -28,13 +30,8 @@ namespace qf::desktop {
 
 namespace {
 
-constexpr const char* kSection = "TTstatusForm";
 constexpr int kExceptionsPage = 1;
 constexpr int kColumnWidth = 421;
-
-QString Form(const char* component, const char* english) {
-    return QString::fromStdString(FormText(kSection, component, "Caption", english));
-}
 
 QString FromUtf8(const std::string& text) {
     return QString::fromUtf8(text.data(), static_cast<qsizetype>(text.size()));
@@ -49,8 +46,10 @@ StatusWindow::StatusWindow(registry::Registry& reg, QWidget* parent)
     setObjectName("TstatusForm");
     setAttribute(Qt::WA_DeleteOnClose);
     setProperty("helpContext", kHelpContext);
+    setWindowTitle("Processing emails...");
     BuildLayout();
-    TranslateTexts();
+    SetKind(ButtonKind::Cancel);
+    TranslateAndWatch(*this);
     resize(487, 223);
     if (const QScreen* screen = QGuiApplication::primaryScreen()) {
         move(screen->availableGeometry().center() - rect().center());
@@ -74,19 +73,21 @@ StatusWindow::~StatusWindow() {
 
 void StatusWindow::BuildLayout() {
     pages_ = new QTabWidget(this);
+    pages_->setObjectName("PageControl1");
     auto* progressPage = new QWidget;
     progressPage->setObjectName("TabSheet1");
-    statusText_ = new QLabel;
+    statusText_ = new QLabel("Processing Email 0 of 0:");
     statusText_->setObjectName("statusText");
     progress_ = new QProgressBar;
     progress_->setObjectName("taskProgress");
     progress_->setRange(0, 100);
     progress_->setValue(0);
     progress_->setTextVisible(false);
-    emailLabel_ = new QLabel;
+    emailLabel_ = new QLabel("Email:");
     emailLabel_->setObjectName("Label1");
     subject_ = new QLabel;
     subject_->setObjectName("emailSubject");
+    KeepText(*subject_); // the email's own subject
     subject_->setTextFormat(Qt::PlainText);
     subject_->setSizePolicy(QSizePolicy::Ignored, QSizePolicy::Preferred);
     statusText_->setTextFormat(Qt::PlainText);
@@ -110,6 +111,7 @@ void StatusWindow::BuildLayout() {
     grid_->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
     grid_->verticalHeader()->setVisible(false);
     grid_->horizontalHeader()->setStretchLastSection(true);
+    grid_->setHorizontalHeaderLabels({"Emails requiring manual intervention"});
     grid_->setColumnWidth(0, kColumnWidth);
     auto* exceptionsPage = new QWidget;
     exceptionsPage->setObjectName("exceptionsSheet");
@@ -122,8 +124,8 @@ void StatusWindow::BuildLayout() {
     connect(grid_, &QTableWidget::cellDoubleClicked, this,
             [this](int row, int) { OpenException(row); });
 
-    pages_->addTab(progressPage, QString());
-    pages_->addTab(exceptionsPage, QString());
+    pages_->addTab(progressPage, "&1 Progress");
+    pages_->addTab(exceptionsPage, "&2 Exceptions");
     pages_->setTabVisible(kExceptionsPage, false);
     pages_->setCurrentIndex(0);
     connect(pages_, &QTabWidget::currentChanged, grid_, [this] { grid_->resizeRowsToContents(); });
@@ -141,17 +143,6 @@ void StatusWindow::BuildLayout() {
     layout->setContentsMargins(8, 8, 8, 8);
     layout->addWidget(pages_, 1);
     layout->addLayout(panel);
-}
-
-void StatusWindow::TranslateTexts() {
-    setWindowTitle(Form("TstatusForm", "Processing emails..."));
-    pages_->setTabText(0, Form("TabSheet1", "&1 Progress"));
-    pages_->setTabText(kExceptionsPage, Form("exceptionsSheet", "&2 Exceptions"));
-    statusText_->setText(Form("statusText", "Processing Email 0 of 0:"));
-    emailLabel_->setText(Form("Label1", "Email:"));
-    grid_->setHorizontalHeaderLabels({QString::fromStdString(
-        GridText(kSection, "Exceptions", 1, 0, "Emails requiring manual intervention"))});
-    SetKind(ButtonKind::Cancel);
 }
 
 // ---------------------------------------------------------------------------
@@ -203,6 +194,7 @@ void StatusWindow::Show() {
 
 void StatusWindow::SetStatusText(const std::string& text) {
     OnWindowThread([this, text = FromUtf8(text)] {
+        KeepText(*statusText_); // the run's status from now on, in any language
         statusText_->setText(text);
         statusText_->repaint();
     });
@@ -307,7 +299,7 @@ void StatusWindow::SetKind(ButtonKind kind) {
     kind_ = kind;
     switch (kind) {
     case ButtonKind::Cancel:
-        button_->setText(Form("cancelButton", "&Cancel"));
+        button_->setText("&Cancel");
         button_->setIcon(style()->standardIcon(QStyle::SP_DialogCancelButton));
         break;
     case ButtonKind::Close:
@@ -319,6 +311,13 @@ void StatusWindow::SetKind(ButtonKind kind) {
         button_->setIcon(style()->standardIcon(QStyle::SP_DialogOkButton));
         break;
     }
+}
+
+void StatusWindow::changeEvent(QEvent* event) {
+    if (event->type() == QEvent::LanguageChange && kind_ != ButtonKind::Cancel) {
+        SetKind(kind_); // the walk gave the button its first caption back
+    }
+    QWidget::changeEvent(event);
 }
 
 void StatusWindow::ButtonClicked() {

@@ -123,10 +123,10 @@ signals:
 
 protected:
     void closeEvent(QCloseEvent* event) override;
+    void changeEvent(QEvent* event) override;
 
 private:
     void BuildLayout();
-    void TranslateTexts();
     void ButtonClicked();
     void AddRow(const ExceptionEntry& entry);
     void SetKind(ButtonKind kind);

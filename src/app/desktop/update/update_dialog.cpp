@@ -1,8 +1,8 @@
 #include "app/desktop/update/update_dialog.h"
 
+#include "app/desktop/i18n/window_registry.h"
 #include "app/desktop/placement/qt_placement.h"
 #include "app/desktop/update/qt_event_loop.h"
-#include "app/desktop/update/window_translate.h"
 #include "common/error.h"
 #include "common/installation.h"
 #include "i18n/format.h"
@@ -14,6 +14,7 @@
 #include "web/version_list.h"
 
 #include <QDateEdit>
+#include <QEvent>
 #include <QGroupBox>
 #include <QHBoxLayout>
 #include <QLocale>
@@ -94,7 +95,10 @@ UpdateDialog::UpdateDialog(QWidget* parent, web::UpdateSchedule& schedule,
     setObjectName("updateForm");
     setProperty("helpTopic", 1350);
     BuildComponents();
-    FillTexts();
+    TranslateAndWatch(*this);
+    FillProductNames();
+    const int next = schedule_.NextCheckDate();
+    nextDate_->setDate(kDayZero.addDays(next != 0 ? next : schedule_.Today()));
 
     httpGet_->SetOnDoneString([this](const std::string& text) { OnDoneString(text); });
     httpGet_->SetOnError([this] { OnError(); });
@@ -181,14 +185,29 @@ void UpdateDialog::BuildComponents() {
     connect(cancelButton_, &QPushButton::clicked, this, &QDialog::close);
 }
 
-// Translated first, then the texts that carry the product's name are filled.
-void UpdateDialog::FillTexts() {
-    TranslateWindow(*this, "TupdateForm");
+// After each walk: the translated templates are filled with the product's
+// name, and a button that became Close stays Close.
+void UpdateDialog::FillProductNames() {
     setWindowTitle(Filled(windowTitle(), kTitle));
     groupBox_->setTitle(Filled(groupBox_->title(), kTitleAndVersion));
-    checkWeb_->setToolTip(Filled(checkWeb_->toolTip(), kTitle));
-    const int next = schedule_.NextCheckDate();
-    nextDate_->setDate(kDayZero.addDays(next != 0 ? next : schedule_.Today()));
+    const QString hint = Filled(checkWeb_->toolTip(), kTitle);
+    checkWeb_->setToolTip(hint);
+    checkWeb_->setStatusTip(hint);
+    if (closeButton_) {
+        ShowCloseButton();
+    }
+}
+
+void UpdateDialog::ShowCloseButton() {
+    okButton_->setText("&Close");
+    okButton_->setIcon(style()->standardIcon(QStyle::SP_DialogCloseButton));
+}
+
+void UpdateDialog::changeEvent(QEvent* event) {
+    if (event->type() == QEvent::LanguageChange) {
+        FillProductNames();
+    }
+    QDialog::changeEvent(event);
 }
 
 void UpdateDialog::OnCheckWebClick() {
@@ -201,8 +220,7 @@ void UpdateDialog::OnOkClick() {
         return;
     }
     closeButton_ = true;
-    okButton_->setText("&Close");
-    okButton_->setIcon(style()->standardIcon(QStyle::SP_DialogCloseButton));
+    ShowCloseButton();
     if (dontAsk_->isChecked()) {
         try {
             schedule_.DontAskUntil(static_cast<int>(kDayZero.daysTo(nextDate_->date())));

@@ -59,9 +59,13 @@ public:
     QGroupBox* GroupBox() const { return groupBox_; }
     bool Fetching() const;
 
+protected:
+    void changeEvent(QEvent* event) override;
+
 private:
     void BuildComponents();
-    void FillTexts();
+    void FillProductNames();
+    void ShowCloseButton();
     void OnCheckWebClick();
     void OnOkClick();
     void FetchPage();

@@ -2,6 +2,7 @@
 
 #include "app/desktop/i18n/qt_walk.h"
 #include "app/desktop/placement/qt_placement.h"
+#include "app/desktop/wizard/about_box.h"
 #include "app/desktop/wizard/code_editor.h"
 #include "app/desktop/wizard/qt_dialogs.h"
 #include "common/installation.h"

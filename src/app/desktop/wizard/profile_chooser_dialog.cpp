@@ -1,10 +1,14 @@
 #include "app/desktop/wizard/profile_chooser_dialog.h"
 
+#include "app/desktop/i18n/qt_walk.h"
+#include "app/desktop/i18n/window_registry.h"
+
 #include <QComboBox>
 #include <QDialogButtonBox>
 #include <QFormLayout>
 #include <QLabel>
 #include <QLineEdit>
+#include <QPushButton>
 #include <algorithm>
 
 namespace qf::desktop {
@@ -18,6 +22,7 @@ ProfileChooserDialog::ProfileChooserDialog(const std::vector<std::string>& names
     setObjectName("chooseProfile");
     setWindowTitle("Choose Profile");
     profiles_->setObjectName("profiles");
+    KeepText(*profiles_); // the names of the user's profiles
     for (const std::string& name : names) {
         profiles_->addItem(QString::fromStdString(name));
     }
@@ -25,13 +30,19 @@ ProfileChooserDialog::ProfileChooserDialog(const std::vector<std::string>& names
         std::max(0, profiles_->findText(QString::fromStdString(defaultName))));
     password_->setObjectName("password");
     password_->setEchoMode(QLineEdit::Password);
+    passwordLabel_->setObjectName("passwordLabel");
     passwordLabel_->setBuddy(password_);
 
     auto* buttons = new QDialogButtonBox(QDialogButtonBox::Ok | QDialogButtonBox::Cancel, this);
+    buttons->button(QDialogButtonBox::Ok)->setObjectName("okButton");
+    buttons->button(QDialogButtonBox::Ok)->setText("OK");
+    buttons->button(QDialogButtonBox::Cancel)->setObjectName("cancelButton");
+    buttons->button(QDialogButtonBox::Cancel)->setText("Cancel");
     connect(buttons, &QDialogButtonBox::accepted, this, &QDialog::accept);
     connect(buttons, &QDialogButtonBox::rejected, this, &QDialog::reject);
     auto* layout = new QFormLayout(this);
     auto* profileLabel = new QLabel("Profile &Name:");
+    profileLabel->setObjectName("profileLabel");
     profileLabel->setBuddy(profiles_);
     layout->addRow(profileLabel, profiles_);
     layout->addRow(passwordLabel_, password_);
@@ -39,6 +50,7 @@ ProfileChooserDialog::ProfileChooserDialog(const std::vector<std::string>& names
     connect(profiles_, &QComboBox::currentIndexChanged, this, [this] { UpdatePassword(); });
     UpdatePassword();
     setMinimumWidth(320);
+    TranslateAndWatch(*this);
 }
 
 void ProfileChooserDialog::UpdatePassword() {

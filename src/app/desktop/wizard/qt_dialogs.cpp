@@ -93,16 +93,4 @@ void QtDialogs::ShellOpen(const std::string& target) {
     qf::ShellOpen(target); // falls back to a text editor, throws when nothing opens it
 }
 
-QString AboutText() {
-    return QString("%1\nVersion %2\n\nBrindlemox")
-        .arg(QString::fromUtf8(kProductTitle), QString::fromUtf8(kProductVersion));
-}
-
-void ShowAboutBox(QWidget* parent) {
-    QMessageBox box(QMessageBox::Information, QString("About %1").arg(kProductTitle), AboutText(),
-                    QMessageBox::Ok, parent);
-    box.setObjectName("AboutBox");
-    box.exec();
-}
-
 } // namespace qf::desktop

@@ -37,8 +37,4 @@ private:
     QPointer<QWidget> parent_;
 };
 
-// The about box: product title, version and maker.
-QString AboutText();
-void ShowAboutBox(QWidget* parent);
-
 } // namespace qf::desktop

@@ -8,10 +8,14 @@
 #include "mail/store.h"
 
 #include "app/desktop/chooser/folder_chooser.h"
+#include "app/desktop/i18n/window_registry.h"
+#include "i18n/loadstrings.h"
 #include "mail/email.h"
 #include "mail/session.h"
 #include "platform/registry/registry.h"
 
+#include <QLabel>
+#include <QPushButton>
 #include <QStandardItemModel>
 #include <QTreeView>
 #include <gtest/gtest.h>
@@ -19,6 +23,7 @@
 namespace qf::testing {
 namespace {
 
+using desktop::ChangeLanguage;
 using desktop::FolderChooser;
 using desktop::FolderRole;
 
@@ -239,6 +244,29 @@ TEST_F(FolderChooserTest, AProfileWithoutStoresGivesAnEmptyTreeAndKeepsThePrevio
         return QDialog::Accepted;
     }));
     EXPECT_EQ(path, "Archive\\Old");
+}
+
+TEST_F(FolderChooserTest, ItsTextsFollowTheLanguageAndTheLoadedCaptionStays) {
+    std::filesystem::create_directories(mail.temp.path() + "Languages");
+    WriteFileAtomic(mail.temp.path() + "Languages/German.ini",
+                    "[TchooseFolder]\nchooseFolder.Caption=Bitte warten\n"
+                    "Label9.Caption=&Neuer Ordner:\nBitBtn2.Caption=Abbrechen\n"
+                    "[global]\n3020=E-Mail-Ordner w\xC3\xA4hlen\n");
+    InstallLanguage("German", mail.temp.path());
+    WriteProfile("");
+    EXPECT_EQ(chooser->windowTitle(), "Bitte warten");
+    EXPECT_EQ(chooser->findChild<QLabel*>("Label9")->text(), "&Neuer Ordner:");
+    EXPECT_EQ(chooser->findChild<QPushButton*>("BitBtn2")->text(), "Abbrechen");
+    EXPECT_EQ(chooser->findChild<QPushButton*>("refreshButton")->text(), "&Refresh");
+
+    Settings s = mail.settings();
+    std::string path;
+    Choose(s, FolderRole::Source, path, [](FolderChooser&) { return QDialog::Rejected; });
+    EXPECT_EQ(chooser->windowTitle(), "E-Mail-Ordner w\u00e4hlen");
+    ChangeLanguage("English", mail.temp.path());
+    EXPECT_EQ(chooser->windowTitle(), "Choose an email folder") << "not the loading caption";
+    EXPECT_EQ(chooser->findChild<QLabel*>("Label9")->text(), "&New folder:");
+    SetStringLoader(nullptr);
 }
 
 TEST(FolderTreeModel, PathsJoinTheNodeTextsFromTheStore) {

@@ -5,6 +5,7 @@
 #include "app/desktop/i18n/window_registry.h"
 #include "app/desktop/wizard/attachment_types_dialog.h"
 #include "app/desktop/wizard/main_window.h"
+#include "app/desktop/wizard/profile_chooser_dialog.h"
 #include "common/fileio.h"
 #include "i18n/loadstrings.h"
 #include "i18n/msgdlg.h"
@@ -155,6 +156,27 @@ TEST_F(WalkTest, EnglishRecordsEveryNamedTextOnceAndLeavesDataAlone) {
     }
     TranslateWindow(*window_);
     EXPECT_EQ(ReadFileBytes(home_ + "Languages/English.ini"), file) << "nothing new to record";
+}
+
+TEST_F(WalkTest, AListOfTheUsersNamesIsNeitherTranslatedNorRecorded) {
+    std::ofstream(dir_ / "Languages/German.ini", std::ios::app | std::ios::binary)
+        << "[TchooseProfile]\r\nprofiles.items=Eins\\r\\nZwei\\r\\n\r\n"
+           "profileLabel.Caption=Profil&name:\r\n";
+    InstallLanguage("German", home_);
+    ProfileChooserDialog german({"Work", "Home"}, "Home", {});
+    EXPECT_EQ(german.findChild<QLabel*>("profileLabel")->text(), "Profil&name:");
+    EXPECT_EQ(german.Profiles()->itemText(0), "Work");
+    EXPECT_EQ(german.Profiles()->currentText(), "Home");
+
+    InstallLanguage("English", home_);
+    WalkReport report;
+    ProfileChooserDialog english({"Work", "Home"}, "Home", {});
+    TranslateWindow(english, &report);
+    EXPECT_TRUE(report.unnamed.empty()) << report.unnamed.front();
+    const std::string file = ReadFileBytes(home_ + "Languages/English.ini");
+    EXPECT_NE(file.find("profileLabel.Caption=Profile &Name:"), std::string::npos);
+    EXPECT_EQ(file.find("profiles.items"), std::string::npos);
+    EXPECT_EQ(file.find("Work"), std::string::npos);
 }
 
 TEST_F(WalkTest, MalformedEntryStopsTheWalkAndIsShown) {

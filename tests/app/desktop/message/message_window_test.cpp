@@ -4,10 +4,14 @@
 #include "support/maildir_fixture.h"
 
 #include "app/desktop/message/message_window.h"
+#include "common/fileio.h"
+#include "i18n/loadstrings.h"
 #include "mail/session.h"
 #include "platform/messaging/entryid.h"
 
+#include <QLabel>
 #include <QListWidget>
+#include <QPushButton>
 #include <gtest/gtest.h>
 
 namespace qf::testing {
@@ -108,6 +112,35 @@ TEST_F(MessageWindowTest, AnEmailThatMovedAwayGivesTheMailError) {
     // Identities that name nothing are refused the same way, never opened.
     EXPECT_THROW(MessageWindow::Open(session, "", ""), std::exception);
     EXPECT_THROW(MessageWindow::Open(session, store, "garbage"), std::exception);
+}
+
+TEST_F(MessageWindowTest, CaptionsAreTranslatedWhileTheEmailsTextsStayAsTheyAre) {
+    mail.DeliverRaw(kHtmlMail);
+    const auto [store, email] = Identity();
+    const std::string home = mail.temp.path();
+    std::filesystem::create_directories(home + "Languages");
+    WriteFileAtomic(home + "Languages/German.ini",
+                    "[TMessageForm]\nFromLabel.Caption=Von:\nFrom.Caption=Fremd\n"
+                    "MessageForm.Caption=(kein Betreff)\nopenButton.Caption=\xC3\x96&ffnen\n");
+    InstallLanguage("German", home);
+    std::unique_ptr<MessageWindow> w(MessageWindow::Open(session, store, email));
+    EXPECT_EQ(w->findChild<QLabel*>("FromLabel")->text(), "Von:");
+    EXPECT_EQ(w->findChild<QPushButton*>("openButton")->text(), "\u00d6&ffnen");
+    EXPECT_EQ(w->HeaderText("From"), "Ann Applicant <ann@example.org>");
+    EXPECT_EQ(w->windowTitle(), "Application with HTML") << "the subject, not a caption";
+    MessageWindow untitled(EmailContent{});
+    EXPECT_EQ(untitled.windowTitle(), "(kein Betreff)");
+
+    // Recording English takes the captions, never what the email says.
+    InstallLanguage("English", home);
+    std::unique_ptr<MessageWindow> english(MessageWindow::Open(session, store, email));
+    const std::string recorded = ReadFileBytes(home + "Languages/English.ini");
+    EXPECT_NE(recorded.find("FromLabel.Caption=From:"), std::string::npos);
+    EXPECT_NE(recorded.find("saveDialog.Title=Save Attachment As"), std::string::npos);
+    for (const char* data : {"ann@example.org", "Application with HTML", "From.Caption"}) {
+        EXPECT_EQ(recorded.find(data), std::string::npos) << data;
+    }
+    SetStringLoader(nullptr);
 }
 
 TEST(SafeAttachmentFileName, KeepsOnlyAPlainNameInsideTheFolder) {

@@ -1,13 +1,18 @@
 // Takes the screenshots of the status window (during and after a run with
-// exceptions), the folder chooser over a two-store profile and the message
-// window, into the folder given as the first argument.  Run it on a display
-// (scripts/screenshots-status starts one with Xvfb).
+// exceptions), the folder chooser over a two-store profile, the message
+// window and the update dialog, into the folder given as the first argument.
+// With "--language German <folder>" the windows are in that language (its
+// file in <folder>Languages/) and the pictures are named "*-de.png".  Run it
+// on a display (scripts/screenshots-status starts one with Xvfb).
 #include "desktop_fixture.h"
 
 #include "app/desktop/chooser/folder_chooser.h"
 #include "app/desktop/message/message_window.h"
+#include "app/desktop/update/update_dialog.h"
+#include "i18n/loadstrings.h"
 #include "mail/session.h"
 #include "platform/registry/registry.h"
+#include "web/update_schedule.h"
 
 #include <QApplication>
 #include <QPixmap>
@@ -48,11 +53,16 @@ void Save(QWidget& w, const std::string& file) {
 
 int main(int argc, char** argv) {
     QApplication app(argc, argv);
-    if (argc < 2) {
-        std::cerr << "usage: status_screenshots <folder>\n";
+    const bool translated = argc == 5 && std::string(argv[2]) == "--language";
+    if (argc != 2 && !translated) {
+        std::cerr << "usage: status_screenshots <folder> [--language <name> <folder>/]\n";
         return 2;
     }
     const std::string out = std::string(argv[1]) + "/";
+    const std::string suffix = translated ? "-de.png" : ".png";
+    if (translated) {
+        InstallLanguage(argv[3], argv[4]);
+    }
     MaildirFixture mail;
     const std::string archive = mail.temp.path() + "Archive";
     for (const char* f : {"", "/.2025", "/.2025.Rejected", "/.Hired"}) {
@@ -92,28 +102,38 @@ int main(int argc, char** argv) {
     bool finished = false;
     QObject::connect(run, &desktop::RunThread::Finished, [&] { finished = true; });
     WaitFor([&] { return held != nullptr && held->entered; });
-    window->AddExceptionRow("Email with subject \"Portfolio 0 for the design role\" requires "
-                            "manual intervention (Attachment is flagged for manual handling) for "
-                            "attachment \"portfolio.zip\" (output file is \"00000.txt\")",
-                            "", "");
-    Save(*window, out + "status-during-run.png");
+    if (!translated) {
+        window->AddExceptionRow(
+            "Email with subject \"Portfolio 0 for the design role\" requires "
+            "manual intervention (Attachment is flagged for manual handling) for "
+            "attachment \"portfolio.zip\" (output file is \"00000.txt\")",
+            "", "");
+        Save(*window, out + "status-during-run.png");
+    }
     release.set_value();
     WaitFor([&] { return finished; });
     window->Pages()->setCurrentIndex(1);
-    Save(*window, out + "status-after-run.png");
+    Save(*window, out + "status-after-run" + suffix);
 
     MapiSession session;
     desktop::FolderChooser chooser(session, reg);
     chooser.show();
     chooser.SelectPath("Personal Folders\\Applications\\Design");
     chooser.Tree()->expand(chooser.Model()->index(0, 0));
-    Save(chooser, out + "chooser-two-stores.png");
+    Save(chooser, out + "chooser-two-stores" + suffix);
 
-    desktop::MessageWindow* message = window->OpenException(1);
+    desktop::MessageWindow* message = window->OpenException(translated ? 0 : 1);
     if (message != nullptr) {
         message->resize(640, 480);
-        Save(*message, out + "message-window.png");
+        Save(*message, out + "message-window" + suffix);
     }
+    web::UpdateSchedule schedule(reg);
+    desktop::UpdateDialogOptions options;
+    options.site.siteAddress = "http://127.0.0.1:1";
+    auto* update = new desktop::UpdateDialog(nullptr, schedule, options);
+    update->show();
+    Save(*update, out + "update-offer" + suffix);
+    delete update;
     delete window;
     return message != nullptr ? 0 : 1;
 }

@@ -3,6 +3,7 @@
 // the run released it, and closing it while the run works.
 #include "desktop_fixture.h"
 
+#include "app/desktop/i18n/window_registry.h"
 #include "app/desktop/message/message_window.h"
 #include "i18n/loadstrings.h"
 #include "platform/registry/registry.h"
@@ -23,6 +24,7 @@
 namespace qf::testing {
 namespace {
 
+using desktop::ChangeLanguage;
 using desktop::MessageWindow;
 using desktop::RunThread;
 using desktop::StatusWindow;
@@ -311,6 +313,36 @@ TEST_F(StatusWindowTest, TextsComeFromTheLanguageFile) {
     EXPECT_EQ(translated.Pages()->tabText(1), "&2 Exceptions");
     EXPECT_EQ(translated.ExceptionGrid()->horizontalHeaderItem(0)->text(),
               "Bitte von Hand bearbeiten");
+}
+
+TEST_F(StatusWindowTest, ALanguageChangeKeepsTheRunsTextsAndTheButtonsKind) {
+    std::filesystem::create_directories(mail.temp.path() + "Languages");
+    WriteFileAtomic(mail.temp.path() + "Languages/German.ini",
+                    "[TTstatusForm]\ncancelButton.Caption=&Abbrechen\n"
+                    "TabSheet1.Caption=&1 Fortschritt\nLabel1.Caption=E-Mail:\n"
+                    "statusText.Caption=E-Mail 0 von 0:\n");
+    InstallLanguage("English", mail.temp.path());
+    StatusWindow open(reg);
+    StatusWindow running(reg);
+    running.SetStatusText("Processing email 3 of 9");
+    running.SetSubject("Application");
+
+    ChangeLanguage("German", mail.temp.path());
+    EXPECT_EQ(open.StatusLabel()->text(), "E-Mail 0 von 0:");
+    EXPECT_EQ(running.StatusLabel()->text(), "Processing email 3 of 9") << "the run's line stays";
+    EXPECT_EQ(running.SubjectLabel()->text(), "Application");
+    EXPECT_EQ(running.findChild<QLabel*>("Label1")->text(), "E-Mail:");
+    EXPECT_EQ(running.Pages()->tabText(0), "&1 Fortschritt");
+    EXPECT_EQ(running.Button()->text(), "&Abbrechen");
+
+    running.Button()->click();
+    open.Finish();
+    ChangeLanguage("English", mail.temp.path());
+    EXPECT_EQ(running.Pages()->tabText(0), "&1 Progress");
+    EXPECT_EQ(running.Kind(), StatusWindow::ButtonKind::Close);
+    EXPECT_EQ(running.Button()->text(), "&Close") << "not the first caption again";
+    EXPECT_EQ(open.Button()->text(), "&OK");
+    SetStringLoader(nullptr);
 }
 
 } // namespace

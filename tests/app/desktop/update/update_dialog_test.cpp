@@ -1,5 +1,6 @@
 // The update dialog against a local web server: every kind of answer, the
 // weekly offer, "Don't ask me again until", and a dialog closed mid-fetch.
+#include "app/desktop/i18n/window_registry.h"
 #include "app/desktop/update/update_dialog.h"
 
 #include "i18n/loadstrings.h"
@@ -315,6 +316,33 @@ TEST_F(UpdateDialogTest, TextsComeFromTheLanguageFile) {
     EXPECT_EQ(d->DontAsk()->toolTip(), "Don't perform this check until the date specified");
     d->OkButton()->click();
     EXPECT_EQ(d->StatusBar()->currentMessage(), "Suche...");
+    delete d;
+    SetStringLoader(nullptr);
+    std::filesystem::remove_all(folder);
+}
+
+TEST_F(UpdateDialogTest, ALanguageChangeFillsInTheProductAgainAndKeepsClose) {
+    const auto folder = std::filesystem::temp_directory_path() / "qf-update-change";
+    std::filesystem::create_directories(folder / "Languages");
+    std::ofstream(folder / "Languages/German.ini") << "[TupdateForm]\r\n"
+                                                      "updateForm.Caption=%s-Update\r\n"
+                                                      "GroupBox1.Caption= %s ist alt \r\n"
+                                                      "checkWeb.Hint=Ist %s aktuell?\r\n"
+                                                      "okButton.Caption=OK\r\n";
+    const std::string home = folder.string() + "/";
+    InstallLanguage("English", home);
+    UpdateDialog* d = Open("http://127.0.0.1:1");
+    ChangeLanguage("German", home);
+    EXPECT_EQ(d->windowTitle(), "Quillfence Pro-Update");
+    EXPECT_EQ(d->GroupBox()->title(), " Quillfence Pro v3.2 ist alt ");
+    EXPECT_EQ(d->CheckWeb()->toolTip(), "Ist Quillfence Pro aktuell?");
+    EXPECT_EQ(d->CheckWeb()->statusTip(), "Ist Quillfence Pro aktuell?");
+    d->OkButton()->click();
+    ChangeLanguage("English", home);
+    EXPECT_EQ(d->windowTitle(), "Quillfence Pro update");
+    EXPECT_EQ(d->CheckWeb()->toolTip(), "Access the internet to find out if Quillfence Pro needs "
+                                        "updating");
+    EXPECT_EQ(d->OkButton()->text(), "&Close") << "still the Close button";
     delete d;
     SetStringLoader(nullptr);
     std::filesystem::remove_all(folder);
