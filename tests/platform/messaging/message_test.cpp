@@ -2,8 +2,6 @@
 // platform from a real Maildir.
 #include "maildir_fixture.h"
 
-#include "platform/messaging/mime/html_text.h"
-
 namespace qf::mapi::testing {
 namespace {
 
@@ -271,15 +269,6 @@ TEST_F(MessageCases, AttachmentDataAndEmbeddedMessages) {
 
     // An embedded message cannot be changed in place.
     EXPECT_EQ(HrSetOneProp(*inner, PropValue{PR_SUBJECT, std::string("x")}), MAPI_E_NO_ACCESS);
-}
-
-TEST(HtmlToText, KeepsTextAndStructureDropsMarkup) {
-    using mime::HtmlToText;
-    EXPECT_EQ(HtmlToText("<script>alert(1)</script>a<!-- c -->b"), "ab");
-    EXPECT_EQ(HtmlToText("<table><tr><td>1</td><td>2</td></tr><tr><td>3</td></tr></table>"),
-              "1 2\n3");
-    EXPECT_EQ(HtmlToText("x &#252; &#x1F600; &bogus; <unclosed"), "x ü 😀 &bogus;");
-    EXPECT_EQ(HtmlToText(""), "");
 }
 
 } // namespace
