@@ -111,6 +111,7 @@ TEST_F(BatchProgramTest, PrintsFirstStartDefaultsOnAnEmptyRegistryWithoutWriting
     EXPECT_NE(out_.find("\nFileNameFormat = %5.5d.txt\n"), std::string::npos);
     EXPECT_NE(out_.find("\nincludeAttachments = true\n"), std::string::npos);
     EXPECT_NE(out_.find("\ntagText = *QF* \n"), std::string::npos);
+    EXPECT_NE(out_.find("\npassword = \n"), std::string::npos); // none set: nothing masked
     EXPECT_NE(out_.find("\nsourceFolder.folderId = " + std::string(48, '0') + "\n"),
               std::string::npos);
     EXPECT_EQ(err_, "");
@@ -147,8 +148,13 @@ TEST_F(BatchProgramTest, SaveAsWritesTheSameBytesItReads) {
 
     ASSERT_EQ(Run("--print-settings " + dir_ + "/out.qfo"), ExitCode::Complete);
     EXPECT_TRUE(out_.starts_with("formatVersion = 17\noptionsFilePath = " + dir_ + "/out.qfo\n"));
-    EXPECT_NE(out_.find("\npassword = secret\n"), std::string::npos);
+    // The password is masked on screen; the copy above kept it (same bytes).
+    EXPECT_NE(out_.find("\npassword = ********\n"), std::string::npos);
+    EXPECT_EQ(out_.find("secret"), std::string::npos);
     EXPECT_NE(out_.find("fe\n"), std::string::npos);
+    Settings copy;
+    copy.LoadFromFile(dir_ + "/out.qfo");
+    EXPECT_EQ(copy.password, "secret");
 
     ASSERT_EQ(Run("--save-as " + dir_ + "/fromreg.qfo"), ExitCode::Complete);
     Settings back;
