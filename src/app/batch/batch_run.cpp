@@ -71,10 +71,12 @@ std::optional<ExitCode> RefuseInvalidSettings(Settings& settings, ConsoleHost& h
     if (settings.Validate(hooks)) {
         return std::nullopt;
     }
-    if (host.RefusedQuestion()) {
-        std::fprintf(stderr,
-                     "quillfence-batch: %s\nNo run was started: pass --yes to answer Yes.\n",
-                     host.RefusedQuestion()->c_str());
+    if (!host.RefusedQuestions().empty()) {
+        // Every question that needed an answer, so one --yes settles them all.
+        for (const std::string& question : host.RefusedQuestions()) {
+            std::fprintf(stderr, "quillfence-batch: %s\n", question.c_str());
+        }
+        std::fprintf(stderr, "No run was started: pass --yes to answer Yes.\n");
         return ExitCode::QuestionNeedsYes;
     }
     return ExitCode::Failed;

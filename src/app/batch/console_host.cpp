@@ -176,7 +176,7 @@ bool ConsoleHost::AskYesNo(const std::string& text) {
         std::fprintf(options_.out, "%s\nAnswered Yes (--yes).\n", ForConsole(text).c_str());
         return true;
     }
-    refusedQuestion_ = text;
+    refusedQuestions_.push_back(ForConsole(text));
     return false;
 }
 
