@@ -6,6 +6,7 @@
 #include "common/fileio.h"
 #include "common/installation.h"
 #include "common/text.h"
+#include "i18n/translate.h"
 #include "settings/settings.h"
 
 namespace qf::options {
@@ -381,16 +382,18 @@ void Settings::LoadFromBytes(std::string_view bytes) {
 namespace {
 
 // Reads at most options::kMaxFileSize + 1 bytes: a device or a huge file
-// named as an options file must not fill the memory.
+// named as an options file must not fill the memory.  Errors keep their
+// usual text and say which file and why.
 std::string ReadOptionsFile(const std::string& path) {
-    std::string bytes;
-    try {
-        bytes = ReadFileBytes(path, options::kMaxFileSize + 1);
-    } catch (const FileError&) {
-        throw FileError("Cannot open file " + path);
+    // Throws "Cannot open file <path>: <reason>".
+    const std::string bytes = ReadFileBytes(path, options::kMaxFileSize + 1);
+    if (bytes.empty()) {
+        throw Error("Invalid stream format: " +
+                    TranslateFmt(8701, "the options file %s is empty", {path}));
     }
-    if (bytes.size() > options::kMaxFileSize) {
-        throw Error("Invalid stream format");
+    if (bytes.size() > options::kMaxFileSize || !bytes.starts_with(options::kSignature)) {
+        throw Error("Invalid stream format: " +
+                    TranslateFmt(8700, "%s is not a Quillfence options file", {path}));
     }
     return bytes;
 }
@@ -398,7 +401,13 @@ std::string ReadOptionsFile(const std::string& path) {
 } // namespace
 
 void Settings::LoadFromFile(const std::string& path) {
-    LoadFromBytes(ReadOptionsFile(path));
+    const std::string bytes = ReadOptionsFile(path);
+    try {
+        LoadFromBytes(bytes);
+    } catch (const Error& e) {
+        throw Error(std::string(e.what()) + ": " +
+                    TranslateFmt(8702, "the options file %s is damaged", {path}));
+    }
     optionsFilePath = path;
 }
 

@@ -28,6 +28,9 @@ void InstallLanguageFromRegistry() {
         }
     }
     InstallLanguage(language);
+    if (const std::string& why = GetStringLoader().ReadError(); !why.empty()) {
+        std::fprintf(stderr, "quillfence-batch: Warning: %s\n", why.c_str());
+    }
 }
 
 namespace {

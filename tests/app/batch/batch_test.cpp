@@ -101,6 +101,21 @@ TEST_F(BatchProgramTest, ErrorsComeOutInTheLanguageTheRegistryNames) {
     EXPECT_EQ(err_, "quillfence-batch: The folder to save resumes to does not exist\n");
 }
 
+TEST_F(BatchProgramTest, AnUnreadableLanguageFileIsNamedWithTheReason) {
+    home_ = dir_ + "/home/";
+    // A folder where the language file should be: it cannot be read as one.
+    std::filesystem::create_directories(home_ + "Languages/Deutsch.ini");
+    {
+        registry::FileRegistry reg(registry_);
+        reg.CreateKey(kSettingsKey);
+        reg.SetValue(kSettingsKey, "language", registry::Value::String("Deutsch"));
+        reg.Flush();
+    }
+    ASSERT_EQ(Run("--print-settings"), ExitCode::Complete);
+    EXPECT_EQ(err_, "quillfence-batch: Warning: Cannot read file " + home_ +
+                        "Languages/Deutsch.ini: Is a directory\n");
+}
+
 TEST_F(BatchProgramTest, PrintsFirstStartDefaultsOnAnEmptyRegistryWithoutWritingIt) {
     ASSERT_EQ(Run("--print-settings"), ExitCode::Complete) << err_;
     const std::string bin = std::filesystem::path(exe_).parent_path().string() + "/";
@@ -165,10 +180,17 @@ TEST_F(BatchProgramTest, SaveAsWritesTheSameBytesItReads) {
 TEST_F(BatchProgramTest, ExitCodesAndErrorTexts) {
     WriteFileAtomic(dir_ + "/cut.qfo", Settings::FirstStartDefaults().SaveToBytes().substr(0, 60));
     EXPECT_EQ(Run("--print-settings " + dir_ + "/cut.qfo"), ExitCode::Failed);
-    EXPECT_EQ(err_, "quillfence-batch: Error reading TSettings.TSettings: Stream read error\n");
+    EXPECT_EQ(err_, "quillfence-batch: Error reading TSettings.TSettings: Stream read error: "
+                    "the options file " +
+                        dir_ + "/cut.qfo is damaged\n");
     EXPECT_EQ(out_, "");
     EXPECT_EQ(Run("--print-settings " + dir_ + "/none.qfo"), ExitCode::Failed);
-    EXPECT_EQ(err_, "quillfence-batch: Cannot open file " + dir_ + "/none.qfo\n");
+    EXPECT_EQ(err_, "quillfence-batch: Cannot open file " + dir_ +
+                        "/none.qfo: No such file or directory\n");
+    WriteFileAtomic(dir_ + "/empty.qfo", "");
+    EXPECT_EQ(Run("--print-settings " + dir_ + "/empty.qfo"), ExitCode::Failed);
+    EXPECT_EQ(err_, "quillfence-batch: Invalid stream format: the options file " + dir_ +
+                        "/empty.qfo is empty\n");
     EXPECT_EQ(Run("--save-as " + dir_ + "/no/such/dir/x.qfo"), ExitCode::Failed);
     EXPECT_NE(err_.find("Cannot create file"), std::string::npos) << err_;
 
