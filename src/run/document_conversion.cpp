@@ -2,6 +2,8 @@
 
 #include "i18n/translate.h"
 
+#include <filesystem>
+
 namespace qf {
 namespace {
 
@@ -54,6 +56,11 @@ void DocumentConversion::ConnectWordProcessor() {
 std::optional<std::string>
 DocumentConversion::ConvertDocument(const std::string& path,
                                     const RecordReasonFn& recordIntervention) {
+    // An empty file holds no text: nothing for the word processor to do.
+    std::error_code ec;
+    if (std::filesystem::file_size(path, ec) == 0 && !ec) {
+        return std::string();
+    }
     const std::optional<DocumentId> doc = OpenDocument(path, recordIntervention);
     if (!doc || !PrepareDocument(*doc, recordIntervention)) {
         return std::nullopt;

@@ -326,6 +326,22 @@ TEST_F(RunTest, WordDocumentsAreConvertedAndTheirFailuresFlagTheEmail) {
     EXPECT_TRUE(noted);
 }
 
+TEST_F(RunTest, AnEmptyDocumentGivesEmptyTextAndTheEmailIsDisposed) {
+    Mail m;
+    m.subject = "Empty";
+    m.parts = {{"cv.doc", ""}, {"cover.rtf", "Cover"}};
+    mail.Deliver(m);
+    Settings s = Plain();
+    s.includeAttachments = true;
+    s.emailsTo = Settings::kTagSubject;
+    ASSERT_EQ(Run(s), RunOutcome::Complete);
+    EXPECT_TRUE(Contains(Out("00001.txt"), "[cv.doc][end][cover.rtf]Converted: Cover[end]"))
+        << Out("00001.txt");
+    EXPECT_TRUE(host.rows.empty());
+    EXPECT_EQ(word.opened.size(), 1u); // the empty one never reached the word processor
+    EXPECT_EQ(mail.Subjects(), std::vector<std::string>{"*QF* Empty"});
+}
+
 TEST_F(RunTest, MailMergeAndProtectedDocumentsKeepATextAndFlagTheEmail) {
     Mail m;
     m.parts = {{"merge.doc", "MERGE letter"}, {"locked.doc", "PROTECTED"}};
