@@ -5,6 +5,7 @@
 #include "common/error.h"
 #include "common/fileio.h"
 #include "common/installation.h"
+#include "common/legacy_text.h"
 #include "common/text.h"
 #include "i18n/translate.h"
 #include "settings/settings.h"
@@ -215,6 +216,12 @@ void WriteData(const Settings& s, ValueWriter& w) {
 
 // Reads the property's values into the record as they arrive, so that a
 // failure leaves what was read before it.
+// A text value: files written by earlier versions hold Windows-1252, current
+// ones UTF-8.  Paths and the password are taken as the bytes they are.
+std::string Text(ValueReader& r) {
+    return Utf8OrWindows1252(r.String());
+}
+
 void ReadData(Settings& s, ValueReader& r) {
     const std::int32_t v = r.Integer();
     s.formatVersion = v;
@@ -224,14 +231,14 @@ void ReadData(Settings& s, ValueReader& r) {
     s.filterFilename = r.String();
     s.directory = r.String();
     s.firstNumber = r.Integer();
-    s.fileNameFormat = r.String();
+    s.fileNameFormat = Text(r);
     const bool includeSubject = r.Boolean();
-    s.startTag = r.String();
-    s.endTag = r.String();
+    s.startTag = Text(r);
+    s.endTag = Text(r);
     s.includeAttachments = r.Boolean();
 
     if (v >= 2) {
-        s.messageDestination = r.String();
+        s.messageDestination = Text(r);
     } else {
         s.messageDestination.clear();
     }
@@ -249,8 +256,8 @@ void ReadData(Settings& s, ValueReader& r) {
         if (v <= 10) {
             s.emailHeader += "From: %FROM\r\nSent: %SENT\r\nTo: %TO\r\nSubject: %SUBJECT\r\n\r\n";
         }
-        s.emailHeader += r.String();
-        s.emailFooter = r.String();
+        s.emailHeader += Text(r);
+        s.emailFooter = Text(r);
     } else {
         s.emailHeader.clear();
         s.emailFooter.clear();
@@ -263,7 +270,7 @@ void ReadData(Settings& s, ValueReader& r) {
             s.emailsTo = r.Boolean() ? 1 : 0;
         }
         s.emailsFrom = r.Boolean() ? Settings::kDefaultInbox : Settings::kFromFolder;
-        s.messageSource = r.String();
+        s.messageSource = Text(r);
         r.String();
     } else {
         s.emailsTo = Settings::kMoveEmails;
@@ -274,7 +281,7 @@ void ReadData(Settings& s, ValueReader& r) {
     s.reprocessEmails = v >= 7 ? r.Boolean() : false;
     s.sortOrder = v >= 8 ? r.Integer() : 0;
     s.descending = v >= 9 ? r.Boolean() : false;
-    s.tagText = v >= 10 ? r.String() : std::string("*QF* ");
+    s.tagText = v >= 10 ? Text(r) : std::string("*QF* ");
 
     s.extensions.clear();
     s.extensionActions.clear();
@@ -290,7 +297,7 @@ void ReadData(Settings& s, ValueReader& r) {
         ReadId(r, s.destinationFolder.folderId);
         s.profile = r.Integer();
         s.reservedInteger = r.Integer();
-        s.profileName = r.String();
+        s.profileName = Text(r);
         s.password = r.String();
     } else {
         s.messageSource.clear();
@@ -303,7 +310,7 @@ void ReadData(Settings& s, ValueReader& r) {
 
     if (v >= 14) {
         s.manualFolder = r.String();
-        s.manualFormat = r.String();
+        s.manualFormat = Text(r);
     } else {
         s.manualFolder = InstallationFolder() + "Manual/";
         s.manualFormat = "%FROM_%NUMBER";
@@ -321,7 +328,7 @@ void ReadData(Settings& s, ValueReader& r) {
 
     if (v >= 16) {
         s.readStatus = r.Boolean();
-        s.wordMacro = r.String();
+        s.wordMacro = Text(r);
     } else {
         s.readStatus = true;
         s.wordMacro.clear();

@@ -1,6 +1,7 @@
 // Whole runs over real Maildir trees: the mail layer and the Maildir provider
 // as they are, a recording host, and a rule-driven word processor.
 #include "common/fileio.h"
+#include "common/text.h"
 #include "fake_email.h"
 #include "fake_host.h"
 #include "mail/session.h"
@@ -13,6 +14,7 @@
 #include <gtest/gtest.h>
 
 #include <filesystem>
+#include <iconv.h>
 #include <sys/stat.h>
 
 namespace qf::testing {
@@ -485,6 +487,66 @@ TEST_F(RunTest, AUtf16TextAttachmentMakesTheWholeFileUtf16) {
         ASSERT_EQ(run.Outcome(), RunOutcome::Complete);
         EXPECT_EQ(ReadFileBytes(box.output + "00001.txt"),
                   kBomLE + LE(u"Wide\r\nBody\n--[cv.txt]R\u00e9sum\u00e9[end]"));
+    }
+}
+
+// `utf8` as a legacy editor saves it.
+std::string Encode(const std::string& utf8, const char* encoding) {
+    iconv_t cd = iconv_open(encoding, "UTF-8");
+    std::string out(utf8.size() * 2 + 8, '\0');
+    char* in = const_cast<char*>(utf8.data());
+    std::size_t inLeft = utf8.size();
+    char* dst = out.data();
+    std::size_t outLeft = out.size();
+    const std::size_t converted = iconv(cd, &in, &inLeft, &dst, &outLeft);
+    iconv_close(cd);
+    EXPECT_NE(converted, static_cast<std::size_t>(-1)) << encoding;
+    out.resize(out.size() - outLeft);
+    return out;
+}
+
+TEST_F(RunTest, LegacyEncodedTextAttachmentsAreWrittenAsTheirCharacters) {
+    const std::string german = "Lebenslauf: Jürgen Müller, Straße des 17. Juni, Köln. "
+                               "Softwareentwickler für Großkunden, Gehalt 55.000 €.";
+    const std::string polish = "Życiorys: Łukasz Wójcik, ulica Świętokrzyska 12, Łódź. "
+                               "Doświadczenie zawodowe: programista, zarządzanie zespołem.";
+    const std::string utf16 = "Résumé: Zoë Ørsted";
+    for (const bool wide : {false, true}) {
+        SCOPED_TRACE(wide ? "UTF-16 output" : "UTF-8 output");
+        MaildirFixture box;
+        Mail m;
+        m.subject = "Bewerbung";
+        m.body = "Anbei.\n";
+        m.parts = {{"lebenslauf.txt", Encode(german, "WINDOWS-1252")}};
+        if (wide) {
+            m.parts.push_back({"resume.txt", kBomLE + LE(Utf8ToUtf16(utf16))});
+        }
+        m.parts.push_back({"zyciorys.txt", Encode(polish, "ISO-8859-2")});
+        box.Deliver(m);
+        Settings s = box.settings();
+        s.emailHeader = "%SUBJECT\r\n";
+        s.emailFooter = "--";
+        s.startTag = "[%FILENAME]";
+        s.endTag = "[end]";
+        s.includeAttachments = true;
+        FakeHost h;
+        MapiSession session;
+        ExtractionRun run(s, h, RunServices{session, &word, {}, nullptr});
+        run.Execute();
+        ASSERT_EQ(run.Outcome(), RunOutcome::Complete);
+        std::string out = ReadFileBytes(box.output + "00001.txt");
+        if (wide) {
+            ASSERT_TRUE(out.starts_with(kBomLE));
+            std::u16string units;
+            for (std::size_t i = 2; i + 1 < out.size(); i += 2) {
+                units += static_cast<char16_t>(static_cast<unsigned char>(out[i]) |
+                                               static_cast<unsigned char>(out[i + 1]) << 8);
+            }
+            out = Utf16ToUtf8(units);
+        }
+        EXPECT_EQ(out, "Bewerbung\r\nAnbei.\n--[lebenslauf.txt]" + german + "[end]" +
+                           (wide ? "[resume.txt]" + utf16 + "[end]" : std::string()) +
+                           "[zyciorys.txt]" + polish + "[end]");
     }
 }
 

@@ -443,6 +443,27 @@ TEST(OptionsFileTest, AForeignFileIsNamedAsNotAnOptionsFile) {
     }
 }
 
+TEST(OptionsFileTest, Windows1252TextsOfEarlierVersionsAreReadAsTheirCharacters) {
+    // Written by a version that stored Windows-1252: templates and tag text.
+    Settings old = Settings::FirstStartDefaults();
+    old.emailHeader = "Betreff: %SUBJECT\r\nGr\xFC\xDF"
+                      "e aus K\xF6ln \x80\r\n";
+    old.tagText = "\xA7QF\xA7 ";
+    old.startTag = "\x93%FILENAME\x94";
+    old.password = "p\xE4ss";
+    Settings back;
+    back.LoadFromBytes(old.SaveToBytes());
+    EXPECT_EQ(back.emailHeader, "Betreff: %SUBJECT\r\nGrüße aus Köln €\r\n");
+    EXPECT_EQ(back.tagText, "§QF§ ");
+    EXPECT_EQ(back.startTag, "“%FILENAME”");
+    EXPECT_EQ(back.password, "p\xE4ss"); // a password is taken as the bytes it is
+    // UTF-8 texts of current files are read unchanged.
+    Settings current = Settings::FirstStartDefaults();
+    current.tagText = "§QF§ ";
+    back.LoadFromBytes(current.SaveToBytes());
+    EXPECT_EQ(back.tagText, "§QF§ ");
+}
+
 TEST(OptionsFileTest, ReadsAFilerFlagsPrefixAndSkipsTheClassName) {
     std::string file = Settings::FirstStartDefaults().SaveToBytes();
     std::string flagged = "TPF0\xF0" + std::string("\x07TOthers", 8) + file.substr(14);

@@ -124,6 +124,20 @@ std::vector<MessageCase> Cases() {
          "schön\n",
          false,
          {}},
+        {"no charset, ISO-8859-2 text: the bytes say what they are",
+         kHead + "Subject: cv\nMIME-Version: 1.0\nContent-Type: text/plain\n\n"
+                 "\xAFyciorys: \xA3ukasz W\xF3jcik, ulica \xA6wi\xEAtokrzyska 12, \xA3\xF3"
+                 "d\xBC. "
+                 "Do\xB6wiadczenie zawodowe: programista, zarz\xB1"
+                 "dzanie zespo\xB3"
+                 "em, j\xEAzyki obce.\n",
+         "cv",
+         "anna@example.org",
+         "jobs@example.com",
+         "Życiorys: Łukasz Wójcik, ulica Świętokrzyska 12, Łódź. "
+         "Doświadczenie zawodowe: programista, zarządzanie zespołem, języki obce.\n",
+         false,
+         {}},
         {"boundary that never occurs",
          kHead + "Subject: broken\nMIME-Version: 1.0\n"
                  "Content-Type: multipart/mixed; boundary=\"NEVER\"\n\n"
