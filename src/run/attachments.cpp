@@ -211,7 +211,8 @@ void AttachmentHandler::AppendAsText(InHand& item, std::string& text) {
 void AttachmentHandler::ProcessEmbedded(EmailMessage& email, Attachment& attachment,
                                         std::string& text, int depth) {
     if (depth >= kMaxEmbeddedDepth) {
-        RecordManualIntervention(email, attachment, "embedded emails nested too deeply");
+        RecordManualIntervention(email, attachment,
+                                 TranslateMsg(8717, "embedded emails nested too deeply"));
         return;
     }
     std::unique_ptr<EmailMessage> embedded = email.OpenEmbedded(attachment.attachNumber);

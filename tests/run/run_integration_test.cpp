@@ -4,6 +4,7 @@
 #include "common/text.h"
 #include "fake_email.h"
 #include "fake_host.h"
+#include "i18n/loadstrings.h"
 #include "mail/session.h"
 #include "platform/registry/registry.h"
 #include "platform/shell/shell.h"
@@ -314,7 +315,8 @@ TEST_F(RunTest, WordDocumentsAreConvertedAndTheirFailuresFlagTheEmail) {
     EXPECT_EQ(host.rows[0], "Email with subject \"Locked\" requires manual intervention (Invalid "
                             "password) for attachment \"secret.docx\" (output file is \"" +
                                 mail.output + "00002.txt\")");
-    EXPECT_TRUE(Contains(host.rows[1], "The word processor stopped working"));
+    EXPECT_TRUE(Contains(host.rows[1], "The word processor stopped working while handling the "
+                                       "document; it was started again"));
     EXPECT_EQ(mail.Subjects(), (std::vector<std::string>{"*QF* Good", "Crash", "Locked"}));
     bool noted = false;
     for (const auto& f : mail.Messages()) {
@@ -387,7 +389,8 @@ TEST_F(RunTest, TheUsersMacroRunsOnEachDocumentAndOnlyALostDocumentIsReported) {
     // Text that came back unprintable is left out with its reason.
     EXPECT_FALSE(Contains(Out("00001.txt"), "[c.doc]"));
     ASSERT_EQ(host.rows.size(), 1u);
-    EXPECT_TRUE(Contains(host.rows[0], "(The text is mostly unprintable) for attachment \"c.doc\""))
+    EXPECT_TRUE(Contains(host.rows[0], "(The document's text came back mostly unprintable) for "
+                                       "attachment \"c.doc\""))
         << host.rows[0];
 
     // A macro that hangs takes its document with it: a row names why, nothing
@@ -401,8 +404,9 @@ TEST_F(RunTest, TheUsersMacroRunsOnEachDocumentAndOnlyALostDocumentIsReported) {
     EXPECT_FALSE(Contains(Out("00002.txt"), "[b.doc]"));
     EXPECT_TRUE(Contains(Out("00002.txt"), "[d.doc]Converted: Last[end]"));
     ASSERT_EQ(host.rows.size(), 2u);
-    EXPECT_TRUE(Contains(host.rows[0], "(The document took longer than 60 seconds) for "
-                                       "attachment \"b.doc\""))
+    EXPECT_TRUE(Contains(host.rows[0], "(The word processor did not finish the document in the "
+                                       "time allowed; it was started again) for attachment "
+                                       "\"b.doc\""))
         << host.rows[0];
 }
 
@@ -719,6 +723,51 @@ TEST_F(RunTest, EmbeddedEmailsNestedTooDeeplyNeedAPerson) {
 }
 
 // --- Cancel --------------------------------------------------------------
+
+TEST_F(RunTest, ReasonsInRowsAndNotesComeInTheUsersLanguage) {
+    // The German file shipped with the program.
+    SetStringLoader(std::make_unique<StringLoader>(std::string(std::getenv("QF_SOURCE_DIR")) +
+                                                   "/Languages/German.ini"));
+    struct Restore {
+        ~Restore() { SetStringLoader(nullptr); }
+    } restore;
+    Mail m;
+    m.subject = "Lebenslauf";
+    m.parts = {{"a.doc", "CRASH"}, {"b.doc", "NOISE"}};
+    mail.Deliver(m);
+    Mail inner;
+    inner.subject = "innen";
+    std::string chain = Render(inner);
+    for (int level = 1; level <= 40; ++level) {
+        Mail wrapper;
+        wrapper.subject = "Ebene " + std::to_string(level);
+        wrapper.parts = {{"fwd.eml", chain, "", true}};
+        chain = Render(wrapper);
+    }
+    mail.DeliverRaw(chain);
+    Settings s = Plain();
+    s.includeAttachments = true;
+    ASSERT_EQ(Run(s), RunOutcome::Complete) << (host.errors.empty() ? "" : host.errors[0]);
+    ASSERT_EQ(host.rows.size(), 3u);
+    EXPECT_EQ(CountOf(host.rows, "(Die Textverarbeitung ist bei der Bearbeitung des Dokuments "
+                                 "abgestürzt; sie wurde neu gestartet)"),
+              1);
+    EXPECT_EQ(CountOf(host.rows, "(Der Text des Dokuments war größtenteils nicht druckbar)"), 1);
+    EXPECT_EQ(CountOf(host.rows, "(zu tief verschachtelte eingebettete E-Mails)"), 1);
+    // The note written into the email says the same.
+    int noted = 0;
+    for (const auto& f : mail.Messages()) {
+        noted += Contains(MaildirFixture::StoredText(f), "nicht druckbar") ? 1 : 0;
+    }
+    EXPECT_EQ(noted, 1);
+
+    // Without a word processor the run names the missing package in German.
+    word.available = false;
+    host.errors.clear();
+    EXPECT_EQ(Run(s), RunOutcome::Failed);
+    ASSERT_EQ(host.errors.size(), 1u);
+    EXPECT_EQ(host.errors[0], "Die Textverarbeitung konnte nicht gestartet werden: not installed");
+}
 
 TEST_F(RunTest, CancelBeforeTheLoopWritesNothing) {
     mail.Deliver(Mail{});

@@ -101,6 +101,45 @@ TEST_F(BatchProgramTest, ErrorsComeOutInTheLanguageTheRegistryNames) {
     EXPECT_EQ(err_, "quillfence-batch: The folder to save resumes to does not exist\n");
 }
 
+TEST_F(BatchProgramTest, TheFrontEndsOwnMessagesComeInTheUsersLanguage) {
+    home_ = dir_ + "/home/";
+    std::filesystem::create_directories(home_ + "Languages");
+    std::filesystem::copy_file(std::string(std::getenv("QF_SOURCE_DIR")) + "/Languages/German.ini",
+                               home_ + "Languages/German.ini");
+    {
+        registry::FileRegistry reg(registry_);
+        reg.CreateKey(kSettingsKey);
+        reg.SetValue(kSettingsKey, "language", registry::Value::String("German"));
+        reg.Flush();
+    }
+    Settings s = Settings::FirstStartDefaults();
+    s.directory = dir_ + "/texts/";
+    s.manualFolder = dir_ + "/manual/";
+    s.filterFilename.clear();
+    s.firstNumber = 1;
+    s.profile = Settings::kPromptProfile;
+    std::filesystem::create_directories(s.directory);
+    std::filesystem::create_directories(s.manualFolder);
+    s.SaveToFile(dir_ + "/prompt.qfo");
+    const std::string prompt =
+        "Die Einstellungen verlangen, das Anmeldeprofil bei jedem Lauf auszuwählen (\"Prompt\"); "
+        "das kann nur das Desktop-Programm. Wählen Sie für Läufe von der Befehlszeile das "
+        "Standardprofil oder ein benanntes Profil.";
+
+    EXPECT_EQ(Run("'" + dir_ + "/prompt.qfo'"), ExitCode::Failed);
+    EXPECT_EQ(err_, "quillfence-batch: " + prompt + "\n");
+
+    WriteFileAtomic(s.directory + "00001.txt", "earlier");
+    EXPECT_EQ(Run("'" + dir_ + "/prompt.qfo'"), ExitCode::QuestionNeedsYes);
+    EXPECT_TRUE(err_.ends_with(
+        "\nEs wurde kein Lauf gestartet: Geben Sie --yes an, um mit Ja zu antworten.\n"))
+        << err_;
+
+    EXPECT_EQ(Run("--yes '" + dir_ + "/prompt.qfo'"), ExitCode::Failed);
+    EXPECT_TRUE(out_.ends_with("\nMit Ja beantwortet (--yes).\n")) << out_;
+    EXPECT_EQ(err_, "quillfence-batch: " + prompt + "\n");
+}
+
 TEST_F(BatchProgramTest, AnUnreadableLanguageFileIsNamedWithTheReason) {
     home_ = dir_ + "/home/";
     // A folder where the language file should be: it cannot be read as one.
@@ -212,6 +251,7 @@ TEST_F(BatchProgramTest, APromptedProfileIsRefusedBeforeAnythingRuns) {
     s.directory = dir_ + "/";
     s.manualFolder = dir_ + "/";
     s.filterFilename.clear();
+    s.firstNumber = 1;
     s.profile = Settings::kPromptProfile;
     s.SaveToFile(dir_ + "/prompt.qfo");
     EXPECT_EQ(Run("'" + dir_ + "/prompt.qfo'"), ExitCode::Failed);
