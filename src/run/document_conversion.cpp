@@ -179,10 +179,10 @@ std::string DocumentConversion::CloseDocument(DocumentId doc, std::string text,
                                               const RecordReasonFn& record) {
     try {
         wordProcessor_->Close(doc);
-    } catch (const WordProcessorError& e) {
-        if (e.EndsDocument()) {
-            return text; // the text was taken; only the closing was lost
-        }
+    } catch (const WordProcessorError&) {
+        // Whatever made the close fail -- an error, the instance dying or
+        // running past its deadline -- the user is told, and the email waits
+        // for a person: the text taken before may not be all there is.
         context_.ShowWarning(TranslateMsg(
             8190, "Please close any warning dialog boxes in MS Word before continuing"));
         text = TranslateMsg(8200, "Word had problems with this Attachment");

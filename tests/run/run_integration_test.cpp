@@ -370,6 +370,41 @@ TEST_F(RunTest, MailMergeAndProtectedDocumentsKeepATextAndFlagTheEmail) {
     EXPECT_EQ(mail.Subjects(), std::vector<std::string>{"Application"});
 }
 
+TEST_F(RunTest, AFailedCloseIsReportedAlsoWhenTheWordProcessorDiedOrHung) {
+    for (const char* content : {"CLOSE-FAILS", "CLOSE-DIES", "CLOSE-HANGS"}) {
+        SCOPED_TRACE(content);
+        MaildirFixture box;
+        Mail m;
+        m.subject = "Close";
+        m.parts = {{"cv.doc", content}, {"next.doc", "Next"}};
+        box.Deliver(m);
+        Settings s = box.settings();
+        s.emailHeader = "";
+        s.emailFooter = "";
+        s.startTag = "[%FILENAME]";
+        s.endTag = "[end]";
+        s.includeAttachments = true;
+        s.emailsTo = Settings::kTagSubject;
+        FakeHost h;
+        MapiSession session;
+        ExtractionRun run(s, h, RunServices{session, &word, {}, nullptr});
+        run.Execute();
+        ASSERT_EQ(run.Outcome(), RunOutcome::Complete);
+        // The warning, the text in place of the document's, the row; the
+        // email stays for a person and the next document is converted.
+        EXPECT_EQ(h.warnings, std::vector<std::string>{"Please close any warning dialog boxes in "
+                                                       "MS Word before continuing"});
+        EXPECT_TRUE(Contains(ReadFileBytes(box.output + "00001.txt"),
+                             "[cv.doc]Word had problems with this Attachment[end]"
+                             "[next.doc]Converted: Next[end]"));
+        ASSERT_EQ(h.rows.size(), 1u);
+        EXPECT_TRUE(Contains(h.rows[0], "(Word had problems with this Attachment) for attachment "
+                                        "\"cv.doc\""))
+            << h.rows[0];
+        EXPECT_EQ(box.Subjects(), std::vector<std::string>{"Close"});
+    }
+}
+
 TEST_F(RunTest, TheUsersMacroRunsOnEachDocumentAndOnlyALostDocumentIsReported) {
     Mail m;
     m.subject = "Macro";
