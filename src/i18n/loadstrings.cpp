@@ -45,8 +45,9 @@ StringLoader::StringLoader(std::string fileName) : fileName_(std::move(fileName)
     try {
         document_ = LangDocument::Parse(ReadFileBytes(fileName_));
         passThrough_ = false;
-    } catch (const std::exception&) {
+    } catch (const std::exception& e) {
         // Unreadable: every text stays as built in.
+        readError_ = e.what();
     }
 }
 

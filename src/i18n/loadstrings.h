@@ -45,6 +45,9 @@ public:
     // False once a recording has failed: later recordings are skipped.
     bool Recording() const { return !passThrough_ && !recordingFailed_; }
     const std::string& FileName() const { return fileName_; }
+    // Why the file could not be read (which file, the system's reason), or
+    // empty when it was read or is missing.
+    const std::string& ReadError() const { return readError_; }
     const LangDocument& Document() const { return document_; }
 
     // The section consulted by the walk over a window's components.
@@ -65,6 +68,7 @@ private:
     std::string section_;
     bool passThrough_ = true;
     bool recordingFailed_ = false;
+    std::string readError_;
     LangDocument document_;
 };
 

@@ -1,6 +1,7 @@
 #include "run/attachments.h"
 
 #include "common/error.h"
+#include "common/legacy_text.h"
 #include "i18n/translate.h"
 #include "mail/email.h"
 #include "run/email_text.h"
@@ -201,14 +202,17 @@ void AttachmentHandler::AppendAsText(InHand& item, std::string& text) {
     if (IsUnicodeText(content)) {
         AppendUnicodeContent(text, item.startTag, content, item.endTag);
     } else {
-        AppendPiece(text, item.startTag + content + item.endTag);
+        // A .txt file in Windows-1252 or ISO-8859-2 must not put its raw bytes
+        // among the UTF-8 (or UTF-16) text of the output file.
+        AppendPiece(text, item.startTag + LegacyTextToUtf8(content) + item.endTag);
     }
 }
 
 void AttachmentHandler::ProcessEmbedded(EmailMessage& email, Attachment& attachment,
                                         std::string& text, int depth) {
     if (depth >= kMaxEmbeddedDepth) {
-        RecordManualIntervention(email, attachment, "embedded emails nested too deeply");
+        RecordManualIntervention(email, attachment,
+                                 TranslateMsg(8717, "embedded emails nested too deeply"));
         return;
     }
     std::unique_ptr<EmailMessage> embedded = email.OpenEmbedded(attachment.attachNumber);

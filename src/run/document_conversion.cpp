@@ -2,6 +2,8 @@
 
 #include "i18n/translate.h"
 
+#include <filesystem>
+
 namespace qf {
 namespace {
 
@@ -27,13 +29,39 @@ std::string WithCrLf(const std::string& text) {
     return out;
 }
 
+// The reason a user reads in the exception row and in the note written into
+// the email, in the user's language.  The word processor's own wording is
+// technical English; failures with no text of their own keep it.
+std::string ReasonText(const WordProcessorError& e) {
+    switch (e.failure()) {
+    case Failure::CannotOpen:
+        return TranslateMsg(8211, "Invalid password");
+    case Failure::Timeout:
+        return TranslateMsg(8710, "The word processor did not finish the document in the time "
+                                  "allowed; it was started again");
+    case Failure::OfficeDied:
+        return TranslateMsg(8711, "The word processor stopped working while handling the "
+                                  "document; it was started again");
+    case Failure::WrongFormat:
+        return TranslateMsg(8712, "The attachment is not a document the word processor can read");
+    case Failure::Unreadable:
+        return TranslateMsg(8713, "The document's text came back mostly unprintable");
+    case Failure::AlreadyOpen:
+        return TranslateMsg(8714, "The same file is open in the word processor; it was left alone");
+    case Failure::NotAvailable:
+        return TranslateMsg(8715, "The word processor could not be started");
+    default:
+        return e.what();
+    }
+}
+
 // True when the step's failure took the document with it (a deadline, a
 // crash of the instance): the reason is recorded and the conversion ends.
 bool LostDocument(const WordProcessorError& e, const RecordReasonFn& record) {
     if (!e.EndsDocument()) {
         return false;
     }
-    record(e.what());
+    record(ReasonText(e));
     return true;
 }
 
@@ -42,11 +70,17 @@ bool LostDocument(const WordProcessorError& e, const RecordReasonFn& record) {
 void DocumentConversion::ConnectWordProcessor() {
     context_.SetStatus(TranslateMsg(8240, "Connecting to Word..."));
     if (!wordProcessor_) {
-        throw Error("No word processor is installed, so attachments cannot be turned into text. "
-                    "Install LibreOffice Writer (Debian package libreoffice-writer-nogui), "
-                    "or clear \"Include attachments\".");
+        throw Error(TranslateMsg(
+            8716, "No word processor is installed, so attachments cannot be turned into text. "
+                  "Install LibreOffice Writer (Debian package libreoffice-writer-nogui), "
+                  "or clear \"Include attachments\"."));
     }
-    startedInstance_ = wordProcessor_->Connect();
+    try {
+        startedInstance_ = wordProcessor_->Connect();
+    } catch (const WordProcessorError& e) {
+        // The lead in the user's language, the word processor's reason after it.
+        throw Error(TranslateFmt(8719, "The word processor could not be started: %s", {e.what()}));
+    }
     connected_ = true;
     wordProcessor_->Hide();
 }
@@ -54,6 +88,11 @@ void DocumentConversion::ConnectWordProcessor() {
 std::optional<std::string>
 DocumentConversion::ConvertDocument(const std::string& path,
                                     const RecordReasonFn& recordIntervention) {
+    // An empty file holds no text: nothing for the word processor to do.
+    std::error_code ec;
+    if (std::filesystem::file_size(path, ec) == 0 && !ec) {
+        return std::string();
+    }
     const std::optional<DocumentId> doc = OpenDocument(path, recordIntervention);
     if (!doc || !PrepareDocument(*doc, recordIntervention)) {
         return std::nullopt;
@@ -71,10 +110,9 @@ std::optional<DocumentId> DocumentConversion::OpenDocument(const std::string& pa
         return wordProcessor_->Open(path, kDocumentPassword, kDocumentPassword);
     } catch (const WordProcessorError& e) {
         // A document that needs a password, or is damaged, fails to open; a
-        // file that is not what its name says, a deadline or a crash of the
-        // instance carry their own, clearer reason.
-        record(e.failure() == Failure::CannotOpen ? TranslateMsg(8211, "Invalid password")
-                                                  : std::string(e.what()));
+        // file that is not a document, a deadline or a crash of the instance
+        // carry their own, clearer reason.
+        record(ReasonText(e));
         return std::nullopt;
     }
 }
@@ -126,7 +164,7 @@ std::optional<std::string> DocumentConversion::TakeText(DocumentId doc,
             return std::nullopt;
         }
         if (e.failure() == Failure::Unreadable) {
-            record(e.what());
+            record(ReasonText(e));
             CloseQuietly(doc);
             return std::nullopt;
         }
@@ -141,10 +179,10 @@ std::string DocumentConversion::CloseDocument(DocumentId doc, std::string text,
                                               const RecordReasonFn& record) {
     try {
         wordProcessor_->Close(doc);
-    } catch (const WordProcessorError& e) {
-        if (e.EndsDocument()) {
-            return text; // the text was taken; only the closing was lost
-        }
+    } catch (const WordProcessorError&) {
+        // Whatever made the close fail -- an error, the instance dying or
+        // running past its deadline -- the user is told, and the email waits
+        // for a person: the text taken before may not be all there is.
         context_.ShowWarning(TranslateMsg(
             8190, "Please close any warning dialog boxes in MS Word before continuing"));
         text = TranslateMsg(8200, "Word had problems with this Attachment");

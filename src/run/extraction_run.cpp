@@ -164,7 +164,7 @@ void ExtractionRun::SelectSourceFolder() {
     // own error text.
     MailStore* store = services_.session.OpenDefaultStore();
     if (!store) {
-        throw Error("The mail profile has no default message store.");
+        throw Error(TranslateMsg(8718, "The mail profile has no default message store."));
     }
     source_.store->Assign(*store);
     source_.folder->UseDefaultInbox();

@@ -5,7 +5,9 @@
 #include "common/error.h"
 #include "common/fileio.h"
 #include "common/installation.h"
+#include "common/legacy_text.h"
 #include "common/text.h"
+#include "i18n/translate.h"
 #include "settings/settings.h"
 
 namespace qf::options {
@@ -214,6 +216,12 @@ void WriteData(const Settings& s, ValueWriter& w) {
 
 // Reads the property's values into the record as they arrive, so that a
 // failure leaves what was read before it.
+// A text value: files written by earlier versions hold Windows-1252, current
+// ones UTF-8.  Paths and the password are taken as the bytes they are.
+std::string Text(ValueReader& r) {
+    return Utf8OrWindows1252(r.String());
+}
+
 void ReadData(Settings& s, ValueReader& r) {
     const std::int32_t v = r.Integer();
     s.formatVersion = v;
@@ -223,14 +231,14 @@ void ReadData(Settings& s, ValueReader& r) {
     s.filterFilename = r.String();
     s.directory = r.String();
     s.firstNumber = r.Integer();
-    s.fileNameFormat = r.String();
+    s.fileNameFormat = Text(r);
     const bool includeSubject = r.Boolean();
-    s.startTag = r.String();
-    s.endTag = r.String();
+    s.startTag = Text(r);
+    s.endTag = Text(r);
     s.includeAttachments = r.Boolean();
 
     if (v >= 2) {
-        s.messageDestination = r.String();
+        s.messageDestination = Text(r);
     } else {
         s.messageDestination.clear();
     }
@@ -248,8 +256,8 @@ void ReadData(Settings& s, ValueReader& r) {
         if (v <= 10) {
             s.emailHeader += "From: %FROM\r\nSent: %SENT\r\nTo: %TO\r\nSubject: %SUBJECT\r\n\r\n";
         }
-        s.emailHeader += r.String();
-        s.emailFooter = r.String();
+        s.emailHeader += Text(r);
+        s.emailFooter = Text(r);
     } else {
         s.emailHeader.clear();
         s.emailFooter.clear();
@@ -262,7 +270,7 @@ void ReadData(Settings& s, ValueReader& r) {
             s.emailsTo = r.Boolean() ? 1 : 0;
         }
         s.emailsFrom = r.Boolean() ? Settings::kDefaultInbox : Settings::kFromFolder;
-        s.messageSource = r.String();
+        s.messageSource = Text(r);
         r.String();
     } else {
         s.emailsTo = Settings::kMoveEmails;
@@ -273,7 +281,7 @@ void ReadData(Settings& s, ValueReader& r) {
     s.reprocessEmails = v >= 7 ? r.Boolean() : false;
     s.sortOrder = v >= 8 ? r.Integer() : 0;
     s.descending = v >= 9 ? r.Boolean() : false;
-    s.tagText = v >= 10 ? r.String() : std::string("*QF* ");
+    s.tagText = v >= 10 ? Text(r) : std::string("*QF* ");
 
     s.extensions.clear();
     s.extensionActions.clear();
@@ -289,7 +297,7 @@ void ReadData(Settings& s, ValueReader& r) {
         ReadId(r, s.destinationFolder.folderId);
         s.profile = r.Integer();
         s.reservedInteger = r.Integer();
-        s.profileName = r.String();
+        s.profileName = Text(r);
         s.password = r.String();
     } else {
         s.messageSource.clear();
@@ -302,7 +310,7 @@ void ReadData(Settings& s, ValueReader& r) {
 
     if (v >= 14) {
         s.manualFolder = r.String();
-        s.manualFormat = r.String();
+        s.manualFormat = Text(r);
     } else {
         s.manualFolder = InstallationFolder() + "Manual/";
         s.manualFormat = "%FROM_%NUMBER";
@@ -320,7 +328,7 @@ void ReadData(Settings& s, ValueReader& r) {
 
     if (v >= 16) {
         s.readStatus = r.Boolean();
-        s.wordMacro = r.String();
+        s.wordMacro = Text(r);
     } else {
         s.readStatus = true;
         s.wordMacro.clear();
@@ -381,16 +389,18 @@ void Settings::LoadFromBytes(std::string_view bytes) {
 namespace {
 
 // Reads at most options::kMaxFileSize + 1 bytes: a device or a huge file
-// named as an options file must not fill the memory.
+// named as an options file must not fill the memory.  Errors keep their
+// usual text and say which file and why.
 std::string ReadOptionsFile(const std::string& path) {
-    std::string bytes;
-    try {
-        bytes = ReadFileBytes(path, options::kMaxFileSize + 1);
-    } catch (const FileError&) {
-        throw FileError("Cannot open file " + path);
+    // Throws "Cannot open file <path>: <reason>".
+    const std::string bytes = ReadFileBytes(path, options::kMaxFileSize + 1);
+    if (bytes.empty()) {
+        throw Error("Invalid stream format: " +
+                    TranslateFmt(8701, "the options file %s is empty", {path}));
     }
-    if (bytes.size() > options::kMaxFileSize) {
-        throw Error("Invalid stream format");
+    if (bytes.size() > options::kMaxFileSize || !bytes.starts_with(options::kSignature)) {
+        throw Error("Invalid stream format: " +
+                    TranslateFmt(8700, "%s is not a Quillfence options file", {path}));
     }
     return bytes;
 }
@@ -398,7 +408,13 @@ std::string ReadOptionsFile(const std::string& path) {
 } // namespace
 
 void Settings::LoadFromFile(const std::string& path) {
-    LoadFromBytes(ReadOptionsFile(path));
+    const std::string bytes = ReadOptionsFile(path);
+    try {
+        LoadFromBytes(bytes);
+    } catch (const Error& e) {
+        throw Error(std::string(e.what()) + ": " +
+                    TranslateFmt(8702, "the options file %s is damaged", {path}));
+    }
     optionsFilePath = path;
 }
 

@@ -4,6 +4,7 @@
 #include "common/installation.h"
 #include "common/text.h"
 #include "i18n/translate.h"
+#include "settings/maker_site.h"
 #include "settings/number_format.h"
 
 #include <algorithm>
@@ -166,7 +167,9 @@ bool Settings::Validate(const ValidationHooks& hooks) const {
         if (ask(TranslateMsg(8032, "A Siftloom Pro filter file was specified, but Siftloom Pro is "
                                    "not installed\r\nDownload it now?"))) {
             if (hooks.shellOpen) {
-                hooks.shellOpen(hooks.filterToolDownloadPage);
+                hooks.shellOpen(hooks.filterToolDownloadPage.empty()
+                                    ? FilterToolDownloadPage(registry::Current())
+                                    : hooks.filterToolDownloadPage);
             }
         } else {
             result = false;

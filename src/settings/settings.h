@@ -28,8 +28,9 @@ struct ValidationHooks {
     std::function<bool(const std::string& question)> askYesNo;
     // Opens a web address in the default browser.
     std::function<void(const std::string& address)> shellOpen;
-    // The filter tool's download page.
-    std::string filterToolDownloadPage = "https://quillfence.example/siftloom/";
+    // The filter tool's download page; empty: the one the settings name
+    // (settings/maker_site.h).
+    std::string filterToolDownloadPage;
 };
 
 class Settings {

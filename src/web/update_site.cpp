@@ -25,16 +25,7 @@ std::string Environment(const char* name) {
 
 UpdateSite UpdateSite::Load(registry::Registry& reg) {
     UpdateSite site;
-    std::string address = Environment("QUILLFENCE_UPDATE_SITE");
-    if (address.empty()) {
-        address = TextValue(reg, "updateSite");
-    }
-    while (!address.empty() && address.back() == '/') {
-        address.pop_back();
-    }
-    if (!address.empty()) {
-        site.siteAddress = address;
-    }
+    site.siteAddress = MakerSiteAddress(reg);
     site.caFile = Environment("QUILLFENCE_UPDATE_CA_FILE");
     if (site.caFile.empty()) {
         site.caFile = TextValue(reg, "updateCaFile");

@@ -1,8 +1,10 @@
 // Whole runs over real Maildir trees: the mail layer and the Maildir provider
 // as they are, a recording host, and a rule-driven word processor.
 #include "common/fileio.h"
+#include "common/text.h"
 #include "fake_email.h"
 #include "fake_host.h"
+#include "i18n/loadstrings.h"
 #include "mail/session.h"
 #include "platform/registry/registry.h"
 #include "platform/shell/shell.h"
@@ -13,6 +15,7 @@
 #include <gtest/gtest.h>
 
 #include <filesystem>
+#include <iconv.h>
 #include <sys/stat.h>
 
 namespace qf::testing {
@@ -312,7 +315,8 @@ TEST_F(RunTest, WordDocumentsAreConvertedAndTheirFailuresFlagTheEmail) {
     EXPECT_EQ(host.rows[0], "Email with subject \"Locked\" requires manual intervention (Invalid "
                             "password) for attachment \"secret.docx\" (output file is \"" +
                                 mail.output + "00002.txt\")");
-    EXPECT_TRUE(Contains(host.rows[1], "The word processor stopped working"));
+    EXPECT_TRUE(Contains(host.rows[1], "The word processor stopped working while handling the "
+                                       "document; it was started again"));
     EXPECT_EQ(mail.Subjects(), (std::vector<std::string>{"*QF* Good", "Crash", "Locked"}));
     bool noted = false;
     for (const auto& f : mail.Messages()) {
@@ -324,6 +328,22 @@ TEST_F(RunTest, WordDocumentsAreConvertedAndTheirFailuresFlagTheEmail) {
         }
     }
     EXPECT_TRUE(noted);
+}
+
+TEST_F(RunTest, AnEmptyDocumentGivesEmptyTextAndTheEmailIsDisposed) {
+    Mail m;
+    m.subject = "Empty";
+    m.parts = {{"cv.doc", ""}, {"cover.rtf", "Cover"}};
+    mail.Deliver(m);
+    Settings s = Plain();
+    s.includeAttachments = true;
+    s.emailsTo = Settings::kTagSubject;
+    ASSERT_EQ(Run(s), RunOutcome::Complete);
+    EXPECT_TRUE(Contains(Out("00001.txt"), "[cv.doc][end][cover.rtf]Converted: Cover[end]"))
+        << Out("00001.txt");
+    EXPECT_TRUE(host.rows.empty());
+    EXPECT_EQ(word.opened.size(), 1u); // the empty one never reached the word processor
+    EXPECT_EQ(mail.Subjects(), std::vector<std::string>{"*QF* Empty"});
 }
 
 TEST_F(RunTest, MailMergeAndProtectedDocumentsKeepATextAndFlagTheEmail) {
@@ -350,6 +370,41 @@ TEST_F(RunTest, MailMergeAndProtectedDocumentsKeepATextAndFlagTheEmail) {
     EXPECT_EQ(mail.Subjects(), std::vector<std::string>{"Application"});
 }
 
+TEST_F(RunTest, AFailedCloseIsReportedAlsoWhenTheWordProcessorDiedOrHung) {
+    for (const char* content : {"CLOSE-FAILS", "CLOSE-DIES", "CLOSE-HANGS"}) {
+        SCOPED_TRACE(content);
+        MaildirFixture box;
+        Mail m;
+        m.subject = "Close";
+        m.parts = {{"cv.doc", content}, {"next.doc", "Next"}};
+        box.Deliver(m);
+        Settings s = box.settings();
+        s.emailHeader = "";
+        s.emailFooter = "";
+        s.startTag = "[%FILENAME]";
+        s.endTag = "[end]";
+        s.includeAttachments = true;
+        s.emailsTo = Settings::kTagSubject;
+        FakeHost h;
+        MapiSession session;
+        ExtractionRun run(s, h, RunServices{session, &word, {}, nullptr});
+        run.Execute();
+        ASSERT_EQ(run.Outcome(), RunOutcome::Complete);
+        // The warning, the text in place of the document's, the row; the
+        // email stays for a person and the next document is converted.
+        EXPECT_EQ(h.warnings, std::vector<std::string>{"Please close any warning dialog boxes in "
+                                                       "MS Word before continuing"});
+        EXPECT_TRUE(Contains(ReadFileBytes(box.output + "00001.txt"),
+                             "[cv.doc]Word had problems with this Attachment[end]"
+                             "[next.doc]Converted: Next[end]"));
+        ASSERT_EQ(h.rows.size(), 1u);
+        EXPECT_TRUE(Contains(h.rows[0], "(Word had problems with this Attachment) for attachment "
+                                        "\"cv.doc\""))
+            << h.rows[0];
+        EXPECT_EQ(box.Subjects(), std::vector<std::string>{"Close"});
+    }
+}
+
 TEST_F(RunTest, TheUsersMacroRunsOnEachDocumentAndOnlyALostDocumentIsReported) {
     Mail m;
     m.subject = "Macro";
@@ -369,7 +424,8 @@ TEST_F(RunTest, TheUsersMacroRunsOnEachDocumentAndOnlyALostDocumentIsReported) {
     // Text that came back unprintable is left out with its reason.
     EXPECT_FALSE(Contains(Out("00001.txt"), "[c.doc]"));
     ASSERT_EQ(host.rows.size(), 1u);
-    EXPECT_TRUE(Contains(host.rows[0], "(The text is mostly unprintable) for attachment \"c.doc\""))
+    EXPECT_TRUE(Contains(host.rows[0], "(The document's text came back mostly unprintable) for "
+                                       "attachment \"c.doc\""))
         << host.rows[0];
 
     // A macro that hangs takes its document with it: a row names why, nothing
@@ -383,8 +439,9 @@ TEST_F(RunTest, TheUsersMacroRunsOnEachDocumentAndOnlyALostDocumentIsReported) {
     EXPECT_FALSE(Contains(Out("00002.txt"), "[b.doc]"));
     EXPECT_TRUE(Contains(Out("00002.txt"), "[d.doc]Converted: Last[end]"));
     ASSERT_EQ(host.rows.size(), 2u);
-    EXPECT_TRUE(Contains(host.rows[0], "(The document took longer than 60 seconds) for "
-                                       "attachment \"b.doc\""))
+    EXPECT_TRUE(Contains(host.rows[0], "(The word processor did not finish the document in the "
+                                       "time allowed; it was started again) for attachment "
+                                       "\"b.doc\""))
         << host.rows[0];
 }
 
@@ -469,6 +526,66 @@ TEST_F(RunTest, AUtf16TextAttachmentMakesTheWholeFileUtf16) {
         ASSERT_EQ(run.Outcome(), RunOutcome::Complete);
         EXPECT_EQ(ReadFileBytes(box.output + "00001.txt"),
                   kBomLE + LE(u"Wide\r\nBody\n--[cv.txt]R\u00e9sum\u00e9[end]"));
+    }
+}
+
+// `utf8` as a legacy editor saves it.
+std::string Encode(const std::string& utf8, const char* encoding) {
+    iconv_t cd = iconv_open(encoding, "UTF-8");
+    std::string out(utf8.size() * 2 + 8, '\0');
+    char* in = const_cast<char*>(utf8.data());
+    std::size_t inLeft = utf8.size();
+    char* dst = out.data();
+    std::size_t outLeft = out.size();
+    const std::size_t converted = iconv(cd, &in, &inLeft, &dst, &outLeft);
+    iconv_close(cd);
+    EXPECT_NE(converted, static_cast<std::size_t>(-1)) << encoding;
+    out.resize(out.size() - outLeft);
+    return out;
+}
+
+TEST_F(RunTest, LegacyEncodedTextAttachmentsAreWrittenAsTheirCharacters) {
+    const std::string german = "Lebenslauf: Jürgen Müller, Straße des 17. Juni, Köln. "
+                               "Softwareentwickler für Großkunden, Gehalt 55.000 €.";
+    const std::string polish = "Życiorys: Łukasz Wójcik, ulica Świętokrzyska 12, Łódź. "
+                               "Doświadczenie zawodowe: programista, zarządzanie zespołem.";
+    const std::string utf16 = "Résumé: Zoë Ørsted";
+    for (const bool wide : {false, true}) {
+        SCOPED_TRACE(wide ? "UTF-16 output" : "UTF-8 output");
+        MaildirFixture box;
+        Mail m;
+        m.subject = "Bewerbung";
+        m.body = "Anbei.\n";
+        m.parts = {{"lebenslauf.txt", Encode(german, "WINDOWS-1252")}};
+        if (wide) {
+            m.parts.push_back({"resume.txt", kBomLE + LE(Utf8ToUtf16(utf16))});
+        }
+        m.parts.push_back({"zyciorys.txt", Encode(polish, "ISO-8859-2")});
+        box.Deliver(m);
+        Settings s = box.settings();
+        s.emailHeader = "%SUBJECT\r\n";
+        s.emailFooter = "--";
+        s.startTag = "[%FILENAME]";
+        s.endTag = "[end]";
+        s.includeAttachments = true;
+        FakeHost h;
+        MapiSession session;
+        ExtractionRun run(s, h, RunServices{session, &word, {}, nullptr});
+        run.Execute();
+        ASSERT_EQ(run.Outcome(), RunOutcome::Complete);
+        std::string out = ReadFileBytes(box.output + "00001.txt");
+        if (wide) {
+            ASSERT_TRUE(out.starts_with(kBomLE));
+            std::u16string units;
+            for (std::size_t i = 2; i + 1 < out.size(); i += 2) {
+                units += static_cast<char16_t>(static_cast<unsigned char>(out[i]) |
+                                               static_cast<unsigned char>(out[i + 1]) << 8);
+            }
+            out = Utf16ToUtf8(units);
+        }
+        EXPECT_EQ(out, "Bewerbung\r\nAnbei.\n--[lebenslauf.txt]" + german + "[end]" +
+                           (wide ? "[resume.txt]" + utf16 + "[end]" : std::string()) +
+                           "[zyciorys.txt]" + polish + "[end]");
     }
 }
 
@@ -641,6 +758,51 @@ TEST_F(RunTest, EmbeddedEmailsNestedTooDeeplyNeedAPerson) {
 }
 
 // --- Cancel --------------------------------------------------------------
+
+TEST_F(RunTest, ReasonsInRowsAndNotesComeInTheUsersLanguage) {
+    // The German file shipped with the program.
+    SetStringLoader(std::make_unique<StringLoader>(std::string(std::getenv("QF_SOURCE_DIR")) +
+                                                   "/Languages/German.ini"));
+    struct Restore {
+        ~Restore() { SetStringLoader(nullptr); }
+    } restore;
+    Mail m;
+    m.subject = "Lebenslauf";
+    m.parts = {{"a.doc", "CRASH"}, {"b.doc", "NOISE"}};
+    mail.Deliver(m);
+    Mail inner;
+    inner.subject = "innen";
+    std::string chain = Render(inner);
+    for (int level = 1; level <= 40; ++level) {
+        Mail wrapper;
+        wrapper.subject = "Ebene " + std::to_string(level);
+        wrapper.parts = {{"fwd.eml", chain, "", true}};
+        chain = Render(wrapper);
+    }
+    mail.DeliverRaw(chain);
+    Settings s = Plain();
+    s.includeAttachments = true;
+    ASSERT_EQ(Run(s), RunOutcome::Complete) << (host.errors.empty() ? "" : host.errors[0]);
+    ASSERT_EQ(host.rows.size(), 3u);
+    EXPECT_EQ(CountOf(host.rows, "(Die Textverarbeitung ist bei der Bearbeitung des Dokuments "
+                                 "abgestürzt; sie wurde neu gestartet)"),
+              1);
+    EXPECT_EQ(CountOf(host.rows, "(Der Text des Dokuments war größtenteils nicht druckbar)"), 1);
+    EXPECT_EQ(CountOf(host.rows, "(zu tief verschachtelte eingebettete E-Mails)"), 1);
+    // The note written into the email says the same.
+    int noted = 0;
+    for (const auto& f : mail.Messages()) {
+        noted += Contains(MaildirFixture::StoredText(f), "nicht druckbar") ? 1 : 0;
+    }
+    EXPECT_EQ(noted, 1);
+
+    // Without a word processor the run names the missing package in German.
+    word.available = false;
+    host.errors.clear();
+    EXPECT_EQ(Run(s), RunOutcome::Failed);
+    ASSERT_EQ(host.errors.size(), 1u);
+    EXPECT_EQ(host.errors[0], "Die Textverarbeitung konnte nicht gestartet werden: not installed");
+}
 
 TEST_F(RunTest, CancelBeforeTheLoopWritesNothing) {
     mail.Deliver(Mail{});

@@ -350,13 +350,20 @@ TEST(OptionsFileTest, AFileCutAnywhereFailsCleanlyAndKeepsThePath) {
             ADD_FAILURE() << "cut at " << cut << " was read";
         } catch (const Error& e) {
             const std::string msg = e.what();
-            if (cut >= good.size() - 2) {
-                EXPECT_EQ(msg, "Stream read error") << cut; // the two list ends
+            const std::string damaged = ": the options file " + path + " is damaged";
+            if (cut == 0) {
+                EXPECT_EQ(msg, "Invalid stream format: the options file " + path + " is empty");
+            } else if (cut < 4) {
+                EXPECT_EQ(msg,
+                          "Invalid stream format: " + path + " is not a Quillfence options file");
+            } else if (cut >= good.size() - 2) {
+                EXPECT_EQ(msg, "Stream read error" + damaged) << cut; // the two list ends
             } else if (cut >= Header().size()) {
-                EXPECT_EQ(msg, "Error reading TSettings.TSettings: Stream read error") << cut;
+                EXPECT_EQ(msg, "Error reading TSettings.TSettings: Stream read error" + damaged)
+                    << cut;
             } else {
-                EXPECT_TRUE(msg == "Invalid stream format" || msg == "Stream read error" ||
-                            msg.starts_with("Error reading TSettings."))
+                EXPECT_TRUE(msg == "Stream read error" + damaged ||
+                            (msg.starts_with("Error reading TSettings.") && msg.ends_with(damaged)))
                     << cut << ": " << msg;
             }
         }
@@ -397,7 +404,9 @@ TEST(OptionsFileTest, FilesAreSavedOwnerOnlyAndReplacedWhole) {
         other.LoadFromFile(dir / "missing.qfo");
         FAIL();
     } catch (const Error& e) {
-        EXPECT_EQ(std::string(e.what()), "Cannot open file " + (dir / "missing.qfo"));
+        // The system's reason follows the name.
+        EXPECT_EQ(std::string(e.what()),
+                  "Cannot open file " + (dir / "missing.qfo") + ": No such file or directory");
     }
 }
 
@@ -407,9 +416,52 @@ TEST(OptionsFileTest, ADeviceIsNotReadWithoutEnd) {
         s.LoadFromFile("/dev/zero");
         FAIL();
     } catch (const Error& e) {
-        EXPECT_STREQ(e.what(), "Invalid stream format");
+        EXPECT_STREQ(e.what(), "Invalid stream format: /dev/zero is not a Quillfence options file");
     }
     EXPECT_EQ(s.optionsFilePath, "");
+}
+
+TEST(OptionsFileTest, AForeignFileIsNamedAsNotAnOptionsFile) {
+    TempDir dir;
+    const std::string path = dir / "cv.qfo";
+    WriteFileAtomic(path, "%PDF-1.4\n%\xE2\xE3\xCF\xD3\n1 0 obj\n");
+    Settings s;
+    try {
+        s.LoadFromFile(path);
+        FAIL();
+    } catch (const Error& e) {
+        EXPECT_EQ(std::string(e.what()),
+                  "Invalid stream format: " + path + " is not a Quillfence options file");
+    }
+    // A folder given as an options file: the system's reason.
+    try {
+        s.LoadFromFile(dir.path());
+        FAIL();
+    } catch (const Error& e) {
+        EXPECT_TRUE(std::string(e.what()).starts_with("Cannot read file " + dir.path()));
+        EXPECT_NE(std::string(e.what()).find(": Is a directory"), std::string::npos) << e.what();
+    }
+}
+
+TEST(OptionsFileTest, Windows1252TextsOfEarlierVersionsAreReadAsTheirCharacters) {
+    // Written by a version that stored Windows-1252: templates and tag text.
+    Settings old = Settings::FirstStartDefaults();
+    old.emailHeader = "Betreff: %SUBJECT\r\nGr\xFC\xDF"
+                      "e aus K\xF6ln \x80\r\n";
+    old.tagText = "\xA7QF\xA7 ";
+    old.startTag = "\x93%FILENAME\x94";
+    old.password = "p\xE4ss";
+    Settings back;
+    back.LoadFromBytes(old.SaveToBytes());
+    EXPECT_EQ(back.emailHeader, "Betreff: %SUBJECT\r\nGrüße aus Köln €\r\n");
+    EXPECT_EQ(back.tagText, "§QF§ ");
+    EXPECT_EQ(back.startTag, "“%FILENAME”");
+    EXPECT_EQ(back.password, "p\xE4ss"); // a password is taken as the bytes it is
+    // UTF-8 texts of current files are read unchanged.
+    Settings current = Settings::FirstStartDefaults();
+    current.tagText = "§QF§ ";
+    back.LoadFromBytes(current.SaveToBytes());
+    EXPECT_EQ(back.tagText, "§QF§ ");
 }
 
 TEST(OptionsFileTest, ReadsAFilerFlagsPrefixAndSkipsTheClassName) {

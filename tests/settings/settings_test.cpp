@@ -213,6 +213,26 @@ TEST_F(ValidateTest, ChecksRunInOrderAndTheFirstFailureWins) {
     EXPECT_TRUE(questions_.empty());
 }
 
+TEST_F(ValidateTest, TheFilterToolPageFollowsTheMakersSiteSetting) {
+    s_.filterFilename = dir_ / "f.fll";
+    WriteFileAtomic(s_.filterFilename, "filter");
+    registry_->CreateKey(kSettingsKey);
+    registry_->SetValue(kSettingsKey, "updateSite",
+                        registry::Value::String("https://mirror.example.org/qf/"));
+    answers_ = {true, true, true};
+    EXPECT_TRUE(s_.Validate(hooks_));
+    // Its own value wins over the site, the environment over both.
+    registry_->SetValue(kSettingsKey, "filterToolPage",
+                        registry::Value::String("https://tools.example.org/siftloom.html"));
+    EXPECT_TRUE(s_.Validate(hooks_));
+    ::setenv("QUILLFENCE_FILTER_TOOL_PAGE", "https://env.example.org/f", 1);
+    EXPECT_TRUE(s_.Validate(hooks_));
+    ::unsetenv("QUILLFENCE_FILTER_TOOL_PAGE");
+    EXPECT_EQ(opened_, (std::vector<std::string>{"https://mirror.example.org/qf/siftloom",
+                                                 "https://tools.example.org/siftloom.html",
+                                                 "https://env.example.org/f"}));
+}
+
 TEST_F(ValidateTest, UnusedFolderNamesAndTagDoNotMatter) {
     s_.emailsTo = 0;
     s_.messageDestination.clear();
@@ -230,7 +250,8 @@ TEST_F(ValidateTest, MissingFilterToolAsksAndOpensTheDownloadPageOnYes) {
     ASSERT_EQ(questions_.size(), 1u);
     EXPECT_EQ(questions_[0], "A Siftloom Pro filter file was specified, but Siftloom Pro is not "
                              "installed\r\nDownload it now?");
-    EXPECT_EQ(opened_, std::vector<std::string>{hooks_.filterToolDownloadPage});
+    // The maker's page, from the settings.
+    EXPECT_EQ(opened_, std::vector<std::string>{"https://www.brindlemox.com/siftloom"});
 
     answers_ = {false};
     EXPECT_FALSE(s_.Validate(hooks_));

@@ -14,8 +14,8 @@ namespace qf::testing {
 
 // Turns documents into text by what the file holds: "PASSWORD..." does not
 // open (a password), "CRASH..." takes the instance down, "MERGE..." fails to
-// clear mail merge, "PROTECTED..." gives no text; anything else comes back as
-// "Converted: " and the content.
+// clear mail merge, "PROTECTED..." gives no text, "CLOSE-..." fails on closing
+// (see Close); anything else comes back as "Converted: " and the content.
 class FakeWordProcessor : public wordproc::WordProcessor {
 public:
     std::vector<std::string> opened;
@@ -80,9 +80,23 @@ public:
         }
         return "Converted: " + content;
     }
+    // "CLOSE-FAILS..." cannot be closed; "CLOSE-DIES..." takes the instance
+    // down while closing, "CLOSE-HANGS..." runs past the deadline there.
     void Close(wordproc::DocumentId doc) override {
         ++closes;
+        const std::string content = docs_.at(doc.value);
         docs_.erase(doc.value);
+        if (content.starts_with("CLOSE-FAILS")) {
+            throw wordproc::WordProcessorError(wordproc::Failure::CloseFailed, "close failed");
+        }
+        if (content.starts_with("CLOSE-DIES")) {
+            throw wordproc::WordProcessorError(wordproc::Failure::OfficeDied,
+                                               "The word processor stopped working");
+        }
+        if (content.starts_with("CLOSE-HANGS")) {
+            throw wordproc::WordProcessorError(wordproc::Failure::Timeout,
+                                               "The document took longer than 60 seconds");
+        }
     }
     void Quit() override { ++quits; }
 

@@ -3,6 +3,7 @@
 #include "app/batch/console_host.h"
 #include "common/error.h"
 #include "i18n/loadstrings.h"
+#include "i18n/translate.h"
 #include "mail/session.h"
 #include "platform/registry/registry.h"
 #include "platform/shell/shell.h"
@@ -28,6 +29,9 @@ void InstallLanguageFromRegistry() {
         }
     }
     InstallLanguage(language);
+    if (const std::string& why = GetStringLoader().ReadError(); !why.empty()) {
+        std::fprintf(stderr, "quillfence-batch: Warning: %s\n", why.c_str());
+    }
 }
 
 namespace {
@@ -71,10 +75,13 @@ std::optional<ExitCode> RefuseInvalidSettings(Settings& settings, ConsoleHost& h
     if (settings.Validate(hooks)) {
         return std::nullopt;
     }
-    if (host.RefusedQuestion()) {
-        std::fprintf(stderr,
-                     "quillfence-batch: %s\nNo run was started: pass --yes to answer Yes.\n",
-                     host.RefusedQuestion()->c_str());
+    if (!host.RefusedQuestions().empty()) {
+        // Every question that needed an answer, so one --yes settles them all.
+        for (const std::string& question : host.RefusedQuestions()) {
+            std::fprintf(stderr, "quillfence-batch: %s\n", question.c_str());
+        }
+        std::fprintf(stderr, "%s\n",
+                     TranslateMsg(8721, "No run was started: pass --yes to answer Yes.").c_str());
         return ExitCode::QuestionNeedsYes;
     }
     return ExitCode::Failed;
@@ -109,9 +116,10 @@ ExitCode Run(RunRequest& request) {
     }
     if (request.settings.profile == Settings::kPromptProfile) {
         // Nobody is there to pick a profile from a list.
-        throw Error("The settings ask for the logon profile to be chosen at each run "
-                    "(\"Prompt\"), which only the desktop program can do. Choose the default "
-                    "profile or a named one for runs from the command line.");
+        throw Error(TranslateMsg(
+            8720, "The settings ask for the logon profile to be chosen at each run "
+                  "(\"Prompt\"), which only the desktop program can do. Choose the default "
+                  "profile or a named one for runs from the command line."));
     }
     MapiSession session;
     session.SetLogonParameters(request.settings.profile, request.settings.profileName,
@@ -131,8 +139,11 @@ ExitCode Run(RunRequest& request) {
     wordProcessor.reset(); // an instance the run started is gone before we report
 
     if (!host.Exceptions().empty()) {
-        std::printf("%zu exception(s): the emails named above need a person.\n",
-                    host.Exceptions().size());
+        const auto count = static_cast<std::int64_t>(host.Exceptions().size());
+        std::printf(
+            "%s\n",
+            TranslateFmt(8722, "%d exception(s): the emails named above need a person.", {count})
+                .c_str());
     }
     return ExitCodeOf(run.Outcome());
 }

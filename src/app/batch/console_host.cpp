@@ -1,5 +1,7 @@
 #include "app/batch/console_host.h"
 
+#include "i18n/translate.h"
+
 #include <atomic>
 #include <cstring>
 #include <unistd.h>
@@ -173,10 +175,11 @@ void ConsoleHost::ShowWarning(const std::string& text) {
 bool ConsoleHost::AskYesNo(const std::string& text) {
     if (options_.answerYes) {
         EndProgressLine();
-        std::fprintf(options_.out, "%s\nAnswered Yes (--yes).\n", ForConsole(text).c_str());
+        std::fprintf(options_.out, "%s\n%s\n", ForConsole(text).c_str(),
+                     TranslateMsg(8723, "Answered Yes (--yes).").c_str());
         return true;
     }
-    refusedQuestion_ = text;
+    refusedQuestions_.push_back(ForConsole(text));
     return false;
 }
 

@@ -55,8 +55,9 @@ public:
 
     const std::vector<std::string>& Exceptions() const { return exceptions_; }
     const std::optional<std::string>& Error() const { return error_; }
-    // The question that could not be answered (no --yes), if any.
-    const std::optional<std::string>& RefusedQuestion() const { return refusedQuestion_; }
+    // The questions that could not be answered (no --yes), in the order asked,
+    // as the console shows them.
+    const std::vector<std::string>& RefusedQuestions() const { return refusedQuestions_; }
     std::optional<std::int32_t> NextFileNumber() const { return nextNumber_; }
 
 private:
@@ -70,7 +71,7 @@ private:
     bool progressLineOpen_ = false;
     std::vector<std::string> exceptions_;
     std::optional<std::string> error_;
-    std::optional<std::string> refusedQuestion_;
+    std::vector<std::string> refusedQuestions_;
     std::optional<std::int32_t> nextNumber_;
     bool catching_ = false;
     struct sigaction oldInt_ {};

@@ -66,7 +66,8 @@ std::string DescribeSettings(const Settings& s) {
     l.Int("Profile", s.profile);
     l.Int("reservedInteger", s.reservedInteger);
     l.Text("profileName", s.profileName);
-    l.Text("password", s.password);
+    // The password is never shown: only whether one is set.
+    l.Text("password", s.password.empty() ? "" : "********");
     l.Text("wordMacro", s.wordMacro);
     l.Text("manualFolder", s.manualFolder);
     l.Text("manualFormat", s.manualFormat);

@@ -9,7 +9,8 @@
 namespace qf::batch {
 
 // Every field of the record, texts escaped as language files escape values, booleans true/false,
-// identifiers in lower-case hexadecimal, lists as their CR LF text.
+// identifiers in lower-case hexadecimal, lists as their CR LF text; the password masked
+// ("********" when set, empty when not).
 std::string DescribeSettings(const Settings& s);
 
 } // namespace qf::batch

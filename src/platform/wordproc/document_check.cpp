@@ -67,15 +67,20 @@ struct FormatRule {
     bool (*fits)(std::string_view);
 };
 
+// Word processors open a document whatever its extension says, and
+// applicants' files are often misnamed (a .docx saved as .doc, an RTF named
+// .doc): every word-processor extension takes any document container, and
+// LibreOffice finds the real format.  Images, executables and random bytes
+// fit none of them.
+bool IsDocumentContainer(std::string_view b) {
+    return IsOle2(b) || IsZip(b) || IsRtf(b) || IsText(b);
+}
+
 const std::array kRules = {
-    FormatRule{" doc dot wps ", "a Word 97-2003 document (OLE2), RTF or HTML",
-               [](std::string_view b) { return IsOle2(b) || IsRtf(b) || IsText(b); }},
-    // Password-protected Office Open XML files are OLE2 containers.
-    FormatRule{" docx docm dotx dotm ", "an Office Open XML document (ZIP, or OLE2 when encrypted)",
-               [](std::string_view b) { return IsZip(b) || IsOle2(b); }},
-    FormatRule{" odt ott sxw stw ", "an OpenDocument text (ZIP)", IsZip},
-    FormatRule{" rtf ", "a Rich Text Format document", IsRtf},
-    FormatRule{" htm html xhtml txt xml fodt ", "text", IsText},
+    FormatRule{" doc dot wps docx docm dotx dotm odt ott sxw stw rtf htm html xhtml fodt ",
+               "a document (Word, Office Open XML, OpenDocument, RTF or HTML)",
+               IsDocumentContainer},
+    FormatRule{" txt xml ", "text", IsText},
 };
 
 } // namespace

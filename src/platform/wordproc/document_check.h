@@ -9,11 +9,12 @@
 
 namespace qf::wordproc {
 
-// Checks the leading bytes of `path` against the format its extension names
-// (.doc/.dot: OLE2 compound file, also RTF or HTML as Word itself saves them;
-// .docx/.docm/.dotx/.dotm: ZIP, or OLE2 when encrypted; .odt/.ott: ZIP; .rtf: "{\rtf";
-// .htm/.html/.txt/.xml/ .fodt: text).  Returns an English reason when they do not fit, nothing when
-// they do or when the extension names no format known here.
+// Checks the leading bytes of `path` against its extension: a word-processor
+// extension (.doc .docx .odt .rtf .html ...) takes any document container --
+// OLE2 compound file, ZIP (Office Open XML, OpenDocument), RTF or text such as
+// HTML -- since misnamed documents are common and the word processor detects
+// the real format; .txt/.xml take text.  Returns an English reason when they do
+// not fit, nothing when they do or when the extension names no format known here.
 std::optional<std::string> CheckLeadingBytes(const std::string& path);
 
 // What libmagic says the bytes are ("JPEG image data", "data", ...).

@@ -101,6 +101,60 @@ TEST_F(BatchProgramTest, ErrorsComeOutInTheLanguageTheRegistryNames) {
     EXPECT_EQ(err_, "quillfence-batch: The folder to save resumes to does not exist\n");
 }
 
+TEST_F(BatchProgramTest, TheFrontEndsOwnMessagesComeInTheUsersLanguage) {
+    home_ = dir_ + "/home/";
+    std::filesystem::create_directories(home_ + "Languages");
+    std::filesystem::copy_file(std::string(std::getenv("QF_SOURCE_DIR")) + "/Languages/German.ini",
+                               home_ + "Languages/German.ini");
+    {
+        registry::FileRegistry reg(registry_);
+        reg.CreateKey(kSettingsKey);
+        reg.SetValue(kSettingsKey, "language", registry::Value::String("German"));
+        reg.Flush();
+    }
+    Settings s = Settings::FirstStartDefaults();
+    s.directory = dir_ + "/texts/";
+    s.manualFolder = dir_ + "/manual/";
+    s.filterFilename.clear();
+    s.firstNumber = 1;
+    s.profile = Settings::kPromptProfile;
+    std::filesystem::create_directories(s.directory);
+    std::filesystem::create_directories(s.manualFolder);
+    s.SaveToFile(dir_ + "/prompt.qfo");
+    const std::string prompt =
+        "Die Einstellungen verlangen, das Anmeldeprofil bei jedem Lauf auszuwählen (\"Prompt\"); "
+        "das kann nur das Desktop-Programm. Wählen Sie für Läufe von der Befehlszeile das "
+        "Standardprofil oder ein benanntes Profil.";
+
+    EXPECT_EQ(Run("'" + dir_ + "/prompt.qfo'"), ExitCode::Failed);
+    EXPECT_EQ(err_, "quillfence-batch: " + prompt + "\n");
+
+    WriteFileAtomic(s.directory + "00001.txt", "earlier");
+    EXPECT_EQ(Run("'" + dir_ + "/prompt.qfo'"), ExitCode::QuestionNeedsYes);
+    EXPECT_TRUE(err_.ends_with(
+        "\nEs wurde kein Lauf gestartet: Geben Sie --yes an, um mit Ja zu antworten.\n"))
+        << err_;
+
+    EXPECT_EQ(Run("--yes '" + dir_ + "/prompt.qfo'"), ExitCode::Failed);
+    EXPECT_TRUE(out_.ends_with("\nMit Ja beantwortet (--yes).\n")) << out_;
+    EXPECT_EQ(err_, "quillfence-batch: " + prompt + "\n");
+}
+
+TEST_F(BatchProgramTest, AnUnreadableLanguageFileIsNamedWithTheReason) {
+    home_ = dir_ + "/home/";
+    // A folder where the language file should be: it cannot be read as one.
+    std::filesystem::create_directories(home_ + "Languages/Deutsch.ini");
+    {
+        registry::FileRegistry reg(registry_);
+        reg.CreateKey(kSettingsKey);
+        reg.SetValue(kSettingsKey, "language", registry::Value::String("Deutsch"));
+        reg.Flush();
+    }
+    ASSERT_EQ(Run("--print-settings"), ExitCode::Complete);
+    EXPECT_EQ(err_, "quillfence-batch: Warning: Cannot read file " + home_ +
+                        "Languages/Deutsch.ini: Is a directory\n");
+}
+
 TEST_F(BatchProgramTest, PrintsFirstStartDefaultsOnAnEmptyRegistryWithoutWritingIt) {
     ASSERT_EQ(Run("--print-settings"), ExitCode::Complete) << err_;
     const std::string bin = std::filesystem::path(exe_).parent_path().string() + "/";
@@ -111,6 +165,7 @@ TEST_F(BatchProgramTest, PrintsFirstStartDefaultsOnAnEmptyRegistryWithoutWriting
     EXPECT_NE(out_.find("\nFileNameFormat = %5.5d.txt\n"), std::string::npos);
     EXPECT_NE(out_.find("\nincludeAttachments = true\n"), std::string::npos);
     EXPECT_NE(out_.find("\ntagText = *QF* \n"), std::string::npos);
+    EXPECT_NE(out_.find("\npassword = \n"), std::string::npos); // none set: nothing masked
     EXPECT_NE(out_.find("\nsourceFolder.folderId = " + std::string(48, '0') + "\n"),
               std::string::npos);
     EXPECT_EQ(err_, "");
@@ -147,8 +202,13 @@ TEST_F(BatchProgramTest, SaveAsWritesTheSameBytesItReads) {
 
     ASSERT_EQ(Run("--print-settings " + dir_ + "/out.qfo"), ExitCode::Complete);
     EXPECT_TRUE(out_.starts_with("formatVersion = 17\noptionsFilePath = " + dir_ + "/out.qfo\n"));
-    EXPECT_NE(out_.find("\npassword = secret\n"), std::string::npos);
+    // The password is masked on screen; the copy above kept it (same bytes).
+    EXPECT_NE(out_.find("\npassword = ********\n"), std::string::npos);
+    EXPECT_EQ(out_.find("secret"), std::string::npos);
     EXPECT_NE(out_.find("fe\n"), std::string::npos);
+    Settings copy;
+    copy.LoadFromFile(dir_ + "/out.qfo");
+    EXPECT_EQ(copy.password, "secret");
 
     ASSERT_EQ(Run("--save-as " + dir_ + "/fromreg.qfo"), ExitCode::Complete);
     Settings back;
@@ -159,10 +219,17 @@ TEST_F(BatchProgramTest, SaveAsWritesTheSameBytesItReads) {
 TEST_F(BatchProgramTest, ExitCodesAndErrorTexts) {
     WriteFileAtomic(dir_ + "/cut.qfo", Settings::FirstStartDefaults().SaveToBytes().substr(0, 60));
     EXPECT_EQ(Run("--print-settings " + dir_ + "/cut.qfo"), ExitCode::Failed);
-    EXPECT_EQ(err_, "quillfence-batch: Error reading TSettings.TSettings: Stream read error\n");
+    EXPECT_EQ(err_, "quillfence-batch: Error reading TSettings.TSettings: Stream read error: "
+                    "the options file " +
+                        dir_ + "/cut.qfo is damaged\n");
     EXPECT_EQ(out_, "");
     EXPECT_EQ(Run("--print-settings " + dir_ + "/none.qfo"), ExitCode::Failed);
-    EXPECT_EQ(err_, "quillfence-batch: Cannot open file " + dir_ + "/none.qfo\n");
+    EXPECT_EQ(err_, "quillfence-batch: Cannot open file " + dir_ +
+                        "/none.qfo: No such file or directory\n");
+    WriteFileAtomic(dir_ + "/empty.qfo", "");
+    EXPECT_EQ(Run("--print-settings " + dir_ + "/empty.qfo"), ExitCode::Failed);
+    EXPECT_EQ(err_, "quillfence-batch: Invalid stream format: the options file " + dir_ +
+                        "/empty.qfo is empty\n");
     EXPECT_EQ(Run("--save-as " + dir_ + "/no/such/dir/x.qfo"), ExitCode::Failed);
     EXPECT_NE(err_.find("Cannot create file"), std::string::npos) << err_;
 
@@ -184,6 +251,7 @@ TEST_F(BatchProgramTest, APromptedProfileIsRefusedBeforeAnythingRuns) {
     s.directory = dir_ + "/";
     s.manualFolder = dir_ + "/";
     s.filterFilename.clear();
+    s.firstNumber = 1;
     s.profile = Settings::kPromptProfile;
     s.SaveToFile(dir_ + "/prompt.qfo");
     EXPECT_EQ(Run("'" + dir_ + "/prompt.qfo'"), ExitCode::Failed);

@@ -50,6 +50,25 @@ TEST(BatchRun, CompletesSavesTheNextNumberAndAsksBeforeOverwriting) {
     EXPECT_EQ(ReadFileBytes(run.output + "00001.txt"), before);
 }
 
+TEST(BatchRun, EveryQuestionThatNeedsYesIsListed) {
+    // A filter file but no filter tool, and the first output file exists.
+    SampleRun run([](Settings& s) {
+        NoAttachments(s);
+        s.filterFilename = s.manualFolder + "cv.fll";
+    });
+    WriteFileAtomic(run.manual + "cv.fll", "filter");
+    WriteFileAtomic(run.output + "00001.txt", "earlier run");
+    EXPECT_EQ(run.Run("run.qfo"), ExitCode::QuestionNeedsYes);
+    EXPECT_EQ(run.err,
+              "quillfence-batch: A Siftloom Pro filter file was specified, but Siftloom Pro is "
+              "not installed\nDownload it now?\n"
+              "quillfence-batch: The output file " +
+                  run.output +
+                  "00001.txt already exists. Continue?\n"
+                  "No run was started: pass --yes to answer Yes.\n");
+    EXPECT_EQ(run.Outputs(), std::vector<std::string>{"00001.txt"});
+}
+
 TEST(BatchRun, WithoutUpdateCountTheOptionsFileIsLeftAlone) {
     SampleRun run(NoAttachments);
     const std::string bytes = ReadFileBytes(run.options);

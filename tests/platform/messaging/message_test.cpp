@@ -2,8 +2,6 @@
 // platform from a real Maildir.
 #include "maildir_fixture.h"
 
-#include "platform/messaging/mime/html_text.h"
-
 namespace qf::mapi::testing {
 namespace {
 
@@ -124,6 +122,20 @@ std::vector<MessageCase> Cases() {
          "anna@example.org",
          "jobs@example.com",
          "schön\n",
+         false,
+         {}},
+        {"no charset, ISO-8859-2 text: the bytes say what they are",
+         kHead + "Subject: cv\nMIME-Version: 1.0\nContent-Type: text/plain\n\n"
+                 "\xAFyciorys: \xA3ukasz W\xF3jcik, ulica \xA6wi\xEAtokrzyska 12, \xA3\xF3"
+                 "d\xBC. "
+                 "Do\xB6wiadczenie zawodowe: programista, zarz\xB1"
+                 "dzanie zespo\xB3"
+                 "em, j\xEAzyki obce.\n",
+         "cv",
+         "anna@example.org",
+         "jobs@example.com",
+         "Życiorys: Łukasz Wójcik, ulica Świętokrzyska 12, Łódź. "
+         "Doświadczenie zawodowe: programista, zarządzanie zespołem, języki obce.\n",
          false,
          {}},
         {"boundary that never occurs",
@@ -271,15 +283,6 @@ TEST_F(MessageCases, AttachmentDataAndEmbeddedMessages) {
 
     // An embedded message cannot be changed in place.
     EXPECT_EQ(HrSetOneProp(*inner, PropValue{PR_SUBJECT, std::string("x")}), MAPI_E_NO_ACCESS);
-}
-
-TEST(HtmlToText, KeepsTextAndStructureDropsMarkup) {
-    using mime::HtmlToText;
-    EXPECT_EQ(HtmlToText("<script>alert(1)</script>a<!-- c -->b"), "ab");
-    EXPECT_EQ(HtmlToText("<table><tr><td>1</td><td>2</td></tr><tr><td>3</td></tr></table>"),
-              "1 2\n3");
-    EXPECT_EQ(HtmlToText("x &#252; &#x1F600; &bogus; <unclosed"), "x ü 😀 &bogus;");
-    EXPECT_EQ(HtmlToText(""), "");
 }
 
 } // namespace

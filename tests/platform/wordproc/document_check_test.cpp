@@ -59,6 +59,15 @@ TEST_F(LeadingBytesTest, AcceptsWhatEachExtensionPromises) {
         {"noextension", Noise()},
         {"a.html", "\xEF\xBB\xBF<p>Gr\xC3\xBC\xC3\x9F"
                    "e</p>"},
+        // Misnamed documents, as applicants send them: the word processor
+        // finds the real format.
+        {"cv.doc", kZip},
+        {"cv.rtf", kOle2},
+        {"cv.doc", kRtf},
+        {"cv.docx", kRtf},
+        {"cv.odt", kOle2},
+        {"cv.rtf", kHtml},
+        {"cv.html", kRtf},
     };
     for (const auto& [name, bytes] : ok) {
         SCOPED_TRACE(name);
@@ -68,10 +77,18 @@ TEST_F(LeadingBytesTest, AcceptsWhatEachExtensionPromises) {
 }
 
 TEST_F(LeadingBytesTest, RejectsBytesThatDoNotFitWithAReason) {
+    const std::string exe = std::string("MZ\x90\0\x03\0\0\0\x04\0\0\0\xFF\xFF", 16) + Noise();
+    const std::string elf = std::string("\x7F"
+                                        "ELF\x02\x01\x01\0",
+                                        8) +
+                            Noise();
+    const std::string png = std::string("\x89PNG\r\n\x1A\n\0\0\0\rIHDR", 16) + Noise();
     const std::pair<const char*, std::string> bad[] = {
-        {"a.doc", Noise()}, {"a.odt", kOle2},    {"a.docx", kRtf},
-        {"a.odt", kHtml},   {"a.rtf", kOle2},    {"a.rtf", kHtml},
-        {"a.html", kOle2},  {"a.html", Noise()}, {"a.txt", std::string("ab\0cd", 5)},
+        {"a.doc", Noise()},  {"a.docx", Noise()},
+        {"a.rtf", Noise()},  {"a.odt", Noise()},
+        {"a.html", Noise()}, {"a.doc", exe},
+        {"a.docx", elf},     {"a.rtf", png},
+        {"a.txt", kOle2},    {"a.txt", std::string("ab\0cd", 5)},
     };
     for (const auto& [name, bytes] : bad) {
         SCOPED_TRACE(name);

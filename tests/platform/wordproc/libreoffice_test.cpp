@@ -162,6 +162,26 @@ TEST_F(LibreOfficeTest, DamagedFilesFailAndTheNextDocumentWorks) {
     EXPECT_THAT(Convert(*office_, docs_->at("rtf")), HasSubstr(kBodyWords));
 }
 
+TEST_F(LibreOfficeTest, DocumentsWithTheWrongExtensionAreReadInTheirRealFormat) {
+    // As applicants send them: a .docx saved as .doc, a .doc named .rtf, an
+    // RTF named .doc, an OpenDocument named .docx, HTML named .doc.
+    const std::pair<const char*, const char*> renamed[] = {
+        {"docx", "cv-really-docx.doc"}, {"doc", "cv-really-doc.rtf"},
+        {"rtf", "cv-really-rtf.doc"},   {"odt", "cv-really-odt.docx"},
+        {"html", "cv-really-html.doc"},
+    };
+    for (const auto& [kind, name] : renamed) {
+        SCOPED_TRACE(name);
+        const fs::path copy = dir_->path() / name;
+        fs::copy_file(docs_->at(kind), copy, fs::copy_options::overwrite_existing);
+        std::string text;
+        ASSERT_NO_THROW(text = Convert(*office_, copy));
+        EXPECT_THAT(text, HasSubstr(kBodyWords));
+        EXPECT_THAT(text, HasSubstr(kCellWords));
+    }
+    EXPECT_FALSE(HasLockFiles(dir_->path()));
+}
+
 // A listening socket on 127.0.0.1 that counts the connections made to it.
 class Listener {
 public:

@@ -4,6 +4,7 @@
 #include "platform/messaging/mime/gmime_support.h"
 #include "platform/messaging/mime/html_text.h"
 
+#include "common/legacy_text.h"
 #include "common/text.h"
 
 namespace qf::mapi::mime {

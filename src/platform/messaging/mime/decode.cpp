@@ -2,6 +2,7 @@
 
 #include "platform/messaging/mime/gmime_support.h"
 
+#include "common/legacy_text.h"
 #include "common/text.h"
 
 namespace qf::mapi::mime {
@@ -101,10 +102,6 @@ bool IsUtf8Label(const std::string& cs) {
     return cs.empty() || cs == "utf-8" || cs == "utf8" || cs == "us-ascii" || cs == "ascii";
 }
 
-std::string Utf8OrWindows1252(std::string_view bytes) {
-    return IsValidUtf8(bytes) ? std::string(bytes) : FromWindows1252(bytes);
-}
-
 } // namespace
 
 std::string Trimmed(std::string_view s) {
@@ -128,19 +125,6 @@ std::string Unfold(std::string_view raw) {
     return out;
 }
 
-std::string FromWindows1252(std::string_view bytes) {
-    static const char16_t high[32] = {
-        0x20AC, 0x0081, 0x201A, 0x0192, 0x201E, 0x2026, 0x2020, 0x2021, 0x02C6, 0x2030, 0x0160,
-        0x2039, 0x0152, 0x008D, 0x017D, 0x008F, 0x0090, 0x2018, 0x2019, 0x201C, 0x201D, 0x2022,
-        0x2013, 0x2014, 0x02DC, 0x2122, 0x0161, 0x203A, 0x0153, 0x009D, 0x017E, 0x0178};
-    std::u16string wide;
-    wide.reserve(bytes.size());
-    for (unsigned char c : bytes) {
-        wide += (c >= 0x80 && c < 0xA0) ? high[c - 0x80] : static_cast<char16_t>(c);
-    }
-    return Utf16ToUtf8(wide);
-}
-
 std::string DecodeHeaderText(std::string_view raw) {
     const std::string merged = MergeBase64Words(Trimmed(Unfold(raw)));
     GString decoded(g_mime_utils_header_decode_text(ParserOptions(), merged.c_str()));
@@ -157,6 +141,10 @@ std::string DecodeHeaderText(std::string_view raw) {
 std::string ToUtf8(std::string_view bytes, const char* charset) {
     const std::string cs = charset ? ToLowerAscii(Trimmed(charset)) : std::string();
     // Mislabelled UTF-8 is common; real Latin-1 text is almost never valid UTF-8.
+    if (cs.empty() || cs == "us-ascii" || cs == "ascii") {
+        // No charset, or ASCII that is not: the bytes say what they are.
+        return LegacyTextToUtf8(bytes);
+    }
     if (IsUtf8Label(cs) || IsLatin1Label(cs)) {
         return Utf8OrWindows1252(bytes);
     }
@@ -171,7 +159,7 @@ std::string ToUtf8(std::string_view bytes, const char* charset) {
     if (converted && read == bytes.size()) {
         return std::string(converted.get(), written);
     }
-    return Utf8OrWindows1252(bytes);
+    return LegacyTextToUtf8(bytes);
 }
 
 } // namespace qf::mapi::mime

@@ -3,7 +3,8 @@
 //  - adjacent base64 encoded-words whose first ends in "=" padding lose the rest
 //    of the header: such words are merged into one before decoding;
 //  - a text part without charset comes back raw: valid UTF-8 is kept, anything
-//    else is read as Windows-1252.
+//    else is decoded from the encoding its bytes look like (Windows-1252 when
+//    none is recognised).
 #pragma once
 
 #include <string>
@@ -14,11 +15,9 @@ namespace qf::mapi::mime {
 // A header value decoded to one line of UTF-8 (control characters become spaces).
 std::string DecodeHeaderText(std::string_view raw);
 // Text in `charset` (null or empty: unlabelled) to UTF-8.  Unlabelled or Latin-1
-// text that is valid UTF-8 is kept; text that does not convert is read as
-// Windows-1252.
+// text that is valid UTF-8 is kept; unlabelled text, and text that does not
+// convert from its label, is decoded from the encoding it looks like.
 std::string ToUtf8(std::string_view bytes, const char* charset);
-// Windows-1252 to UTF-8 for every byte (the five unassigned ones map to C1 controls).
-std::string FromWindows1252(std::string_view bytes);
 
 // Adjacent base64 encoded-words of one charset merged into one word, so that a
 // word ending in "=" padding does not end the decoding of the header.
