@@ -5,6 +5,7 @@
 #include "mail/session.h"
 #include "platform/shell/shell.h"
 
+#include "i18n/translate.h"
 #include <QFileDialog>
 #include <QFormLayout>
 #include <QHBoxLayout>
@@ -112,9 +113,10 @@ void MessageWindow::BuildLayout() {
     attachments_ = new QListWidget;
     attachments_->setObjectName("attachments");
     for (const AttachmentSummary& a : content_.attachments) {
-        auto* item =
-            new QListWidgetItem(style()->standardIcon(QStyle::SP_FileIcon),
-                                QString("%1  (%2 bytes)").arg(FromUtf8(a.fileName)).arg(a.size));
+        auto* item = new QListWidgetItem(
+            style()->standardIcon(QStyle::SP_FileIcon),
+            FromUtf8(TranslateFmt(8732, "%s  (%d bytes)",
+                                  {a.fileName, static_cast<std::int64_t>(a.size)})));
         attachments_->addItem(item);
     }
     if (!content_.attachments.empty()) {

@@ -8,6 +8,7 @@
 #include "mail/session.h"
 #include "platform/registry/registry.h"
 
+#include "i18n/translate.h"
 #include <QCloseEvent>
 #include <QCoreApplication>
 #include <QEvent>
@@ -303,11 +304,11 @@ void StatusWindow::SetKind(ButtonKind kind) {
         button_->setIcon(style()->standardIcon(QStyle::SP_DialogCancelButton));
         break;
     case ButtonKind::Close:
-        button_->setText("&Close");
+        button_->setText(QString::fromStdString(TranslateMsg(8730, "&Close")));
         button_->setIcon(style()->standardIcon(QStyle::SP_DialogCloseButton));
         break;
     case ButtonKind::Ok:
-        button_->setText("&OK");
+        button_->setText(QString::fromStdString(TranslateMsg(8731, "&OK")));
         button_->setIcon(style()->standardIcon(QStyle::SP_DialogOkButton));
         break;
     }

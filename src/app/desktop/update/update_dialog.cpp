@@ -199,7 +199,7 @@ void UpdateDialog::FillProductNames() {
 }
 
 void UpdateDialog::ShowCloseButton() {
-    okButton_->setText("&Close");
+    okButton_->setText(QString::fromStdString(TranslateMsg(8730, "&Close")));
     okButton_->setIcon(style()->standardIcon(QStyle::SP_DialogCloseButton));
 }
 

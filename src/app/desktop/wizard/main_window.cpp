@@ -61,6 +61,21 @@ MainWindow::MainWindow(WizardModel& model, Dialogs& dialogs, QWidget* parent)
     layout->addWidget(BuildBottomPanel());
     setCentralWidget(central);
     statusBar()->setObjectName("StatusBar1");
+    // Stand-ins for the file dialogs, so their titles and filters are
+    // translated with the window (QtDialogs reads them).
+    const std::pair<const char*, std::pair<const char*, const char*>> fileDialogs[] = {
+        {kOpenDialog, {kOpenTitle, kOptionsFilter}},
+        {kSaveDialog, {kSaveTitle, kOptionsFilter}},
+        {kFolderDialog, {kFolderTitle, nullptr}},
+        {kFilterDialog, {kFilterTitle, kFilterFilter}}};
+    for (const auto& [name, texts] : fileDialogs) {
+        auto* dialog = new QObject(this);
+        dialog->setObjectName(name);
+        dialog->setProperty("Title", QString(texts.first));
+        if (texts.second != nullptr) {
+            dialog->setProperty("Filter", QString(texts.second));
+        }
+    }
     BuildToolBar();
     BuildMenus();
     Bind();

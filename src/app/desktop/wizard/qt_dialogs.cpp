@@ -11,10 +11,16 @@ namespace qf::desktop {
 
 namespace {
 
-const char* const kOptionsFilter = "Quillfence Files (*.qfo);;All files (*)";
-
 QString Q(const std::string& text) {
     return QString::fromStdString(text);
+}
+
+// A file dialog's title or filter: the text the main window's stand-in
+// for that dialog holds (translated with the window), else the English one.
+QString DialogText(QWidget* parent, const char* dialog, const char* property, const char* english) {
+    const QObject* texts = parent ? parent->findChild<QObject*>(dialog) : nullptr;
+    const QVariant value = texts ? texts->property(property) : QVariant();
+    return value.isValid() ? value.toString() : QString(english);
 }
 
 std::optional<std::string> Chosen(const QString& path) {
@@ -52,13 +58,15 @@ Dialogs::Answer QtDialogs::AskYesNoCancel(const std::string& question) {
 }
 
 std::optional<std::string> QtDialogs::ChooseFileToOpen() {
-    return Chosen(QFileDialog::getOpenFileName(parent_, "Load Quillfence settings",
-                                               Q(InstallationFolder()), kOptionsFilter));
+    return Chosen(QFileDialog::getOpenFileName(
+        parent_, DialogText(parent_, kOpenDialog, "Title", kOpenTitle), Q(InstallationFolder()),
+        DialogText(parent_, kOpenDialog, "Filter", kOptionsFilter)));
 }
 
 std::optional<std::string> QtDialogs::ChooseFileToSave() {
-    QFileDialog dialog(parent_, "Save Quillfence settings", Q(InstallationFolder()),
-                       kOptionsFilter);
+    QFileDialog dialog(parent_, DialogText(parent_, kSaveDialog, "Title", kSaveTitle),
+                       Q(InstallationFolder()),
+                       DialogText(parent_, kSaveDialog, "Filter", kOptionsFilter));
     dialog.setAcceptMode(QFileDialog::AcceptSave);
     dialog.setDefaultSuffix("qfo");
     if (dialog.exec() != QDialog::Accepted || dialog.selectedFiles().isEmpty()) {
@@ -68,12 +76,14 @@ std::optional<std::string> QtDialogs::ChooseFileToSave() {
 }
 
 std::optional<std::string> QtDialogs::ChooseFolder(const std::string& start) {
-    return Chosen(QFileDialog::getExistingDirectory(parent_, "Choose a folder", Q(start)));
+    return Chosen(QFileDialog::getExistingDirectory(
+        parent_, DialogText(parent_, kFolderDialog, "Title", kFolderTitle), Q(start)));
 }
 
 std::optional<std::string> QtDialogs::ChooseFilterFile(const std::string& start) {
-    return Chosen(QFileDialog::getOpenFileName(parent_, "Browse for a Siftloom filter file (.fll)",
-                                               Q(start), "Siftloom Filter (*.fll);;All files (*)"));
+    return Chosen(QFileDialog::getOpenFileName(
+        parent_, DialogText(parent_, kFilterDialog, "Title", kFilterTitle), Q(start),
+        DialogText(parent_, kFilterDialog, "Filter", kFilterFilter)));
 }
 
 bool QtDialogs::EditAttachmentTypes(AttachmentRows& rows) {

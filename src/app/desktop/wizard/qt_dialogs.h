@@ -9,6 +9,20 @@
 
 namespace qf::desktop {
 
+// The file dialogs' texts.  The main window holds a plain object for each
+// dialog (named by the k...Dialog constants) whose "Title" and "Filter"
+// properties the language walk translates; QtDialogs reads them from there.
+inline constexpr const char* kOpenDialog = "OpenDialog1";
+inline constexpr const char* kSaveDialog = "SaveDialog1";
+inline constexpr const char* kFolderDialog = "FolderDialog1";
+inline constexpr const char* kFilterDialog = "FilterDialog1";
+inline constexpr const char* kOpenTitle = "Load Quillfence settings";
+inline constexpr const char* kSaveTitle = "Save Quillfence settings";
+inline constexpr const char* kFolderTitle = "Choose a folder";
+inline constexpr const char* kFilterTitle = "Browse for a Siftloom filter file (.fll)";
+inline constexpr const char* kOptionsFilter = "Quillfence Files (*.qfo);;All files (*)";
+inline constexpr const char* kFilterFilter = "Siftloom Filter (*.fll);;All files (*)";
+
 class QtDialogs : public Dialogs {
 public:
     // The folder chooser window: fills the path and identifiers, true for OK.
