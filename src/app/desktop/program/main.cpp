@@ -168,9 +168,7 @@ int main(int argc, char** argv) {
         std::fprintf(stderr, "quillfence: %s\n", e.what());
     }
     mapi::SetProfileChooser(MakeProfileChooser(*ui));
-    model.runWindowFactory = [&model] {
-        return std::make_unique<StatusWindowHost>(model.Session());
-    };
+    model.runWindowFactory = [&model] { return std::make_unique<StatusWindowHost>(model.Form()); };
     model.onRunReturned = [](RunHost& host) { static_cast<StatusWindowHost&>(host).RunReturned(); };
     model.wordProcessorFactory =
         [](const Settings& run) -> std::unique_ptr<wordproc::WordProcessor> {

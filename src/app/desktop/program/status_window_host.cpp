@@ -1,11 +1,12 @@
 #include "app/desktop/program/status_window_host.h"
 
 #include "app/desktop/status/status_window.h"
+#include "settings/settings.h"
 
 namespace qf::desktop {
 
-StatusWindowHost::StatusWindowHost(MapiSession& session) : window_(new StatusWindow()) {
-    window_->SetMailSession(&session);
+StatusWindowHost::StatusWindowHost(const Settings& logon) : window_(new StatusWindow()) {
+    window_->SetLogonParameters(logon.profile, logon.profileName, logon.password);
     window_->SetRunActive(true);
 }
 

@@ -9,7 +9,7 @@
 #include <QPointer>
 
 namespace qf {
-class MapiSession;
+class Settings;
 }
 
 namespace qf::desktop {
@@ -18,9 +18,11 @@ class StatusWindow;
 
 class StatusWindowHost : public RunHost {
 public:
-    // Opens a new status window; exception rows open their emails through
-    // `session` (the main window's).  UI thread only.
-    explicit StatusWindowHost(MapiSession& session);
+    // Opens a new status window.  Its exception rows open their emails
+    // through a session of the window's own, logged on with `logon`'s profile
+    // (the run works on the main window's session on another thread; a
+    // session is never used from two threads).  UI thread only.
+    explicit StatusWindowHost(const Settings& logon);
     // Lets the window close (and free itself) when the user asks.
     ~StatusWindowHost() override;
     StatusWindowHost(const StatusWindowHost&) = delete;

@@ -44,7 +44,7 @@ TEST(DesktopGo, TheDemoRunEndsInItsOwnStatusWindowWhoseZipRowOpensTheEmail) {
     WizardModel model(dialogs, *ui, reg);
     model.Create();
     model.AfterCreate();
-    model.runWindowFactory = [&] { return std::make_unique<StatusWindowHost>(model.Session()); };
+    model.runWindowFactory = [&] { return std::make_unique<StatusWindowHost>(model.Form()); };
     model.onRunReturned = [](RunHost& h) { static_cast<StatusWindowHost&>(h).RunReturned(); };
     model.wordProcessorFactory = [](const Settings&) -> std::unique_ptr<wordproc::WordProcessor> {
         return std::make_unique<wordproc::LibreOffice>(
