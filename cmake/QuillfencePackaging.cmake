@@ -20,7 +20,11 @@ endif()
 # Whatever the build puts beside the programs.
 install(DIRECTORY ${CMAKE_BINARY_DIR}/bin/ DESTINATION ${QF_INSTALL_FOLDER}
     PATTERN quillfence EXCLUDE
-    PATTERN quillfence-batch EXCLUDE)
+    PATTERN quillfence-batch EXCLUDE
+    # Developers' tools that sit beside the programs in the build tree: the
+    # language-file recorder and the status window's screenshot maker.
+    PATTERN quillfence-langfile EXCLUDE
+    PATTERN status_screenshots EXCLUDE)
 
 file(MAKE_DIRECTORY ${QF_STAGE}/links)
 foreach(program ${programs})
