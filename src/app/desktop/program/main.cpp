@@ -206,7 +206,16 @@ int main(int argc, char** argv) {
     web::UpdateSchedule schedule(registry::Current());
     schedule.Load();
     window.checkForUpdates = [&] { CheckWebForUpdates(&window, schedule); };
-    model.offerUpdateIfDue = [&] { OfferUpdateIfDue(&window, schedule, params.size() > 0); };
+    model.offerUpdateIfDue = [&] {
+        OfferUpdateIfDue(&window, schedule, params.size() > 0);
+        // Keep the date of the next offer (a first start's, or the one the
+        // offer just moved on): without it every start would count anew.
+        try {
+            schedule.Save();
+        } catch (const std::exception& e) {
+            std::fprintf(stderr, "quillfence: %s\n", e.what());
+        }
+    };
     window.UpdateHookedItems();
     WireLanguageTipsAndHelp(app, window, model);
     QApplication::setApplicationDisplayName(QString());
