@@ -77,7 +77,7 @@ TEST_F(LeadingBytesTest, AcceptsWhatEachExtensionPromises) {
 }
 
 TEST_F(LeadingBytesTest, RejectsBytesThatDoNotFitWithAReason) {
-    const std::string exe = std::string("MZ\x90\0\x03\0\0\0\x04\0\0\0\xFF\xFF", 16) + Noise();
+    const std::string exe = std::string("MZ\x90\0\x03\0\0\0\x04\0\0\0\xFF\xFF", 14) + Noise();
     const std::string elf = std::string("\x7F"
                                         "ELF\x02\x01\x01\0",
                                         8) +
