@@ -38,6 +38,12 @@ namespace qf::desktop {
 
 using namespace wizard_ui;
 
+namespace {
+// The "..." buttons beside the mail-folder edits: as narrow as the file
+// edits' browse buttons, the edit takes the rest of the row.
+constexpr int kBrowseButtonWidth = 32;
+} // namespace
+
 // ---------------------------------------------------------------- pages
 
 QWidget* MainWindow::BuildLoginPage() {
@@ -83,7 +89,8 @@ QWidget* MainWindow::BuildFoldersPage() {
     browseFromFolder_->setObjectName("browseFromFolder");
     Hint(browseFromFolder_, "Browse for a mail folder");
     auto* fromRow = new QHBoxLayout;
-    fromRow->addWidget(messageSource_);
+    fromRow->addWidget(messageSource_, 1);
+    browseFromFolder_->setMaximumWidth(kBrowseButtonWidth);
     fromRow->addWidget(browseFromFolder_);
     static_cast<QVBoxLayout*>(from->layout())->addLayout(fromRow);
 
@@ -117,7 +124,8 @@ QWidget* MainWindow::BuildFoldersPage() {
     tagText_->setObjectName("tagText");
     auto* toLayout = static_cast<QVBoxLayout*>(to->layout());
     auto* toRow = new QHBoxLayout;
-    toRow->addWidget(messageDestination_);
+    toRow->addWidget(messageDestination_, 1);
+    browseToFolder_->setMaximumWidth(kBrowseButtonWidth);
     toRow->addWidget(browseToFolder_);
     toLayout->insertLayout(2, toRow);
     toLayout->addWidget(tagText_);
