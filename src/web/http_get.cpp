@@ -18,7 +18,9 @@ namespace qf::web {
 struct HttpGet::Fetch : std::enable_shared_from_this<HttpGet::Fetch> {
     HttpGetSettings settings;
     ProgressHandler onProgress;
-    std::shared_ptr<EventLoop> loop;
+    // Weak: the loop's queue may hold this fetch (a completion nobody ran),
+    // and a strong reference back would keep both alive for ever.
+    std::weak_ptr<EventLoop> loop;
     HttpGet* owner = nullptr;
     bool ended = false; // completion handled or cancelled (user-interface thread)
     std::atomic<bool> cancelled{false};
@@ -113,6 +115,13 @@ Workers& TheWorkers() {
     return workers;
 }
 
+// Hands `handler` to the user-interface thread, unless its loop is gone.
+void Post(const Fetch& f, std::function<void()> handler) {
+    if (const std::shared_ptr<EventLoop> loop = f.loop.lock()) {
+        loop->Post(std::move(handler));
+    }
+}
+
 // A stated length that is not a plain decimal number counts as 0.
 std::int64_t ParseContentLength(std::string_view text) {
     std::int64_t value = 0;
@@ -183,7 +192,7 @@ std::size_t OnBody(char* data, std::size_t size, std::size_t count, void* user) 
     f.text.append(data, n);
     f.bytesRead += static_cast<std::int64_t>(n);
     if (f.onProgress) {
-        f.loop->Post([self = f.shared_from_this(), total = f.contentLength, read = f.bytesRead] {
+        Post(f, [self = f.shared_from_this(), total = f.contentLength, read = f.bytesRead] {
             if (!self->cancelled && !self->ended) {
                 self->onProgress(total, read);
             }
@@ -283,7 +292,7 @@ void RunWorker(std::shared_ptr<Fetch> fetch) {
     } catch (...) {
         // The outcome is the success as it stood.
     }
-    fetch->loop->Post([fetch] { FetchCompletion::Run(fetch); });
+    Post(*fetch, [fetch] { FetchCompletion::Run(fetch); });
     fetch->finished = true;
 }
 
@@ -307,9 +316,10 @@ void HttpGet::FetchText() {
     current_ = fetch;
     TheWorkers().Start(fetch, &RunWorker);
     if (settings_.waitThread) {
-        // `this` may be gone once a handler has run: only the fetch is used.
+        // `this` may be gone once a handler has run: only locals are used.
+        const std::shared_ptr<EventLoop> loop = loop_;
         while (!fetch->ended) {
-            fetch->loop->ProcessEvents(std::chrono::milliseconds(50));
+            loop->ProcessEvents(std::chrono::milliseconds(50));
         }
     }
 }
