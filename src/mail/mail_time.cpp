@@ -68,13 +68,6 @@ DateTime FromMilliseconds(std::int64_t ms) {
     return days >= 0 ? static_cast<double>(days) + frac : static_cast<double>(days) - frac;
 }
 
-long CurrentUtcOffsetSeconds() {
-    const std::time_t now = std::time(nullptr);
-    std::tm local{};
-    localtime_r(&now, &local);
-    return local.tm_gmtoff;
-}
-
 std::tm ToTm(DateTime value) {
     const DateTimeParts p = DecodeDateTime(value);
     std::tm tm{};
@@ -102,6 +95,13 @@ std::string StrftimeLocale(nl_item item, const std::tm& tm) {
 }
 
 } // namespace
+
+long CurrentUtcOffsetSeconds() {
+    const std::time_t now = std::time(nullptr);
+    std::tm local{};
+    localtime_r(&now, &local);
+    return local.tm_gmtoff;
+}
 
 DateTime FileTimeToLocalDateTime(std::uint64_t fileTime) {
     // File times are at most 2^64 units: whole milliseconds fit an int64.

@@ -14,6 +14,9 @@ namespace qf {
 // force when the conversion runs, not the one in force at the time converted:
 // a summer time read in winter comes out an hour off.
 DateTime FileTimeToLocalDateTime(std::uint64_t fileTime);
+// The local time's offset from UTC in force now, in seconds (east positive):
+// the offset FileTimeToLocalDateTime adds.
+long CurrentUtcOffsetSeconds();
 
 // Calendar parts of a date-time (month and day count from 1).
 struct DateTimeParts {

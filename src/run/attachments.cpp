@@ -47,6 +47,41 @@ void AppendNoteWithCompanion(std::string& text, const std::string& note, const s
     WriteWholeFile(name + ".txt", text);
 }
 
+// What became of an attachment, judged by what its action left: text added
+// to the output, and an exception row for the email.
+AttachmentOutcome OutcomeOf(AttachmentAction action, bool textAdded, bool needsPerson) {
+    switch (action) {
+    case AttachmentAction::ConvertDocument:
+        return textAdded || !needsPerson ? AttachmentOutcome::Converted
+                                         : AttachmentOutcome::NotConverted;
+    case AttachmentAction::FlagForManual:
+        return AttachmentOutcome::Flagged;
+    case AttachmentAction::Print:
+        return needsPerson ? AttachmentOutcome::PrintFailed : AttachmentOutcome::Printed;
+    case AttachmentAction::SaveAsFile:
+        return AttachmentOutcome::Saved;
+    case AttachmentAction::AppendAsText:
+        return AttachmentOutcome::IncludedAsText;
+    case AttachmentAction::Ignore:
+        break;
+    }
+    return AttachmentOutcome::Ignored;
+}
+
+// The report enters an embedded email for as long as this lives.
+class EmbeddedInReport {
+public:
+    EmbeddedInReport(RunReport& report, const std::string& name) : report_(report) {
+        report_.EnterEmbedded(name);
+    }
+    ~EmbeddedInReport() { report_.LeaveEmbedded(); }
+    EmbeddedInReport(const EmbeddedInReport&) = delete;
+    EmbeddedInReport& operator=(const EmbeddedInReport&) = delete;
+
+private:
+    RunReport& report_;
+};
+
 } // namespace
 
 // One attachment being handled, with what every action takes from it.
@@ -69,6 +104,7 @@ struct AttachmentHandler::InHand {
     std::string ext;
     std::string startTag;
     std::string endTag;
+    std::string copy; // the copy kept in the manual folder, if any
 };
 
 AttachmentAction AttachmentActionFromCode(int code) {
@@ -111,9 +147,14 @@ void AttachmentHandler::ProcessAttachments(EmailMessage& email, std::string& tex
 
 void AttachmentHandler::ProcessAttachment(EmailMessage& email, Attachment& attachment,
                                           std::string& text, int depth) {
+    const std::size_t reported = context_.Report().AttachmentCount();
     try {
         Handle(email, attachment, text, depth);
     } catch (const std::exception& e) {
+        // Reported already when only its embedded email failed.
+        if (context_.Report().AttachmentCount() == reported) {
+            context_.Report().AddAttachment(attachment.fileName, AttachmentOutcome::Failed);
+        }
         // The attachment did not make it into the output: a person must see
         // to it, and the email must stay where it is.
         try {
@@ -129,8 +170,11 @@ void AttachmentHandler::Handle(EmailMessage& email, Attachment& attachment, std:
     std::string ext = AttachmentExtension(attachment.fileName);
     const int code = context_.RunSettings().ActionForExtension(ext);
     InHand item(email, attachment, std::move(ext), context_);
+    const AttachmentAction action = AttachmentActionFromCode(code);
+    const std::size_t textBefore = text.size();
+    const std::size_t exceptionsBefore = context_.Report().ExceptionCount();
 
-    switch (AttachmentActionFromCode(code)) {
+    switch (action) {
     case AttachmentAction::ConvertDocument:
         ConvertDocument(item, text);
         break;
@@ -149,6 +193,11 @@ void AttachmentHandler::Handle(EmailMessage& email, Attachment& attachment, std:
     case AttachmentAction::Ignore:
         break;
     }
+    context_.Report().AddAttachment(
+        attachment.fileName,
+        OutcomeOf(action, text.size() > textBefore,
+                  context_.Report().ExceptionCount() > exceptionsBefore),
+        item.copy);
 
     if (attachment.attachMethod == kEmbeddedMessage) {
         ProcessEmbedded(email, attachment, text, depth);
@@ -216,6 +265,7 @@ void AttachmentHandler::ProcessEmbedded(EmailMessage& email, Attachment& attachm
         return;
     }
     std::unique_ptr<EmailMessage> embedded = email.OpenEmbedded(attachment.attachNumber);
+    EmbeddedInReport inReport(context_.Report(), attachment.fileName);
     ProcessAttachments(*embedded, text, depth + 1);
 }
 
@@ -229,6 +279,7 @@ std::string AttachmentHandler::SaveTemporaryCopy(InHand& item) {
 std::string AttachmentHandler::SaveManualCopy(InHand& item) {
     const std::string name = ManualFileName(item);
     item.attachment.SaveContentToFile(ErrorDetails(item.email), name);
+    item.copy = name;
     return name;
 }
 

@@ -82,6 +82,7 @@ RunOutcome ExtractionRun::Execute() {
         Run();
     } catch (const std::exception& e) {
         outcome_ = RunOutcome::Failed;
+        context_.Report().End(RunEnding::Failed, e.what(), LocalNow());
         context_.Host().ShowError(e.what());
         // The next run must not reuse the numbers of files already written.
         HandBackFileNumber();
@@ -214,6 +215,7 @@ void ExtractionRun::ProcessEmail(EmailMessage& email, int index) {
         return;
     }
     EmailAdapter fields(email);
+    context_.Report().BeginEmail(email.senderAddress, email.subject, fields.DeliveryTime());
     // The name is fixed before anything is written: the attachment notes, the
     // output file and its times all use it.
     const std::string outputFile = NameOutputFile(fields);
@@ -224,6 +226,7 @@ void ExtractionRun::ProcessEmail(EmailMessage& email, int index) {
     SetFileTimes(outputFile, fields.DeliveryTime());
     DisposeOfEmail(email, outputFile);
     context_.CountFileWritten(outputFile);
+    context_.Report().EndEmail();
     currentWritten_ = false;
 }
 
@@ -269,11 +272,17 @@ std::string ExtractionRun::ComposeText(EmailMessage& email, EmailFields& fields)
 void ExtractionRun::WriteOutputFile(const std::string& outputFile, const std::string& text) {
     WriteWholeFile(outputFile, text);
     currentWritten_ = true;
+    if (EmailRecord* record = context_.Report().Current()) {
+        record->outputFile = outputFile;
+    }
 }
 
 void ExtractionRun::MarkReadWhenAsked(EmailMessage& email) {
     if (settings_.readStatus) {
         email.MarkRead();
+        if (EmailRecord* record = context_.Report().Current()) {
+            record->markedRead = true;
+        }
     }
 }
 
@@ -294,9 +303,21 @@ void ExtractionRun::DisposeOfEmail(EmailMessage& email, const std::string& outpu
     }
     if (settings_.emailsTo == Settings::kMoveEmails) {
         source_.folder->MoveEmail(email, *destination_.folder);
+        RecordDisposition(Disposition::Moved);
     } else if (settings_.emailsTo == Settings::kTagSubject) {
         email.SetSubject(settings_.tagText + email.subject);
         email.SaveChanges("changesubj:");
+        RecordDisposition(Disposition::Tagged);
+    } else if (!context_.AttachmentsCut()) {
+        // An email whose output lacks attachments is not done with, even
+        // where it stays.
+        RecordDisposition(Disposition::Left);
+    }
+}
+
+void ExtractionRun::RecordDisposition(Disposition disposition) {
+    if (EmailRecord* record = context_.Report().Current()) {
+        record->disposition = disposition;
     }
 }
 
@@ -312,16 +333,20 @@ void ExtractionRun::ReportComplete() {
         RunFilter(settings_.filterFilename, settings_.directory, context_.FilesWritten(), host,
                   *services_.registry);
     }
-    context_.SetStatus(
-        TranslateFmt(8340, "Complete. %d emails processed", {static_cast<std::int64_t>(count_)}));
+    const std::string status =
+        TranslateFmt(8340, "Complete. %d emails processed", {static_cast<std::int64_t>(count_)});
+    context_.Report().End(RunEnding::Complete, status, LocalNow());
+    context_.SetStatus(status);
 }
 
 void ExtractionRun::ReportInterrupted(int processed) {
     outcome_ = RunOutcome::Interrupted;
     HandBackFileNumber();
     context_.SetProgress(100, "");
-    context_.SetStatus(TranslateFmt(8350, "Interrupted by user. %d emails processed",
-                                    {static_cast<std::int64_t>(processed)}));
+    const std::string status = TranslateFmt(8350, "Interrupted by user. %d emails processed",
+                                            {static_cast<std::int64_t>(processed)});
+    context_.Report().End(RunEnding::Cancelled, status, LocalNow());
+    context_.SetStatus(status);
 }
 
 void ExtractionRun::HandBackFileNumber() {

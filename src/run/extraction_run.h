@@ -52,6 +52,9 @@ public:
     int Count() const { return count_; }
     std::int32_t NextFileNumber() const { return context_.FileNumber(); }
     const std::vector<std::string>& FilesWritten() const { return context_.FilesWritten(); }
+    // The emails handled and how the run ended; complete once Execute()
+    // has returned, whatever the outcome.
+    const RunReport& Report() const { return context_.Report(); }
 
 private:
     void Run();
@@ -78,6 +81,7 @@ private:
     void WriteOutputFile(const std::string& outputFile, const std::string& text);
     void MarkReadWhenAsked(EmailMessage& email);
     void DisposeOfEmail(EmailMessage& email, const std::string& outputFile);
+    void RecordDisposition(Disposition disposition);
 
     // --- After the last email ---
     void ReportComplete();

@@ -56,6 +56,7 @@ void RunContext::AddException(const std::string& text, const EmailMessage* email
             storeId = AsText(store->EntryIdBytes());
         }
     }
+    report_.AddException(text);
     host_.AddExceptionRow(text, emailId, storeId);
     host_.PumpMessages();
 }

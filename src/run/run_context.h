@@ -3,6 +3,7 @@
 #pragma once
 
 #include "run/run_host.h"
+#include "run/run_report.h"
 #include "settings/settings.h"
 
 #include <cstdint>
@@ -48,11 +49,15 @@ public:
     bool AttachmentsCut() const { return attachmentsCut_; }
     void FlagAttachmentsCut() { attachmentsCut_ = true; }
 
+    // --- The run's report: a row per email handled, and the run's ending ---
+    RunReport& Report() { return report_; }
+    const RunReport& Report() const { return report_; }
+
     // --- Reporting: each shows its change at once and then lets the host pump ---
     void SetStatus(const std::string& text);
     void SetProgress(int percent, const std::string& subject);
     // A row of the exception list; `email` (may be null) is remembered so the
-    // row can open it later.
+    // row can open it later.  The row also goes into the report.
     void AddException(const std::string& text, const EmailMessage* email);
     void ShowWarning(const std::string& text);
     bool Cancelled() const { return host_.Cancelled(); }
@@ -67,6 +72,7 @@ private:
     std::vector<std::string> tempFiles_;
     bool manualIntervention_ = false;
     bool attachmentsCut_ = false;
+    RunReport report_;
 };
 
 } // namespace qf

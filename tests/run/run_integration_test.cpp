@@ -44,6 +44,7 @@ protected:
     registry::Registry* registry = nullptr;
     std::int32_t next = 0;
     std::vector<std::string> written;
+    RunReport report;
 
     // Settings with plain templates whose bytes the tests can spell out.
     Settings Plain() const {
@@ -62,6 +63,7 @@ protected:
         run.Execute();
         next = run.NextFileNumber();
         written = run.FilesWritten();
+        report = run.Report();
         return run.Outcome();
     }
     std::string Out(const std::string& name) const { return ReadFileBytes(mail.output + name); }
@@ -1044,6 +1046,202 @@ TEST_F(RunTest, TheFilterToolGetsTheListOfFilesWritten) {
     ASSERT_EQ(Run(s), RunOutcome::Complete);
     ASSERT_EQ(host.warnings.size(), 1u);
     EXPECT_TRUE(Contains(host.warnings[0], tool + "siftloom.exe")) << host.warnings[0];
+}
+
+// --- The run's report -------------------------------------------------------
+
+// An attachment line of the report, for comparing whole lists at once.
+std::vector<std::string> AttachmentLines(const EmailRecord& email) {
+    std::vector<std::string> lines;
+    for (const AttachmentRecord& a : email.attachments) {
+        lines.push_back(a.name + ": " + OutcomeWords(a.outcome) +
+                        (a.copy.empty() ? "" : " (" + a.copy + ")"));
+    }
+    return lines;
+}
+
+Mail Dated(const std::string& subject, int hour, std::vector<Part> parts = {}) {
+    Mail m;
+    m.subject = subject;
+    m.date = "Tue, 01 Dec 2026 0" + std::to_string(hour) + ":00:00 +0000";
+    m.received = "Tue, 01 Dec 2026 1" + std::to_string(hour) + ":30:00 +0000";
+    m.parts = std::move(parts);
+    return m;
+}
+
+TEST_F(RunTest, TheReportHasARowPerEmailHandledWithWhatBecameOfItAndEachAttachment) {
+    Mail inner;
+    inner.subject = "Inner";
+    inner.parts = {{"inner.txt", "inner text"}, {"inner.zip", "PK"}};
+    mail.Deliver(Dated("*QF* Done before", 0));
+    mail.Deliver(Dated("Good", 1, {{"cv.doc", "My CV"}, {"photo.gif", "GIF"}, {"notes.txt", "n"}}));
+    mail.Deliver(Dated("Locked", 2, {{"secret.docx", "PASSWORD protected"}}));
+    mail.Deliver(Dated("Saved, \"quoted\"", 3, {{"cv.pdf", "%PDF"}}));
+    mail.Deliver(Dated("FW: Inner", 4, {{"forward.eml", Render(inner), "", true}}));
+    Mail sender = Dated("Bob", 5);
+    sender.from = "Bob Builder <bob@example.net>";
+    mail.Deliver(sender);
+
+    Settings s = Plain();
+    s.includeAttachments = true;
+    s.extensions.push_back(".docx");
+    s.extensionActions.push_back("1");
+    s.extensionActions[13] = "5"; // .pdf: saved for manual handling
+    s.emailsTo = Settings::kTagSubject;
+    s.readStatus = true;
+    ASSERT_EQ(Run(s), RunOutcome::Complete) << (host.errors.empty() ? "" : host.errors[0]);
+
+    // The email tagged by an earlier run is not handled and has no row.
+    const std::vector<EmailRecord>& rows = report.Emails();
+    ASSERT_EQ(rows.size(), 5u);
+    for (const EmailRecord& row : rows) {
+        SCOPED_TRACE(row.subject);
+        EXPECT_TRUE(row.markedRead);
+        EXPECT_EQ(row.sender, row.subject == "Bob" ? "bob@example.net" : "ann@example.org");
+    }
+
+    EXPECT_EQ(rows[0].subject, "Good");
+    EXPECT_EQ(rows[0].outputFile, mail.output + "00001.txt");
+    ASSERT_TRUE(rows[0].delivered);
+    EXPECT_EQ(IsoDateTime(*rows[0].delivered, 0), "2026-12-01T11:30:00+00:00");
+    EXPECT_EQ(rows[0].disposition, Disposition::Tagged);
+    EXPECT_EQ(AttachmentLines(rows[0]),
+              (std::vector<std::string>{"cv.doc: converted to text", "photo.gif: ignored",
+                                        "notes.txt: included as text"}));
+    EXPECT_TRUE(rows[0].exceptions.empty());
+
+    // A document that needs a password: no text, the exception row, and the
+    // email stays where it was.
+    EXPECT_EQ(rows[1].subject, "Locked");
+    EXPECT_EQ(rows[1].outputFile, mail.output + "00002.txt");
+    EXPECT_EQ(rows[1].disposition, Disposition::NotDisposed);
+    EXPECT_EQ(AttachmentLines(rows[1]), std::vector<std::string>{"secret.docx: not converted"});
+    EXPECT_EQ(rows[1].exceptions,
+              std::vector<std::string>{"Email with subject \"Locked\" requires manual "
+                                       "intervention (Invalid password) for attachment "
+                                       "\"secret.docx\" (output file is \"" +
+                                       mail.output + "00002.txt\")"});
+
+    EXPECT_EQ(rows[2].subject, "Saved, \"quoted\"");
+    EXPECT_EQ(rows[2].disposition, Disposition::Tagged);
+    EXPECT_EQ(AttachmentLines(rows[2]),
+              std::vector<std::string>{"cv.pdf: saved for manual handling (" + mail.manual +
+                                       "ann@example.org_3_1.PDF)"});
+
+    // Attachments of an embedded email are named inside it (the embedded
+    // email itself is named by its subject); its .zip needs a person, which
+    // holds back the email that carries it.
+    EXPECT_EQ(rows[3].subject, "FW: Inner");
+    EXPECT_EQ(rows[3].disposition, Disposition::NotDisposed);
+    EXPECT_EQ(AttachmentLines(rows[3]),
+              (std::vector<std::string>{"Inner.txt: included as text",
+                                        "Inner.txt / inner.txt: included as text",
+                                        "Inner.txt / inner.zip: flagged for manual handling"}));
+    ASSERT_EQ(rows[3].exceptions.size(), 1u);
+    EXPECT_TRUE(Contains(rows[3].exceptions[0], "for attachment \"inner.zip\""));
+
+    EXPECT_EQ(rows[4].outputFile, mail.output + "00005.txt");
+    EXPECT_TRUE(rows[4].attachments.empty());
+    EXPECT_EQ(rows[4].disposition, Disposition::Tagged);
+
+    // The rows hold exactly what the exception list showed, in order.
+    std::vector<std::string> all;
+    for (const EmailRecord& row : rows) {
+        all.insert(all.end(), row.exceptions.begin(), row.exceptions.end());
+    }
+    EXPECT_EQ(all, host.rows);
+    EXPECT_EQ(report.Ending(), RunEnding::Complete);
+    EXPECT_EQ(report.EndingMessage(), "Complete. 6 emails processed");
+
+    // The file: a header, one record per row, the run's record last.
+    const std::string csv = report.ToCsv(0);
+    EXPECT_TRUE(csv.starts_with("Record,Output file,Sender,Subject,Delivered,Disposition,"
+                                "Marked read,Attachments,Exceptions\r\n"
+                                "email," +
+                                mail.output +
+                                "00001.txt,ann@example.org,Good,2026-12-01T11:30:00+00:00,"
+                                "tagged,yes,\"cv.doc: converted to text\nphoto.gif: ignored\n"
+                                "notes.txt: included as text\",\r\n"))
+        << csv;
+    EXPECT_TRUE(Contains(csv, ",\"Saved, \"\"quoted\"\"\",")) << csv;
+    EXPECT_TRUE(Contains(csv, "\r\nrun,,,,")) << csv;
+    EXPECT_TRUE(csv.ends_with(",complete,,,Complete. 6 emails processed\r\n")) << csv;
+}
+
+TEST_F(RunTest, LeftEmailsAreLeftUnlessTheirOutputLacksAttachments) {
+    mail.Deliver(Dated("First", 1, {{"a.txt", "A"}, {"b.txt", "B"}, {"c.txt", "C"}}));
+    mail.Deliver(Dated("Second", 2));
+    Settings s = Plain();
+    s.includeAttachments = true;
+    ASSERT_EQ(Run(s), RunOutcome::Complete);
+    ASSERT_EQ(report.Emails().size(), 2u);
+    EXPECT_EQ(report.Emails()[0].disposition, Disposition::Left);
+    EXPECT_FALSE(report.Emails()[0].markedRead);
+
+    // Cancelled before its last attachment: the output is incomplete.
+    host.onPump = [&](FakeHost& h) {
+        if (fs::exists(mail.output + "detach3_1.TXT")) {
+            h.cancelled = true;
+        }
+    };
+    s.firstNumber = 3;
+    EXPECT_EQ(Run(s), RunOutcome::Interrupted);
+    ASSERT_EQ(report.Emails().size(), 1u);
+    EXPECT_EQ(report.Emails()[0].disposition, Disposition::NotDisposed);
+    EXPECT_EQ(AttachmentLines(report.Emails()[0]),
+              (std::vector<std::string>{"a.txt: included as text", "b.txt: included as text"}));
+}
+
+TEST_F(RunTest, ACancelledRunsReportEndsWithTheCancelAndTheEmailsDone) {
+    for (int i = 1; i <= 4; ++i) {
+        mail.Deliver(Dated("Mail " + std::to_string(i), i));
+    }
+    Settings s = Plain();
+    s.emailsTo = Settings::kTagSubject;
+    host.onPump = [&](FakeHost& h) {
+        if (fs::exists(mail.output + "00002.txt")) {
+            h.cancelled = true;
+        }
+    };
+    EXPECT_EQ(Run(s), RunOutcome::Interrupted);
+    ASSERT_EQ(report.Emails().size(), 3u);
+    for (int i = 0; i < 3; ++i) {
+        SCOPED_TRACE(i);
+        const EmailRecord& row = report.Emails()[static_cast<size_t>(i)];
+        EXPECT_EQ(row.subject, "Mail " + std::to_string(i + 1));
+        EXPECT_EQ(row.outputFile, mail.output + "0000" + std::to_string(i + 1) + ".txt");
+        EXPECT_EQ(row.disposition, Disposition::Tagged);
+        EXPECT_FALSE(row.markedRead);
+    }
+    EXPECT_EQ(report.Ending(), RunEnding::Cancelled);
+    EXPECT_EQ(report.EndingMessage(), "Interrupted by user. 3 emails processed");
+    EXPECT_TRUE(report.ToCsv(0).ends_with(",cancelled,,,Interrupted by user. 3 emails "
+                                          "processed\r\n"));
+}
+
+TEST_F(RunTest, AFailedRunsReportKeepsTheEmailInHandAndTheError) {
+    mail.Deliver(Dated("First", 1));
+    mail.Deliver(Dated("Second", 2));
+    Settings s = Plain();
+    s.fileNameFormat = "same.txt"; // the second email fails the run
+    s.emailsTo = Settings::kTagSubject;
+    EXPECT_EQ(Run(s), RunOutcome::Failed);
+    ASSERT_EQ(host.errors.size(), 1u);
+    ASSERT_EQ(report.Emails().size(), 2u);
+    EXPECT_EQ(report.Emails()[0].disposition, Disposition::Tagged);
+    // The email the run failed on: no output file, not disposed.
+    EXPECT_EQ(report.Emails()[1].subject, "Second");
+    EXPECT_EQ(report.Emails()[1].outputFile, "");
+    EXPECT_EQ(report.Emails()[1].disposition, Disposition::NotDisposed);
+    EXPECT_EQ(report.Ending(), RunEnding::Failed);
+    EXPECT_EQ(report.EndingMessage(), host.errors[0]);
+
+    // A failure before the first email: no rows, and why.
+    fs::remove_all(mail.root);
+    EXPECT_EQ(Run(Plain()), RunOutcome::Failed);
+    EXPECT_TRUE(report.Emails().empty());
+    EXPECT_EQ(report.Ending(), RunEnding::Failed);
+    EXPECT_FALSE(report.EndingMessage().empty());
 }
 
 } // namespace
