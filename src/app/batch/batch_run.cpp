@@ -13,6 +13,7 @@
 
 #include <cstdio>
 #include <optional>
+#include <sys/stat.h>
 #include <unistd.h>
 
 namespace qf::batch {
@@ -87,6 +88,48 @@ std::optional<ExitCode> RefuseInvalidSettings(Settings& settings, ConsoleHost& h
     return ExitCode::Failed;
 }
 
+// Stops before the run when the report's folder cannot take the file: a run
+// whose report is lost after its emails were moved cannot be told again.
+void CheckReportFolder(const std::string& path) {
+    const auto slash = path.rfind('/');
+    const std::string folder =
+        slash == std::string::npos ? "." : (slash == 0 ? "/" : path.substr(0, slash));
+    struct stat st {};
+    const bool folderOk = ::stat(folder.c_str(), &st) == 0 && S_ISDIR(st.st_mode) &&
+                          ::access(folder.c_str(), W_OK | X_OK) == 0;
+    const bool pathIsFolder = ::stat(path.c_str(), &st) == 0 && S_ISDIR(st.st_mode);
+    if (!folderOk || pathIsFolder) {
+        throw Error(TranslateFmt(8745,
+                                 "The report file %s cannot be written: its folder does not exist "
+                                 "or may not be written to.",
+                                 {path}));
+    }
+}
+
+// Writes the report when one was asked for; false, with the reason on
+// standard error, when it could not be written.
+bool SaveReport(const std::string& path, const RunReport& report) {
+    if (path.empty()) {
+        return true;
+    }
+    try {
+        report.Save(path);
+        return true;
+    } catch (const std::exception& e) {
+        std::fprintf(
+            stderr, "quillfence-batch: %s\n",
+            TranslateFmt(8746, "The run's report could not be written: %s", {e.what()}).c_str());
+        return false;
+    }
+}
+
+// The report of a run that never started: no emails, and why.
+void SaveReportOfNoRun(const std::string& path, const std::string& why) {
+    RunReport report;
+    report.End(RunEnding::Failed, why, LocalNow());
+    SaveReport(path, report);
+}
+
 ExitCode ExitCodeOf(RunOutcome outcome) {
     switch (outcome) {
     case RunOutcome::Complete:
@@ -99,9 +142,7 @@ ExitCode ExitCodeOf(RunOutcome outcome) {
     return ExitCode::Failed;
 }
 
-} // namespace
-
-ExitCode Run(RunRequest& request) {
+ExitCode RunAndReport(RunRequest& request) {
     ConsoleHost::Options options;
     options.answerYes = request.answerYes;
     options.interactive = ::isatty(STDOUT_FILENO) == 1;
@@ -112,6 +153,13 @@ ExitCode Run(RunRequest& request) {
     ConsoleHost::SetForcedExitCleanup(&wordproc::KillStartedOffices);
 
     if (const auto refused = RefuseInvalidSettings(request.settings, host)) {
+        std::string why;
+        for (const std::string& question : host.RefusedQuestions()) {
+            why += question + "\n";
+        }
+        SaveReportOfNoRun(request.reportFile,
+                          why +
+                              TranslateMsg(8721, "No run was started: pass --yes to answer Yes."));
         return *refused;
     }
     if (request.settings.profile == Settings::kPromptProfile) {
@@ -137,6 +185,7 @@ ExitCode Run(RunRequest& request) {
     ExtractionRun run(request.settings, host, services);
     run.Execute();
     wordProcessor.reset(); // an instance the run started is gone before we report
+    const bool reported = SaveReport(request.reportFile, run.Report());
 
     if (!host.Exceptions().empty()) {
         const auto count = static_cast<std::int64_t>(host.Exceptions().size());
@@ -145,7 +194,22 @@ ExitCode Run(RunRequest& request) {
             TranslateFmt(8722, "%d exception(s): the emails named above need a person.", {count})
                 .c_str());
     }
-    return ExitCodeOf(run.Outcome());
+    const ExitCode code = ExitCodeOf(run.Outcome());
+    return !reported && code == ExitCode::Complete ? ExitCode::Failed : code;
+}
+
+} // namespace
+
+ExitCode Run(RunRequest& request) {
+    if (!request.reportFile.empty()) {
+        CheckReportFolder(request.reportFile);
+    }
+    try {
+        return RunAndReport(request);
+    } catch (const std::exception& e) {
+        SaveReportOfNoRun(request.reportFile, e.what());
+        throw;
+    }
 }
 
 } // namespace qf::batch

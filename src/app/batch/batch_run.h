@@ -15,10 +15,14 @@ struct RunRequest {
     std::string optionsFile; // empty: the last-used settings from the registry
     bool answerYes = false;
     bool updateCount = false;
+    std::string reportFile; // empty: no report
 };
 
 // Validates and runs; returns how the program ends.  Errors before the run
-// starts (validation, an unreadable file) are thrown to the caller.
+// starts (validation, an unreadable file) are thrown to the caller.  With a
+// report file, a folder that cannot take it stops everything before the
+// run; after the run, or after a failure before it, the report is written
+// (a report that cannot be written makes a complete run a failed one).
 ExitCode Run(RunRequest& request);
 
 // Installs the language file named by the registry, as the desktop program

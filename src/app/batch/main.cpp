@@ -27,6 +27,7 @@ struct Request {
     std::string runFrom;             // options file of a run, or "" for the registry
     bool answerYes = false;
     bool updateCount = false;
+    std::string reportFile; // --report: the run's report as CSV
 };
 
 // The registry as the desktop program sees it.  Looking at the settings opens
@@ -68,6 +69,7 @@ ExitCode RunExtraction(const Request& req) {
     run.optionsFile = req.runFrom;
     run.answerYes = req.answerYes;
     run.updateCount = req.updateCount;
+    run.reportFile = req.reportFile;
     return qf::batch::Run(run);
 }
 
@@ -96,7 +98,8 @@ constexpr const char* kFilesAndExamples =
     "Environment: QUILLFENCE_REGISTRY, QUILLFENCE_PROFILES (other files), "
     "QUILLFENCE_OFFICE_DEADLINE (seconds per document), XDG_CONFIG_HOME, XDG_CACHE_HOME.\n\n"
     "Example, every weekday at 7:00 from cron:\n"
-    "  0 7 * * 1-5  quillfence-batch --yes --update-count /home/ann/jobs.qfo\n"
+    "  0 7 * * 1-5  quillfence-batch --yes --update-count --report /home/ann/run.csv "
+    "/home/ann/jobs.qfo\n"
     "A systemd timer that does the same: man quillfence-batch.";
 
 CLI::Option* DeclareOptions(CLI::App& app, Request& req) {
@@ -120,8 +123,14 @@ CLI::Option* DeclareOptions(CLI::App& app, Request& req) {
                              "output file, a filter tool that is not installed)");
     auto* update = app.add_flag("--update-count", req.updateCount,
                                 "After the run, save the next file number into FILE");
+    auto* report = app.add_option("--report", req.reportFile,
+                                  "Write the run's report to the CSV file REPORT: a row for each "
+                                  "email handled (output file, sender, subject, delivery time, "
+                                  "disposition, attachments, exceptions) and a last row for how "
+                                  "the run ended; written also after a cancel or a failure")
+                       ->type_name("REPORT");
     print->excludes(save);
-    for (auto* runOption : {file, yes, update}) {
+    for (auto* runOption : {file, yes, update, report}) {
         runOption->excludes(print)->excludes(save);
     }
     update->needs(file);

@@ -108,5 +108,78 @@ TEST(BatchRun, AFailedRunExitsWithOneAndTheErrorOnStandardError) {
     }
 }
 
+int CountOf(const std::string& text, const std::string& piece) {
+    int n = 0;
+    for (auto at = text.find(piece); at != std::string::npos; at = text.find(piece, at + 1)) {
+        ++n;
+    }
+    return n;
+}
+
+constexpr const char* kHeader =
+    "Record,Output file,Sender,Subject,Delivered,Disposition,Marked read,Attachments,"
+    "Exceptions\r\n";
+
+TEST(BatchRun, TheReportHasARowForEachEmailAndTheRunsEnding) {
+    SampleRun run(NoAttachments);
+    ASSERT_EQ(run.Run("run.qfo --report report.csv"), ExitCode::Complete) << run.err;
+    const std::string report = ReadFileBytes(run.dir + "report.csv");
+    EXPECT_TRUE(report.starts_with(kHeader)) << report;
+    EXPECT_EQ(CountOf(report, "\r\nemail," + run.output), 12) << report;
+    EXPECT_EQ(CountOf(report, ",tagged,yes,"), 12) << report;
+    EXPECT_TRUE(Contains(report, "\r\nemail," + run.output + "00001.txt,")) << report;
+    EXPECT_TRUE(report.ends_with(",complete,,,Complete. 12 emails processed\r\n")) << report;
+
+    // A second run finds every email tagged: no rows, and the file replaced.
+    ASSERT_EQ(run.Run("--yes run.qfo --report report.csv"), ExitCode::Complete) << run.err;
+    const std::string again = ReadFileBytes(run.dir + "report.csv");
+    EXPECT_TRUE(again.starts_with(std::string(kHeader) + "run,,,,")) << again;
+    EXPECT_EQ(CountOf(again, "\r\n"), 2);
+}
+
+TEST(BatchRun, ARunThatNeverStartedStillLeavesAReportSayingWhy) {
+    struct Case {
+        std::string name;
+        std::function<void(SampleRun&)> prepare;
+        ExitCode code;
+        std::string why;
+    } cases[] = {
+        {"missing output folder", [](SampleRun& r) { std::filesystem::remove_all(r.output); },
+         ExitCode::Failed, "The folder to save resumes to does not exist"},
+        {"a question without --yes",
+         [](SampleRun& r) { WriteFileAtomic(r.output + "00001.txt", "earlier"); },
+         ExitCode::QuestionNeedsYes, "No run was started: pass --yes to answer Yes."},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        SampleRun run(NoAttachments);
+        c.prepare(run);
+        // An earlier run's report is replaced, not left to be taken for this one's.
+        WriteFileAtomic(run.dir + "report.csv", "yesterday's report");
+        EXPECT_EQ(run.Run("run.qfo --report report.csv"), c.code) << run.err;
+        const std::string report = ReadFileBytes(run.dir + "report.csv");
+        EXPECT_TRUE(report.starts_with(std::string(kHeader) + "run,,,,")) << report;
+        EXPECT_TRUE(Contains(report, ",failed,,,")) << report;
+        EXPECT_TRUE(Contains(report, c.why)) << report;
+    }
+}
+
+TEST(BatchRun, AReportThatCannotBeWrittenStopsTheRunBeforeItStarts) {
+    for (const char* report : {"no-such-folder/report.csv", "Maildir"}) {
+        SCOPED_TRACE(report);
+        SampleRun run(NoAttachments);
+        EXPECT_EQ(run.Run(std::string("run.qfo --update-count --report ") + report),
+                  ExitCode::Failed);
+        EXPECT_TRUE(Contains(run.err, "cannot be written")) << run.err;
+        EXPECT_TRUE(run.Outputs().empty());
+        Settings saved;
+        saved.LoadFromFile(run.options);
+        EXPECT_EQ(saved.firstNumber, 1);
+    }
+    // Only for runs: with --print-settings it is a usage error.
+    SampleRun run(NoAttachments);
+    EXPECT_EQ(run.Run("--print-settings --report r.csv"), ExitCode::Usage);
+}
+
 } // namespace
 } // namespace qf::testing
