@@ -88,6 +88,7 @@ RunOutcome ExtractionRun::Execute() {
         HandBackFileNumber();
     }
     emails_.clear();
+    context_.Host().ReportReady(context_.Report());
     return outcome_;
 }
 

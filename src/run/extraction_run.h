@@ -44,7 +44,8 @@ public:
     ExtractionRun& operator=(const ExtractionRun&) = delete;
 
     // Performs the whole run, once.  No error escapes: a failure is shown
-    // through the host and gives RunOutcome::Failed.
+    // through the host and gives RunOutcome::Failed.  The host gets the
+    // run's report at the end, whatever the outcome.
     RunOutcome Execute();
 
     RunOutcome Outcome() const { return outcome_; }

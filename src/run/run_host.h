@@ -8,6 +8,8 @@
 
 namespace qf {
 
+class RunReport;
+
 class RunHost {
 public:
     virtual ~RunHost() = default;
@@ -30,6 +32,9 @@ public:
     // The run is over: the Cancel button becomes OK.  Not called after a
     // failure.
     virtual void Finish() = 0;
+    // The run's report, handed over once the run is over however it ended
+    // (complete, cancelled or failed); a host that offers it keeps a copy.
+    virtual void ReportReady(const RunReport& /*report*/) {}
 
     // --- Talking to the user ---
     // A warning with a single OK; returns when the user has confirmed it.

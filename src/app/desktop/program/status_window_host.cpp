@@ -40,6 +40,9 @@ void StatusWindowHost::AddExceptionRow(const std::string& text, const std::strin
 void StatusWindowHost::Finish() {
     window_->Finish();
 }
+void StatusWindowHost::ReportReady(const RunReport& report) {
+    window_->ReportReady(report);
+}
 void StatusWindowHost::ShowWarning(const std::string& text) {
     window_->ShowWarning(text);
 }

@@ -42,6 +42,7 @@ public:
     void AddExceptionRow(const std::string& text, const std::string& emailEntryId,
                          const std::string& storeEntryId) override;
     void Finish() override;
+    void ReportReady(const RunReport& report) override;
     void ShowWarning(const std::string& text) override;
     bool AskYesNo(const std::string& text) override;
     void ShowError(const std::string& text) override;

@@ -48,6 +48,10 @@ void RunThread::Begin() {
         window_.ShowError(e.what());
         outcome_ = RunOutcome::Failed;
         nextNumber_ = settings_.firstNumber;
+        // No run, but a report all the same: the logon failed.
+        RunReport report;
+        report.End(RunEnding::Failed, e.what(), LocalNow());
+        window_.SetReport(std::move(report));
         QMetaObject::invokeMethod(
             this, [this] { emit Finished(outcome_, nextNumber_); }, Qt::QueuedConnection);
         return;

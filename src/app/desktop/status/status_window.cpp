@@ -12,6 +12,7 @@
 #include <QCloseEvent>
 #include <QCoreApplication>
 #include <QEvent>
+#include <QFileDialog>
 #include <QGuiApplication>
 #include <QHBoxLayout>
 #include <QHeaderView>
@@ -135,9 +136,18 @@ void StatusWindow::BuildLayout() {
     button_->setObjectName("cancelButton");
     button_->setDefault(true);
     connect(button_, &QPushButton::clicked, this, &StatusWindow::ButtonClicked);
+    saveReportButton_ = new QPushButton("&Save report…");
+    saveReportButton_->setObjectName("saveReportButton");
+    saveReportButton_->setVisible(false); // until the run has ended
+    connect(saveReportButton_, &QPushButton::clicked, this, [this] { SaveReport(); });
+    auto* reportDialog = new QObject(this);
+    reportDialog->setObjectName(kReportDialog);
+    reportDialog->setProperty("Title", QString(kReportTitle));
+    reportDialog->setProperty("Filter", QString(kReportFilter));
     auto* panel = new QHBoxLayout;
     panel->addStretch(1);
     panel->addWidget(button_);
+    panel->addWidget(saveReportButton_);
     panel->addStretch(1);
 
     auto* layout = new QVBoxLayout(this);
@@ -234,6 +244,10 @@ void StatusWindow::AddRow(const ExceptionEntry& entry) {
 
 void StatusWindow::Finish() {
     OnWindowThread([this] { SetKind(ButtonKind::Ok); });
+}
+
+void StatusWindow::ReportReady(const RunReport& report) {
+    OnWindowThread([this, report] { SetReport(report); });
 }
 
 void StatusWindow::ShowWarning(const std::string& text) {
@@ -401,6 +415,52 @@ MessageWindow* StatusWindow::OpenException(int row) {
         }
     }
     return nullptr;
+}
+
+// ---------------------------------------------------------------------------
+// The run's report
+
+void StatusWindow::SetReport(RunReport report) {
+    report_ = std::move(report);
+    saveReportButton_->setVisible(true);
+}
+
+bool StatusWindow::SaveReport() {
+    if (!report_) {
+        return false;
+    }
+    const QObject* texts = findChild<QObject*>(kReportDialog);
+    const QString title = texts->property("Title").toString();
+    const QString filter = texts->property("Filter").toString();
+    QString path;
+    if (hooks_.saveFileName) {
+        path = hooks_.saveFileName(this, title, filter);
+    } else {
+        QFileDialog dialog(this, title, "report.csv", filter);
+        dialog.setAcceptMode(QFileDialog::AcceptSave);
+        dialog.setDefaultSuffix("csv");
+        if (dialog.exec() == QDialog::Accepted && !dialog.selectedFiles().isEmpty()) {
+            path = dialog.selectedFiles().front();
+        }
+    }
+    if (path.isEmpty()) {
+        return false;
+    }
+    try {
+        report_->Save(path.toStdString());
+        return true;
+    } catch (const std::exception& e) {
+        ShowWarningBox(QString::fromUtf8(e.what()));
+    }
+    return false;
+}
+
+void StatusWindow::ShowWarningBox(const QString& text) {
+    if (hooks_.warning) {
+        hooks_.warning(this, text);
+    } else {
+        QMessageBox::warning(this, QCoreApplication::applicationName(), text);
+    }
 }
 
 } // namespace qf::desktop

@@ -11,9 +11,13 @@
 //
 // Closing the window while its run works hides it and cancels the run; the
 // window is freed once the run has returned, never under it.
+//
+// Once the run has ended, however it ended, "Save report..." writes the
+// run's report (run/run_report.h) to a CSV file the user chooses.
 #pragma once
 
 #include "run/run_host.h"
+#include "run/run_report.h"
 
 #include <QWidget>
 
@@ -58,6 +62,9 @@ struct StatusWindowHooks {
     std::function<void(QWidget* parent, const QString& text)> warning;
     std::function<bool(QWidget* parent, const QString& text)> askYesNo;
     std::function<void(QWidget* parent, const QString& text)> error;
+    // The file the report is saved to; an empty text when the user cancels.
+    std::function<QString(QWidget* parent, const QString& title, const QString& filter)>
+        saveFileName;
 };
 
 class StatusWindow : public QWidget, public RunHost {
@@ -65,6 +72,11 @@ class StatusWindow : public QWidget, public RunHost {
 public:
     enum class ButtonKind { Cancel, Close, Ok };
     static constexpr int kHelpContext = 1130;
+    // The report's file dialog: a plain object of the window, whose "Title"
+    // and "Filter" the language walk translates.
+    static constexpr const char* kReportDialog = "ReportDialog1";
+    static constexpr const char* kReportTitle = "Save the run's report";
+    static constexpr const char* kReportFilter = "CSV files (*.csv);;All files (*)";
 
     // Restores the stored placement from `reg` and saves it there on close.
     explicit StatusWindow(registry::Registry& reg, QWidget* parent = nullptr);
@@ -79,6 +91,7 @@ public:
     void AddExceptionRow(const std::string& text, const std::string& emailEntryId,
                          const std::string& storeEntryId) override;
     void Finish() override;
+    void ReportReady(const RunReport& report) override;
     void ShowWarning(const std::string& text) override;
     bool AskYesNo(const std::string& text) override;
     void ShowError(const std::string& text) override;
@@ -103,9 +116,18 @@ public:
     // the window, or nullptr.
     MessageWindow* OpenException(int row);
 
+    // The report of the run that has ended; shows the "Save report..."
+    // button.
+    void SetReport(RunReport report);
+    const std::optional<RunReport>& Report() const { return report_; }
+    // What "Save report..." does: asks for a file and writes the report to
+    // it; a failure is shown.  True when it was written.
+    bool SaveReport();
+
     ButtonKind Kind() const { return kind_; }
     const std::vector<ExceptionEntry>& Exceptions() const { return exceptions_; }
     QPushButton* Button() const { return button_; }
+    QPushButton* SaveReportButton() const { return saveReportButton_; }
     QTabWidget* Pages() const { return pages_; }
     QTableWidget* ExceptionGrid() const { return grid_; }
     QLabel* StatusLabel() const { return statusText_; }
@@ -130,6 +152,7 @@ private:
     void ButtonClicked();
     void AddRow(const ExceptionEntry& entry);
     void SetKind(ButtonKind kind);
+    void ShowWarningBox(const QString& text);
     MapiSession& Session();
     // Runs `call` on the window's thread: at once when already there, else
     // queued.
@@ -146,6 +169,8 @@ private:
     QLabel* subject_ = nullptr;
     QTableWidget* grid_ = nullptr;
     QPushButton* button_ = nullptr;
+    QPushButton* saveReportButton_ = nullptr;
+    std::optional<RunReport> report_;
     ButtonKind kind_ = ButtonKind::Cancel;
     std::vector<ExceptionEntry> exceptions_;
     StatusWindowHooks hooks_;

@@ -24,6 +24,7 @@ public:
         window_.AddExceptionRow(text, emailEntryId, storeEntryId);
     }
     void Finish() override { window_.Finish(); }
+    void ReportReady(const RunReport& report) override { window_.ReportReady(report); }
     void ShowWarning(const std::string& text) override { window_.ShowWarning(text); }
     bool AskYesNo(const std::string& text) override { return window_.AskYesNo(text); }
     void ShowError(const std::string& text) override { window_.ShowError(text); }

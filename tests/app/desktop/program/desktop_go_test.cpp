@@ -64,7 +64,8 @@ TEST(DesktopGo, TheDemoRunEndsInItsOwnStatusWindowWhoseZipRowOpensTheEmail) {
     std::vector<QString> errors;
     window->SetHooks({[](QWidget*, const QString&) {},
                       [](QWidget*, const QString&) { return true; },
-                      [&](QWidget*, const QString& t) { errors.push_back(t); }});
+                      [&](QWidget*, const QString& t) { errors.push_back(t); },
+                      {}});
     model.WaitForRun();
     ASSERT_FALSE(window.isNull());
 
@@ -72,6 +73,13 @@ TEST(DesktopGo, TheDemoRunEndsInItsOwnStatusWindowWhoseZipRowOpensTheEmail) {
     EXPECT_EQ(window->Button()->text(), "&OK");
     EXPECT_EQ(CountTextFiles(box.TextFolder()), 12);
     EXPECT_EQ(model.Form().firstNumber, 13); // the next number came back to the wizard
+
+    // The run's report came to the window, which offers to save it.
+    EXPECT_FALSE(window->SaveReportButton()->isHidden());
+    ASSERT_TRUE(window->Report());
+    EXPECT_EQ(window->Report()->Emails().size(), 12u);
+    EXPECT_NE(window->Report()->ToCsv(0).find("portfolio.zip: flagged for manual handling"),
+              std::string::npos);
 
     QTableWidget* grid = window->ExceptionGrid();
     ASSERT_EQ(grid->rowCount(), 1);

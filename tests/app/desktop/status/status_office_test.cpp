@@ -49,7 +49,8 @@ TEST(StatusWindowWithOffice, TheSampleMailboxEndsWithItsZipRowWhichOpensTheEmail
     std::vector<QString> errors;
     window->SetHooks({[](QWidget*, const QString&) {},
                       [](QWidget*, const QString&) { return true; },
-                      [&](QWidget*, const QString& t) { errors.push_back(t); }});
+                      [&](QWidget*, const QString& t) { errors.push_back(t); },
+                      {}});
     std::optional<RunOutcome> outcome;
     RunThread::Services services = RunThread::Services::Real();
     services.registry = nullptr; // no filter tool

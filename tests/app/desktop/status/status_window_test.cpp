@@ -6,6 +6,7 @@
 #include "app/desktop/i18n/window_registry.h"
 #include "app/desktop/message/message_window.h"
 #include "i18n/loadstrings.h"
+#include "mail/mail_time.h"
 #include "platform/registry/registry.h"
 
 #include <QLabel>
@@ -62,7 +63,8 @@ protected:
     StatusWindowTest() {
         window->SetHooks({[](QWidget*, const QString&) {},
                           [](QWidget*, const QString&) { return true; },
-                          [this](QWidget*, const QString& text) { errors.push_back(text); }});
+                          [this](QWidget*, const QString& text) { errors.push_back(text); },
+                          {}});
     }
     ~StatusWindowTest() override {
         delete window.data();
@@ -141,6 +143,7 @@ TEST_F(StatusWindowTest, QuestionsFromTheWorkerWaitForTheAnswerOnTheWindowsThrea
                           asked.push_back("ask:" + t);
                           return t == "yes?";
                       },
+                      {},
                       {}});
     auto answers = std::async(std::launch::async, [this] {
         window->ShowWarning("careful");
@@ -343,6 +346,73 @@ TEST_F(StatusWindowTest, ALanguageChangeKeepsTheRunsTextsAndTheButtonsKind) {
     EXPECT_EQ(running.Button()->text(), "&Close") << "not the first caption again";
     EXPECT_EQ(open.Button()->text(), "&OK");
     SetStringLoader(nullptr);
+}
+
+// --- Save report... ----------------------------------------------------------
+
+class SaveReportTest : public StatusWindowTest {
+protected:
+    QString chosen; // what the file dialog answers
+    QString title, filter;
+    std::vector<QString> warnings;
+
+    void SetUp() override {
+        window->SetHooks({[this](QWidget*, const QString& text) { warnings.push_back(text); },
+                          [](QWidget*, const QString&) { return true; },
+                          [this](QWidget*, const QString& text) { errors.push_back(text); },
+                          [this](QWidget*, const QString& t, const QString& f) {
+                              title = t;
+                              filter = f;
+                              return chosen;
+                          }});
+    }
+};
+
+TEST_F(SaveReportTest, TheButtonComesWithTheEndOfTheRunAndWritesItsReport) {
+    mail.Deliver(MailWithZip("Zip one"));
+    mail.Deliver(Titled("Plain"));
+    Settings s = mail.settings();
+    s.includeAttachments = true;
+    EXPECT_TRUE(window->SaveReportButton()->isHidden());
+    EXPECT_EQ(window->SaveReportButton()->text(), "&Save report…");
+    RunToEnd(s);
+    ASSERT_FALSE(window->SaveReportButton()->isHidden());
+    ASSERT_TRUE(window->Report());
+    ASSERT_EQ(window->Report()->Emails().size(), 2u);
+    EXPECT_EQ(window->Report()->Ending(), RunEnding::Complete);
+
+    // Cancelled in the dialog: nothing is written.
+    QTest::mouseClick(window->SaveReportButton(), Qt::LeftButton);
+    EXPECT_EQ(title, "Save the run's report");
+    EXPECT_EQ(filter, "CSV files (*.csv);;All files (*)");
+    EXPECT_FALSE(std::filesystem::exists(mail.temp.path() + "run.csv"));
+
+    chosen = QString::fromStdString(mail.temp.path() + "run.csv");
+    QTest::mouseClick(window->SaveReportButton(), Qt::LeftButton);
+    const std::string csv = ReadFileBytes(mail.temp.path() + "run.csv");
+    EXPECT_EQ(csv, window->Report()->ToCsv(CurrentUtcOffsetSeconds()));
+    EXPECT_NE(csv.find(",Zip one,"), std::string::npos) << csv;
+    EXPECT_NE(csv.find("portfolio.zip: flagged for manual handling"), std::string::npos) << csv;
+    EXPECT_TRUE(csv.ends_with(",complete,,,Complete. 2 emails processed\r\n")) << csv;
+    EXPECT_TRUE(warnings.empty());
+
+    // A file that cannot be written is told, and the window stays usable.
+    chosen = QString::fromStdString(mail.temp.path() + "no such folder/run.csv");
+    EXPECT_FALSE(window->SaveReport());
+    ASSERT_EQ(warnings.size(), 1u);
+    EXPECT_TRUE(warnings[0].contains("no such folder")) << warnings[0].toStdString();
+}
+
+TEST_F(SaveReportTest, AFailedRunOffersItsReportWithTheError) {
+    mail.Deliver(Titled("CV", {{"cv.doc", "a CV", "application/msword"}}));
+    Settings s = mail.settings();
+    s.includeAttachments = true;
+    RunToEnd(s, TestServices([] { return std::unique_ptr<wordproc::WordProcessor>(); }));
+    EXPECT_EQ(*outcome, RunOutcome::Failed);
+    ASSERT_FALSE(window->SaveReportButton()->isHidden());
+    EXPECT_EQ(window->Report()->Ending(), RunEnding::Failed);
+    ASSERT_EQ(errors.size(), 1u);
+    EXPECT_EQ(QString::fromStdString(window->Report()->EndingMessage()), errors[0]);
 }
 
 } // namespace

@@ -3,10 +3,12 @@
 #pragma once
 
 #include "run/run_host.h"
+#include "run/run_report.h"
 
 #include <atomic>
 #include <condition_variable>
 #include <mutex>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -33,6 +35,11 @@ public:
         std::lock_guard lock(mutex_);
         return errors_;
     }
+    // The report the run handed over at its end.
+    std::optional<RunReport> Report() const {
+        std::lock_guard lock(mutex_);
+        return report_;
+    }
     std::atomic<bool> cancel{false};
 
     void Show() override {
@@ -48,6 +55,10 @@ public:
     void SetSubject(const std::string&) override {}
     void AddExceptionRow(const std::string&, const std::string&, const std::string&) override {}
     void Finish() override { finished_ = true; }
+    void ReportReady(const RunReport& report) override {
+        std::lock_guard lock(mutex_);
+        report_ = report;
+    }
     void ShowWarning(const std::string& text) override { ShowError(text); }
     bool AskYesNo(const std::string&) override { return true; }
     void ShowError(const std::string& text) override {
@@ -67,6 +78,7 @@ private:
     std::atomic<bool> finished_{false};
     std::vector<std::string> statuses_;
     std::vector<std::string> errors_;
+    std::optional<RunReport> report_;
 };
 
 } // namespace qf::desktop::testing

@@ -312,6 +312,12 @@ TEST_F(WizardModelTest, GoRunsOverTheSampleMailboxOnAWorkerAndHandsBackTheNumber
         EXPECT_TRUE(std::filesystem::exists(box_.TextFolder() + name)) << name;
     }
     EXPECT_EQ(model_->Form().firstNumber, 5 + count);
+    // The run window got the run's report: a row for each email.
+    const auto report = window->Report();
+    ASSERT_TRUE(report);
+    EXPECT_EQ(static_cast<int>(report->Emails().size()), count);
+    EXPECT_EQ(report->Emails().front().outputFile, box_.TextFolder() + "00005.txt");
+    EXPECT_EQ(report->Ending(), RunEnding::Complete);
     // The update-count flag saved the advanced number into the options file.
     Settings saved;
     saved.LoadFromFile(Temp("job.qfo"));
