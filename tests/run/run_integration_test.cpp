@@ -669,6 +669,11 @@ TEST_F(RunTest, AFailingAttachmentIsAManualInterventionNotADroppedPiece) {
     ASSERT_EQ(host.rows.size(), 1u);
     EXPECT_TRUE(Contains(host.rows[0], "for attachment \"cv.pdf\"")) << host.rows[0];
     EXPECT_EQ(mail.Subjects(), std::vector<std::string>{"Application"});
+    // The report names it once, as failed.
+    ASSERT_EQ(report.Emails().size(), 1u);
+    ASSERT_EQ(report.Emails()[0].attachments.size(), 1u);
+    EXPECT_EQ(report.Emails()[0].attachments[0].outcome, AttachmentOutcome::Failed);
+    EXPECT_EQ(report.Emails()[0].disposition, Disposition::NotDisposed);
 }
 
 TEST_F(RunTest, EmbeddedEmailsAreHandledWithTheirOwnAttachments) {
