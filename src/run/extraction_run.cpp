@@ -273,9 +273,7 @@ std::string ExtractionRun::ComposeText(EmailMessage& email, EmailFields& fields)
 void ExtractionRun::WriteOutputFile(const std::string& outputFile, const std::string& text) {
     WriteWholeFile(outputFile, text);
     currentWritten_ = true;
-    if (EmailRecord* record = context_.Report().Current()) {
-        record->outputFile = outputFile;
-    }
+    context_.Report().SetOutputFile(outputFile);
 }
 
 void ExtractionRun::MarkReadWhenAsked(EmailMessage& email) {

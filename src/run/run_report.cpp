@@ -8,6 +8,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <ctime>
+#include <filesystem>
 
 namespace qf {
 namespace {
@@ -43,6 +44,17 @@ std::string OnOneLine(const std::string& text) {
         }
     }
     return out;
+}
+
+// `path` from the root: relative to the current folder when it is not
+// already; as it is when that cannot be told.
+std::string FullPath(const std::string& path) {
+    if (path.empty() || path.front() == '/') {
+        return path;
+    }
+    std::error_code ec;
+    const std::filesystem::path full = std::filesystem::absolute(path, ec);
+    return ec ? path : full.string();
 }
 
 std::string JoinLines(const std::vector<std::string>& lines) {
@@ -93,8 +105,14 @@ EmailRecord* RunReport::Current() {
     return open_ ? &emails_.back() : nullptr;
 }
 
+void RunReport::SetOutputFile(const std::string& path) {
+    if (EmailRecord* email = Current()) {
+        email->outputFile = FullPath(path);
+    }
+}
+
 void RunReport::AddAttachment(const std::string& fileName, AttachmentOutcome outcome,
-                              std::string copy) {
+                              const std::string& copy) {
     EmailRecord* email = Current();
     if (!email) {
         return;
@@ -104,7 +122,7 @@ void RunReport::AddAttachment(const std::string& fileName, AttachmentOutcome out
         name += outer + " / ";
     }
     name += fileName;
-    email->attachments.push_back(AttachmentRecord{std::move(name), outcome, std::move(copy)});
+    email->attachments.push_back(AttachmentRecord{std::move(name), outcome, FullPath(copy)});
 }
 
 std::size_t RunReport::AttachmentCount() const {

@@ -40,11 +40,11 @@ struct AttachmentRecord {
     // by the names of the attachments that hold it ("forward.eml / cv.doc").
     std::string name;
     AttachmentOutcome outcome = AttachmentOutcome::Ignored;
-    std::string copy; // the copy saved in the manual folder, if any
+    std::string copy; // full path of the copy saved in the manual folder, if any
 };
 
 struct EmailRecord {
-    std::string outputFile; // empty until the output file is written
+    std::string outputFile; // full path; empty until the output file is written
     std::string sender;
     std::string subject; // as it was before any tag
     std::optional<DateTime> delivered;
@@ -67,10 +67,13 @@ public:
     // The row of the email in hand; null between emails.
     EmailRecord* Current();
     void EndEmail() { open_ = false; }
+    // The email in hand's output file, made a full path: the report is
+    // read from other folders than the run's.
+    void SetOutputFile(const std::string& path);
     // Adds an attachment of the email in hand (nothing between emails),
-    // named inside the embedded emails entered.
+    // named inside the embedded emails entered; `copy` is made a full path.
     void AddAttachment(const std::string& fileName, AttachmentOutcome outcome,
-                       std::string copy = {});
+                       const std::string& copy = {});
     std::size_t AttachmentCount() const;
     // The attachments of embedded email `name` follow until LeaveEmbedded.
     void EnterEmbedded(const std::string& name) { embedded_.push_back(name); }

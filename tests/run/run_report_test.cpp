@@ -8,6 +8,7 @@
 #include <gtest/gtest.h>
 
 #include <cstdlib>
+#include <filesystem>
 #include <limits>
 #include <sstream>
 
@@ -91,6 +92,21 @@ TEST(RunReportTest, RowsCollectTheEmailInHandsAttachmentsAndExceptions) {
               "email,,bob@example.net,Second,,not disposed,no,,\r\n"
               "run,,,,2026-12-01T12:00:01+01:00,failed,,,\"before any email\nafter the "
               "end\nthen it failed\"\r\n");
+}
+
+TEST(RunReportTest, FilesAreNamedFromTheRoot) {
+    // Settings may name the output and manual folders relative to where the
+    // run started; whoever reads the report is elsewhere.
+    const std::string here = std::filesystem::current_path().string();
+    RunReport report;
+    report.BeginEmail("a@example.org", "S", std::nullopt);
+    report.SetOutputFile("TextFiles/00001.txt");
+    report.AddAttachment("cv.pdf", AttachmentOutcome::Saved, "Manual/a_1_1.PDF");
+    report.AddAttachment("cv2.pdf", AttachmentOutcome::Saved, "/abs/a_1_2.PDF");
+    ASSERT_NE(report.Current(), nullptr);
+    EXPECT_EQ(report.Current()->outputFile, here + "/TextFiles/00001.txt");
+    EXPECT_EQ(report.Current()->attachments[0].copy, here + "/Manual/a_1_1.PDF");
+    EXPECT_EQ(report.Current()->attachments[1].copy, "/abs/a_1_2.PDF");
 }
 
 TEST(RunReportTest, CellsKeepOneLineEndAndNamesStayOnOneLine) {

@@ -9,7 +9,8 @@ namespace {
 
 TEST(BatchRunWithOffice, TheSampleMailboxWithItsAttachments) {
     SampleRun run;
-    ASSERT_EQ(run.Run("run.qfo --update-count"), ExitCode::Complete) << run.out << run.err;
+    ASSERT_EQ(run.Run("run.qfo --update-count --report report.csv"), ExitCode::Complete)
+        << run.out << run.err;
     ASSERT_EQ(run.Outputs().size(), 12u);
     std::string all;
     for (const auto& name : run.Outputs()) {
@@ -21,6 +22,18 @@ TEST(BatchRunWithOffice, TheSampleMailboxWithItsAttachments) {
     Settings saved;
     saved.LoadFromFile(run.options);
     EXPECT_EQ(saved.firstNumber, 13);
+
+    // The report says what became of the documents and of the one email a
+    // person must see to.
+    const std::string report = ReadFileBytes(run.dir + "report.csv");
+    EXPECT_NE(report.find(".docx: converted to text"), std::string::npos) << report;
+    EXPECT_NE(report.find(".rtf: converted to text"), std::string::npos) << report;
+    EXPECT_EQ(report.find(": not converted"), std::string::npos) << report;
+    EXPECT_EQ(report.find(": failed"), std::string::npos) << report;
+    EXPECT_NE(report.find("portfolio.zip: flagged for manual handling"), std::string::npos)
+        << report;
+    EXPECT_NE(report.find(",not disposed,yes,"), std::string::npos) << report;
+    EXPECT_TRUE(report.ends_with(",complete,,,Complete. 12 emails processed\r\n")) << report;
 }
 
 } // namespace
