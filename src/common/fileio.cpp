@@ -4,11 +4,14 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <climits>
 #include <cstdio>
+#include <cstring>
 #include <fcntl.h>
 #include <filesystem>
 #include <random>
 #include <sys/stat.h>
+#include <sys/statvfs.h>
 #include <unistd.h>
 
 namespace qf {
@@ -22,12 +25,19 @@ std::string DirectoryOf(const std::string& path) {
     return slash == 0 ? "/" : path.substr(0, slash);
 }
 
+// A free name for the temporary copy of `path`: "." + its name + a random
+// suffix, the name cut short so that the whole fits the file system wherever
+// the final name does.
 std::string TempNameBeside(const std::string& path) {
     static thread_local std::mt19937_64 rng{std::random_device{}()};
     char suffix[32];
     std::snprintf(suffix, sizeof suffix, ".%016llx.tmp", static_cast<unsigned long long>(rng()));
     const std::string dir = DirectoryOf(path);
-    const std::string base = path.substr(path.find_last_of('/') + 1);
+    std::string base = path.substr(path.find_last_of('/') + 1);
+    const std::size_t limit = FileNameLimit(dir);
+    const std::size_t extra = 1 + std::strlen(suffix);
+    static_assert(kTemporaryNameExtra == 1 + 21, "a dot, then \".\" + 16 digits + \".tmp\"");
+    base.resize(std::min(base.size(), limit > extra ? limit - extra : 0));
     return (dir == "/" ? "" : dir) + "/." + base + suffix;
 }
 
@@ -169,6 +179,21 @@ void WriteFileAtomic(const std::string& path, std::string_view bytes, mode_t new
         ::fsync(dfd);
         ::close(dfd);
     }
+}
+
+std::size_t FileNameLimit(const std::string& folder) {
+    std::string probe = folder.empty() ? "." : folder;
+    struct statvfs fs {};
+    while (::statvfs(probe.c_str(), &fs) != 0) {
+        if (errno != ENOENT || probe == "/" || probe == ".") {
+            return NAME_MAX;
+        }
+        while (probe.size() > 1 && probe.back() == '/') {
+            probe.pop_back();
+        }
+        probe = DirectoryOf(probe);
+    }
+    return fs.f_namemax > 0 ? std::min<std::size_t>(fs.f_namemax, NAME_MAX) : NAME_MAX;
 }
 
 void MakeDirectories(const std::string& path) {

@@ -57,6 +57,14 @@ std::string ReadFileBytes(const std::string& path, std::size_t maxBytes = kNoSiz
 // refused.
 void WriteFileAtomic(const std::string& path, std::string_view bytes, mode_t newFileMode = 0666,
                      FollowLinks links = FollowLinks::No);
+// How many bytes longer than the target's path the temporary path of
+// WriteFileAtomic can be (its name is cut to fit the folder's name limit).
+inline constexpr std::size_t kTemporaryNameExtra = 22;
+
+// The longest file name, in bytes, that the file system holding `folder` takes
+// (never more than the system's NAME_MAX).  A folder not there yet is judged
+// by its nearest existing parent.
+std::size_t FileNameLimit(const std::string& folder);
 
 // Creates `path` and its parents when missing.  Throws FileError.
 void MakeDirectories(const std::string& path);
