@@ -487,6 +487,37 @@ TEST_F(MaildirMail, ConcurrentRewriteIsKeptAndOurChangeApplied) {
     EXPECT_TRUE(FilesOf(root).empty());
 }
 
+TEST_F(MaildirMail, ATagOrNoteMadeAgainAfterAConflictGoesBeforeTheFreshValue) {
+    Deliver(root, "1.a.host", SimpleMessage("Offer", "Thu, 5 Mar 2026 08:00:00 +0000", "Old.\n"));
+    ASSERT_EQ(ListInbox().size(), 1u);
+    auto other =
+        MakeFolderReference(session.get(), "Personal Folders", inboxRef.store->EntryIdBytes(),
+                            inboxRef.folder->EntryIdBytes());
+    std::vector<std::unique_ptr<EmailMessage>> theirs;
+
+    // Ours was read; then another writer changes the subject and the body.
+    EmailMessage& ours = *emails[0];
+    EXPECT_EQ(ours.ReadBody(), "Old.\n");
+    other.folder->ListEmails(theirs);
+    theirs[0]->SetSubject("Offer (revised)");
+    theirs[0]->WriteBody("Revised.\n");
+    ours.PrependToBody("Note.\n");
+    ours.TagSubject("[done] ");
+    ASSERT_EQ(FilesOf(root).size(), 1u);
+    const std::string bytes = ReadFile(FilesOf(root)[0]);
+    EXPECT_NE(bytes.find("Subject: [done] Offer (revised)"), std::string::npos) << bytes;
+    EXPECT_NE(bytes.find("Note.\nRevised.\n"), std::string::npos) << bytes;
+    EXPECT_EQ(bytes.find("Old."), std::string::npos) << bytes;
+
+    // Without a conflict they go before the value as it stands.
+    ListInbox();
+    emails[0]->TagSubject("[again] ");
+    emails[0]->PrependToBody("Second note.\n");
+    const std::string after = ReadFile(FilesOf(root)[0]);
+    EXPECT_NE(after.find("Subject: [again] [done] Offer (revised)"), std::string::npos) << after;
+    EXPECT_NE(after.find("Second note.\nNote.\nRevised.\n"), std::string::npos) << after;
+}
+
 TEST_F(MaildirMail, CraftedAndStaleIdentifiersAreRefused) {
     Deliver(root, "1.a.host", SimpleMessage("Offer", "Thu, 5 Mar 2026 08:00:00 +0000"));
     ASSERT_EQ(ListInbox().size(), 1u);
