@@ -130,6 +130,8 @@ TEST_F(StoreTest, SubjectAndBodyChangesSurviveARereadAndKeepTheRest) {
             "Content-Disposition: attachment; filename=cv.pdf\n"
             "Content-Transfer-Encoding: base64\n\nJVBERi0xLjQgb3V0ZXI=\n--m--\n",
             "200.M1P1.host:2,S");
+    // A mailbox shared with a group: its messages are group-readable.
+    ASSERT_EQ(::chmod((root_ / "cur" / "200.M1P1.host:2,S").c_str(), 0640), 0);
     auto m = OnlyMessage();
     std::optional<PropValue> idBefore;
     ASSERT_EQ(HrGetOneProp(*m, PR_ENTRYID, idBefore), S_OK);
@@ -149,6 +151,9 @@ TEST_F(StoreTest, SubjectAndBodyChangesSurviveARereadAndKeepTheRest) {
     auto files = MessageFiles(root_);
     ASSERT_EQ(files.size(), 1u); // replaced, not added
     EXPECT_NE(files[0].filename().string().find(":2,S"), std::string::npos);
+    struct stat st {};
+    ASSERT_EQ(::stat(files[0].c_str(), &st), 0);
+    EXPECT_EQ(st.st_mode & 0777, 0640u); // the mode the delivery gave it
     const std::string stored = ReadFile(files[0]);
     EXPECT_NE(stored.find("X-Custom: kept"), std::string::npos);
     EXPECT_NE(stored.find("X-Quillfence-Replaces:"), std::string::npos);
