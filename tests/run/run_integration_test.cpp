@@ -673,6 +673,33 @@ TEST_F(RunTest, ACopyWhoseCompanionTextWouldNotFitIsNotMade) {
     EXPECT_EQ(mail.Subjects(), std::vector<std::string>{m.subject}); // left for a person
 }
 
+TEST_F(RunTest, FilesTheRunWritesHonourTheUmaskAndKeepTheModeOfAFileReplaced) {
+    Mail m;
+    m.parts = {{"cv.pdf", "pdf"}};
+    mail.Deliver(m);
+    mail.Deliver(Mail{});
+    Settings s = Plain();
+    s.includeAttachments = true;
+    s.extensionActions[13] = "5"; // a manual copy and its companion text
+    // A file of an earlier run that its owner made private is replaced.
+    WriteFileAtomic(mail.output + "00002.txt", "earlier");
+    ASSERT_EQ(::chmod((mail.output + "00002.txt").c_str(), 0600), 0);
+    const mode_t oldMask = ::umask(027);
+    const RunOutcome outcome = Run(s);
+    ::umask(oldMask);
+    ASSERT_EQ(outcome, RunOutcome::Complete) << (host.errors.empty() ? "" : host.errors[0]);
+    const auto modeOf = [](const std::string& path) {
+        struct stat st {};
+        EXPECT_EQ(::stat(path.c_str(), &st), 0) << path;
+        return st.st_mode & 0777;
+    };
+    EXPECT_EQ(modeOf(mail.output + "00001.txt"), 0640u);
+    EXPECT_EQ(modeOf(mail.manual + "ann@example.org_1_1.PDF"), 0640u);
+    EXPECT_EQ(modeOf(mail.manual + "ann@example.org_1_1.PDF.txt"), 0640u);
+    EXPECT_EQ(modeOf(mail.output + "00002.txt"), 0600u);
+    EXPECT_NE(Out("00002.txt"), "earlier");
+}
+
 TEST_F(RunTest, AFailingAttachmentIsAManualInterventionNotADroppedPiece) {
     Mail m;
     m.parts = {{"cv.pdf", "x"}};
