@@ -648,9 +648,10 @@ std::string Attachment::ReadContent(IMAPIProp* detailsObject) {
     return ReadWholeStream(*stream, "530", "540", details);
 }
 
-void Attachment::SaveContentToFile(IMAPIProp* detailsObject, const std::string& path) {
+void Attachment::SaveContentToFile(IMAPIProp* detailsObject, const std::string& path,
+                                   FollowLinks links) {
     const std::string content = ReadContent(detailsObject);
-    WriteFileAtomic(path, content);
+    WriteFileAtomic(path, content, 0666, links);
 }
 
 } // namespace qf

@@ -1,6 +1,7 @@
 // One email as the extraction run sees it, and its attachments.
 #pragma once
 
+#include "common/fileio.h"
 #include "mail/mail_time.h"
 #include "platform/messaging/mapi.h"
 
@@ -160,10 +161,14 @@ public:
     // "FILENAME" and "S" give FileName; other names are the owner's.
     std::string FieldValue(const std::string& name) const;
 
-    // Writes the attachment's content to `fileName` (created or replaced).  For
-    // an embedded email the content is its plain body, else its HTML body.
-    // `detailsObject` is asked about failures to open the attachment.
-    void SaveContentToFile(mapi::IMAPIProp* detailsObject, const std::string& fileName);
+    // Writes the attachment's content to `fileName` (created or replaced, see
+    // WriteFileAtomic for its permissions).  For an embedded email the content
+    // is its plain body, else its HTML body.  `detailsObject` is asked about
+    // failures to open the attachment.  A symbolic link at `fileName` is
+    // refused unless `links` says to write where it leads (a name the user
+    // chose in a dialog).
+    void SaveContentToFile(mapi::IMAPIProp* detailsObject, const std::string& fileName,
+                           FollowLinks links = FollowLinks::No);
 
     // The content as SaveContentToFile writes it.
     std::string ReadContent(mapi::IMAPIProp* detailsObject);

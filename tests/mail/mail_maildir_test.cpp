@@ -381,6 +381,13 @@ TEST_F(MaildirMail, PropertiesOfVariedMessages) {
     EXPECT_EQ(attachments[1]->attachMethod, static_cast<std::int32_t>(ATTACH_EMBEDDED_MSG));
     attachments[0]->SaveContentToFile(nullptr, (dir / "cv.pdf").string());
     EXPECT_EQ(ReadFile(dir / "cv.pdf"), "%PDF-1.4\n%\xC3\xA4\xC3\xBC");
+    // A link in the way is refused, unless the caller asks to write through it.
+    fs::create_symlink("elsewhere.pdf", dir / "link.pdf");
+    EXPECT_THROW(attachments[0]->SaveContentToFile(nullptr, (dir / "link.pdf").string()), Error);
+    EXPECT_FALSE(fs::exists(dir / "elsewhere.pdf"));
+    attachments[0]->SaveContentToFile(nullptr, (dir / "link.pdf").string(), FollowLinks::Yes);
+    EXPECT_TRUE(fs::is_symlink(dir / "link.pdf"));
+    EXPECT_EQ(ReadFile(dir / "elsewhere.pdf"), ReadFile(dir / "cv.pdf"));
     attachments[1]->SaveContentToFile(nullptr, (dir / "ref.txt").string());
     EXPECT_NE(ReadFile(dir / "ref.txt").find("She is great."), std::string::npos);
 
