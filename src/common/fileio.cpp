@@ -4,11 +4,14 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <climits>
 #include <cstdio>
+#include <cstring>
 #include <fcntl.h>
 #include <filesystem>
 #include <random>
 #include <sys/stat.h>
+#include <sys/statvfs.h>
 #include <unistd.h>
 
 namespace qf {
@@ -22,13 +25,75 @@ std::string DirectoryOf(const std::string& path) {
     return slash == 0 ? "/" : path.substr(0, slash);
 }
 
+// A free name for the temporary copy of `path`: "." + its name + a random
+// suffix, the name cut short so that the whole fits the file system wherever
+// the final name does.
 std::string TempNameBeside(const std::string& path) {
     static thread_local std::mt19937_64 rng{std::random_device{}()};
     char suffix[32];
     std::snprintf(suffix, sizeof suffix, ".%016llx.tmp", static_cast<unsigned long long>(rng()));
     const std::string dir = DirectoryOf(path);
-    const std::string base = path.substr(path.find_last_of('/') + 1);
+    std::string base = path.substr(path.find_last_of('/') + 1);
+    const std::size_t limit = FileNameLimit(dir);
+    const std::size_t extra = 1 + std::strlen(suffix);
+    static_assert(kTemporaryNameExtra == 1 + 21, "a dot, then \".\" + 16 digits + \".tmp\"");
+    base.resize(std::min(base.size(), limit > extra ? limit - extra : 0));
     return (dir == "/" ? "" : dir) + "/." + base + suffix;
+}
+
+// The file a write of `path` lands on: `path` itself or, when links are
+// followed, the end of its chain of symbolic links.
+std::string WriteTarget(const std::string& path, FollowLinks links) {
+    constexpr int kMaxLinks = 40; // as the kernel allows
+    std::string target = path;
+    for (int hops = 0;; ++hops) {
+        struct stat st {};
+        if (::lstat(target.c_str(), &st) != 0 || !S_ISLNK(st.st_mode)) {
+            return target;
+        }
+        if (links == FollowLinks::No) {
+            throw FileError("Cannot create file " + path +
+                                ": it is a symbolic link, and a link is not replaced by a file",
+                            ELOOP);
+        }
+        if (hops == kMaxLinks) {
+            ThrowSystemError("Cannot create file", path, ELOOP);
+        }
+        std::string dest(static_cast<std::size_t>(st.st_size > 0 ? st.st_size : 4096), '\0');
+        const ssize_t n = ::readlink(target.c_str(), dest.data(), dest.size());
+        if (n < 0) {
+            ThrowSystemError("Cannot create file", path, errno);
+        }
+        dest.resize(static_cast<std::size_t>(n));
+        target = !dest.empty() && dest[0] == '/' ? dest : DirectoryOf(target) + "/" + dest;
+    }
+}
+
+// Gives the new file `fd` the owner, group and mode of the file it replaces.
+// Returns 0 or errno.
+int KeepOwnerAndMode(int fd, const struct stat& old) {
+    // Only a privileged process may give a file away; anyone may keep a
+    // group they belong to.  What cannot be kept is left as created.
+    if (::fchown(fd, old.st_uid, old.st_gid) != 0) {
+        (void)::fchown(fd, static_cast<uid_t>(-1), old.st_gid);
+    }
+    return ::fchmod(fd, old.st_mode & 07777) == 0 ? 0 : errno;
+}
+
+// Writes every byte and flushes them to disk.  Returns 0 or errno.
+int WriteAllAndSync(int fd, std::string_view bytes) {
+    std::size_t done = 0;
+    while (done < bytes.size()) {
+        const ssize_t n = ::write(fd, bytes.data() + done, bytes.size() - done);
+        if (n < 0) {
+            if (errno == EINTR) {
+                continue;
+            }
+            return errno;
+        }
+        done += static_cast<std::size_t>(n);
+    }
+    return ::fsync(fd) == 0 ? 0 : errno;
 }
 
 } // namespace
@@ -75,53 +140,60 @@ std::string ReadFileBytes(const std::string& path, std::size_t maxBytes, FollowL
     return out;
 }
 
-void WriteFileAtomic(const std::string& path, std::string_view bytes, mode_t mode) {
-    const std::string tmp = TempNameBeside(path);
-    int fd = ::open(tmp.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, mode);
+void WriteFileAtomic(const std::string& path, std::string_view bytes, mode_t newFileMode,
+                     FollowLinks links) {
+    const std::string target = WriteTarget(path, links);
+    struct stat old {};
+    const bool replacing = ::lstat(target.c_str(), &old) == 0;
+    if (replacing && !S_ISREG(old.st_mode)) {
+        throw FileError("Cannot create file " + path + ": it is not a regular file", EEXIST);
+    }
+    const std::string tmp = TempNameBeside(target);
+    // A replacement starts owner-only and gets the old file's mode once its
+    // owner is settled: it is never readable by more people than either.
+    const int fd = ::open(tmp.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC | O_NOFOLLOW,
+                          replacing ? mode_t{0600} : newFileMode);
     if (fd < 0) {
         ThrowSystemError("Cannot create file", path, errno);
     }
-    auto fail = [&](const char* what) {
-        int err = errno;
-        ::close(fd);
+    int err = replacing ? KeepOwnerAndMode(fd, old) : 0;
+    const char* what = "Cannot create file";
+    if (err == 0 && (err = WriteAllAndSync(fd, bytes)) != 0) {
+        what = "Cannot write file";
+    }
+    if (::close(fd) != 0 && err == 0) {
+        err = errno;
+        what = "Cannot write file";
+    }
+    if (err == 0 && ::rename(tmp.c_str(), target.c_str()) != 0) {
+        err = errno;
+        what = "Cannot create file";
+    }
+    if (err != 0) {
         ::unlink(tmp.c_str());
         ThrowSystemError(what, path, err);
-    };
-    // The umask may have narrowed the mode; owner-only files must stay so, and
-    // others get exactly what the caller asked for.
-    if (::fchmod(fd, mode) != 0) {
-        fail("Cannot create file");
-    }
-    size_t done = 0;
-    while (done < bytes.size()) {
-        ssize_t n = ::write(fd, bytes.data() + done, bytes.size() - done);
-        if (n < 0) {
-            if (errno == EINTR) {
-                continue;
-            }
-            fail("Cannot write file");
-        }
-        done += static_cast<size_t>(n);
-    }
-    if (::fsync(fd) != 0) {
-        fail("Cannot write file");
-    }
-    if (::close(fd) != 0) {
-        int err = errno;
-        ::unlink(tmp.c_str());
-        ThrowSystemError("Cannot write file", path, err);
-    }
-    if (::rename(tmp.c_str(), path.c_str()) != 0) {
-        int err = errno;
-        ::unlink(tmp.c_str());
-        ThrowSystemError("Cannot create file", path, err);
     }
     // Make the rename itself durable.
-    int dfd = ::open(DirectoryOf(path).c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    const int dfd = ::open(DirectoryOf(target).c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
     if (dfd >= 0) {
         ::fsync(dfd);
         ::close(dfd);
     }
+}
+
+std::size_t FileNameLimit(const std::string& folder) {
+    std::string probe = folder.empty() ? "." : folder;
+    struct statvfs fs {};
+    while (::statvfs(probe.c_str(), &fs) != 0) {
+        if (errno != ENOENT || probe == "/" || probe == ".") {
+            return NAME_MAX;
+        }
+        while (probe.size() > 1 && probe.back() == '/') {
+            probe.pop_back();
+        }
+        probe = DirectoryOf(probe);
+    }
+    return fs.f_namemax > 0 ? std::min<std::size_t>(fs.f_namemax, NAME_MAX) : NAME_MAX;
 }
 
 void MakeDirectories(const std::string& path) {

@@ -45,7 +45,26 @@ std::string ReadFileBytes(const std::string& path, std::size_t maxBytes = kNoSiz
 // half-written file under the final name: the bytes go to a temporary file in
 // the same folder, are flushed to disk, and the temporary file is renamed over
 // the target.  On failure the old file is untouched and FileError is thrown.
-void WriteFileAtomic(const std::string& path, std::string_view bytes, mode_t mode = 0644);
+//
+// Permissions: a new file gets `newFileMode` less the umask, as open(2) gives
+// it (0666 for ordinary files, 0600 for settings and files that may hold
+// passwords); a file being replaced keeps its mode, and its owner and group as
+// far as this process may set them.
+//
+// Symbolic links: with FollowLinks::No a link at `path` is refused (FileError,
+// nothing written); with FollowLinks::Yes the file the link leads to is
+// replaced and the link stays.  Anything else that is not a regular file is
+// refused.
+void WriteFileAtomic(const std::string& path, std::string_view bytes, mode_t newFileMode = 0666,
+                     FollowLinks links = FollowLinks::No);
+// How many bytes longer than the target's path the temporary path of
+// WriteFileAtomic can be (its name is cut to fit the folder's name limit).
+inline constexpr std::size_t kTemporaryNameExtra = 22;
+
+// The longest file name, in bytes, that the file system holding `folder` takes
+// (never more than the system's NAME_MAX).  A folder not there yet is judged
+// by its nearest existing parent.
+std::size_t FileNameLimit(const std::string& folder);
 
 // Creates `path` and its parents when missing.  Throws FileError.
 void MakeDirectories(const std::string& path);

@@ -5,7 +5,6 @@
 #include "i18n/escape.h"
 
 #include <filesystem>
-#include <sys/stat.h>
 #include <system_error>
 
 namespace qf {
@@ -14,15 +13,6 @@ namespace {
 std::unique_ptr<StringLoader>& Installed() {
     static std::unique_ptr<StringLoader> loader;
     return loader;
-}
-
-// Keeps the permissions of the file being replaced; a new file gets 0644.
-mode_t ModeOf(const std::string& path) {
-    struct stat st {};
-    if (::stat(path.c_str(), &st) == 0 && S_ISREG(st.st_mode)) {
-        return st.st_mode & 07777;
-    }
-    return 0644;
 }
 
 } // namespace
@@ -72,7 +62,7 @@ void StringLoader::WriteEntry(std::string_view section, std::string_view key,
         LangDocument updated = document_;
         updated.SetValue(section, key, EscapeText(text));
         if (!fileName_.empty()) {
-            WriteFileAtomic(fileName_, updated.Serialize(), ModeOf(fileName_));
+            WriteFileAtomic(fileName_, updated.Serialize(), 0666, FollowLinks::Yes);
         }
         document_ = std::move(updated);
     } catch (const std::exception&) {

@@ -327,17 +327,24 @@ HRESULT EmailMessage::PutStream(IMessage& message, const std::string& bytes, Pro
     return S_OK;
 }
 
-void EmailMessage::WriteTextStream(const std::string& bytes, PropTag tag,
+std::string EmailMessage::NewStream(const FieldChange& change, PropTag tag,
+                                    const std::string& label) {
+    return change.prepend ? change.text + ReadTextStream(tag, label) : change.text;
+}
+
+void EmailMessage::WriteTextStream(const FieldChange& change, PropTag tag,
                                    const std::string& label) {
     try {
         std::shared_ptr<IMessage> message = OpenMessage();
-        if (const HRESULT conflict = PutStream(*message, bytes, tag, label, CanReopen());
+        if (const HRESULT conflict =
+                PutStream(*message, NewStream(change, tag, label), tag, label, CanReopen());
             conflict != S_OK) {
-            // The email was replaced since it was opened: write to the current copy.
+            // The email was replaced since it was opened: write to the current
+            // copy, made from that copy.
             message = Reopen(label + "210", conflict);
-            PutStream(*message, bytes, tag, label, false);
+            PutStream(*message, NewStream(change, tag, label), tag, label, false);
         }
-        pendingStream_ = PendingStream{tag, bytes};
+        pendingStream_ = PendingStream{tag, change};
     } catch (...) {
         DropUnsavedChanges();
         throw;
@@ -346,29 +353,59 @@ void EmailMessage::WriteTextStream(const std::string& bytes, PropTag tag,
 }
 
 void EmailMessage::WriteBody(const std::string& bytes) {
-    WriteTextStream(bytes, PR_BODY, "PlainText");
+    WriteTextStream(FieldChange{bytes, false}, PR_BODY, "PlainText");
+}
+
+void EmailMessage::PrependToBody(const std::string& note) {
+    WriteTextStream(FieldChange{note, true}, PR_BODY, "PlainText");
 }
 
 // ---------------------------------------------------------------------------
 // Changes
 
 void EmailMessage::SetSubject(const std::string& text) {
+    ChangeSubject(FieldChange{text, false});
+}
+
+void EmailMessage::TagSubject(const std::string& tag) {
+    ChangeSubject(FieldChange{tag, true});
+}
+
+std::string EmailMessage::NewSubject(IMessage& message, const FieldChange& change,
+                                     const std::string& label) {
+    if (!change.prepend) {
+        return change.text;
+    }
+    const PropTagArray tags = {PR_SUBJECT};
+    std::vector<PropValue> values;
+    CheckResult(ErrorSource(), label, message.GetProps(&tags, 0, values));
+    const std::string* current = TextColumn(values, 0, PR_SUBJECT);
+    return change.text + (current != nullptr ? *current : std::string());
+}
+
+HRESULT EmailMessage::PutSubject(IMessage& message, const FieldChange& change,
+                                 std::vector<PropProblem>& problems) {
+    problems.clear();
+    return message.SetProps({PropValue{PR_SUBJECT, NewSubject(message, change, "230.5")}},
+                            &problems);
+}
+
+void EmailMessage::ChangeSubject(const FieldChange& change) {
     try {
         std::shared_ptr<IMessage> message = OpenMessage();
         std::shared_ptr<IMsgStore> details = ErrorSource();
         std::vector<PropProblem> problems;
-        HRESULT hr = message->SetProps({PropValue{PR_SUBJECT, std::string(text)}}, &problems);
+        HRESULT hr = PutSubject(*message, change, problems);
         if (IsConflict(hr) && CanReopen()) {
             // The email was replaced since it was opened: change the current copy.
             message = Reopen("230.5", hr);
-            problems.clear();
-            hr = message->SetProps({PropValue{PR_SUBJECT, std::string(text)}}, &problems);
+            hr = PutSubject(*message, change, problems);
         }
         CheckResult(details, "230.5", hr);
         for (const PropProblem& problem : problems) {
             CheckResult(details, "230.5", problem.code);
         }
-        pendingSubject_ = text;
+        pendingSubject_ = change;
     } catch (...) {
         DropUnsavedChanges();
         throw;
@@ -387,16 +424,25 @@ void EmailMessage::DropUnsavedChanges() {
 
 void EmailMessage::ApplyPendingChanges(IMessage& message, const std::string& label) {
     std::shared_ptr<IMsgStore> details = ErrorSource();
+    // A tag or note is put before the fresh copy's own value: what another
+    // program wrote there meanwhile stays.  The body is read before anything
+    // of this copy changes.
+    std::optional<std::string> stream;
+    if (pendingStream_) {
+        stream = NewStream(pendingStream_->change, pendingStream_->tag, "PlainText");
+    }
     if (pendingSubject_) {
         std::vector<PropProblem> problems;
-        CheckResult(details, label,
-                    message.SetProps({PropValue{PR_SUBJECT, *pendingSubject_}}, &problems));
+        CheckResult(
+            details, label,
+            message.SetProps({PropValue{PR_SUBJECT, NewSubject(message, *pendingSubject_, label)}},
+                             &problems));
         for (const PropProblem& problem : problems) {
             CheckResult(details, label, problem.code);
         }
     }
-    if (pendingStream_) {
-        PutStream(message, pendingStream_->bytes, pendingStream_->tag, label, false);
+    if (stream) {
+        PutStream(message, *stream, pendingStream_->tag, label, false);
     }
 }
 
@@ -602,9 +648,10 @@ std::string Attachment::ReadContent(IMAPIProp* detailsObject) {
     return ReadWholeStream(*stream, "530", "540", details);
 }
 
-void Attachment::SaveContentToFile(IMAPIProp* detailsObject, const std::string& path) {
+void Attachment::SaveContentToFile(IMAPIProp* detailsObject, const std::string& path,
+                                   FollowLinks links) {
     const std::string content = ReadContent(detailsObject);
-    WriteFileAtomic(path, content);
+    WriteFileAtomic(path, content, 0666, links);
 }
 
 } // namespace qf

@@ -1,6 +1,7 @@
 // One email as the extraction run sees it, and its attachments.
 #pragma once
 
+#include "common/fileio.h"
 #include "mail/mail_time.h"
 #include "platform/messaging/mapi.h"
 
@@ -53,14 +54,25 @@ public:
     // never handed out as the whole.
     std::string ReadBody();
     // Replaces the body and saves.  A failed or short write raises the mail
-    // error and drops the unsaved change.
+    // error and drops the unsaved change.  After a save conflict the bytes go
+    // into the fresh copy as given: a caller whose bytes were made from the
+    // old body uses PrependToBody.
     void WriteBody(const std::string& bytes);
-    // Replaces the subject and saves; Subject keeps the old text.
+    // Puts `note` before the body and saves.  After a save conflict the note
+    // goes before the fresh copy's body, so another program's change to the
+    // body is kept.
+    void PrependToBody(const std::string& note);
+    // Replaces the subject and saves; Subject keeps the old text.  After a
+    // save conflict the text goes into the fresh copy as given (see TagSubject).
     void SetSubject(const std::string& text);
+    // Puts `tag` before the subject and saves; Subject keeps the old text.
+    // After a save conflict the tag goes before the fresh copy's subject.
+    void TagSubject(const std::string& tag);
     // Saves pending changes.  When another program changed or replaced the
     // message since it was opened, the message is opened afresh, the changes made
-    // through this object are applied to the fresh copy and saved normally; a
-    // second conflict, or a message that is gone, raises "<label>-351".
+    // through this object are made again on the fresh copy (a tag or note put
+    // before that copy's own subject or body) and saved normally; a second
+    // conflict, or a message that is gone, raises "<label>-351".
     void SaveChanges(const std::string& label);
     // Sets the read flag without a receipt; nothing when already read.
     void MarkRead();
@@ -95,7 +107,22 @@ private:
     std::string ReadStringProperty(mapi::PropTag tag, const std::string& label);
     bool IsRtfInSync();
     std::string ReadTextStream(mapi::PropTag tag, const std::string& label);
-    void WriteTextStream(const std::string& bytes, mapi::PropTag tag, const std::string& label);
+
+    // A change to one text field, kept so that it can be made again on a
+    // fresh copy: the whole new value, or text put before the field's value.
+    struct FieldChange {
+        std::string text;
+        bool prepend = false;
+    };
+    // The field's new value in the copy at hand (the one OpenMessage holds).
+    std::string NewSubject(mapi::IMessage& message, const FieldChange& change,
+                           const std::string& label);
+    std::string NewStream(const FieldChange& change, mapi::PropTag tag, const std::string& label);
+    void ChangeSubject(const FieldChange& change);
+    // Sets the subject of `message`; the problems of SetProps go to `problems`.
+    mapi::HRESULT PutSubject(mapi::IMessage& message, const FieldChange& change,
+                             std::vector<mapi::PropProblem>& problems);
+    void WriteTextStream(const FieldChange& change, mapi::PropTag tag, const std::string& label);
     // Writes and commits a stream property.  Returns the conflict (having
     // changed nothing) when `mayReopen` and the message changed since it was
     // opened, else S_OK.
@@ -113,9 +140,9 @@ private:
     // apply them again to a fresh copy after a conflict.
     struct PendingStream {
         mapi::PropTag tag;
-        std::string bytes;
+        FieldChange change;
     };
-    std::optional<std::string> pendingSubject_;
+    std::optional<FieldChange> pendingSubject_;
     std::optional<PendingStream> pendingStream_;
     bool embedded_ = false;
     EmailMessage* outer_ = nullptr;
@@ -134,10 +161,14 @@ public:
     // "FILENAME" and "S" give FileName; other names are the owner's.
     std::string FieldValue(const std::string& name) const;
 
-    // Writes the attachment's content to `fileName` (created or replaced).  For
-    // an embedded email the content is its plain body, else its HTML body.
-    // `detailsObject` is asked about failures to open the attachment.
-    void SaveContentToFile(mapi::IMAPIProp* detailsObject, const std::string& fileName);
+    // Writes the attachment's content to `fileName` (created or replaced, see
+    // WriteFileAtomic for its permissions).  For an embedded email the content
+    // is its plain body, else its HTML body.  `detailsObject` is asked about
+    // failures to open the attachment.  A symbolic link at `fileName` is
+    // refused unless `links` says to write where it leads (a name the user
+    // chose in a dialog).
+    void SaveContentToFile(mapi::IMAPIProp* detailsObject, const std::string& fileName,
+                           FollowLinks links = FollowLinks::No);
 
     // The content as SaveContentToFile writes it.
     std::string ReadContent(mapi::IMAPIProp* detailsObject);

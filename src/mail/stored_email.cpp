@@ -113,7 +113,9 @@ void StoredEmail::SaveAttachment(std::int32_t attachNumber, const std::string& f
     email_->ListAttachments(attachments);
     for (const auto& a : attachments) {
         if (a->attachNumber == attachNumber) {
-            a->SaveContentToFile(email_->ErrorSource().get(), fileName);
+            // The user chose the name: a link there is written through, as
+            // the file dialog showed it.
+            a->SaveContentToFile(email_->ErrorSource().get(), fileName, FollowLinks::Yes);
             return;
         }
     }

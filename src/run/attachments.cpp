@@ -40,11 +40,14 @@ std::string FirstFreeName(const std::string& base, const std::string& ext) {
     }
 }
 
+// What the companion text of a manual copy adds to the copy's name.
+constexpr const char* kCompanionExtension = ".txt";
+
 // Appends `note` to the email's text and writes the text as it now stands
 // beside the copy `name`, as `name` + ".txt".
 void AppendNoteWithCompanion(std::string& text, const std::string& note, const std::string& name) {
     AppendPiece(text, note);
-    WriteWholeFile(name + ".txt", text);
+    WriteWholeFile(name + kCompanionExtension, text);
 }
 
 // What became of an attachment, judged by what its action left: text added
@@ -291,33 +294,52 @@ std::string AttachmentHandler::DetachFileName(const std::string& ext) const {
 
 std::string AttachmentHandler::ManualFileName(InHand& item) const {
     AttachmentMacros macros(item.fields, context_.FileNumber());
-    return FirstFreeName(
+    std::string name = FirstFreeName(
         context_.RunSettings().manualFolder +
             ExpandMacros(context_.RunSettings().manualFormat, macros, MacroUse::FileName) + "_",
         item.ext);
+    // Its companion text must fit as well, or the copy would stand without
+    // the note that says what it is.
+    CheckFileNameLength(name + kCompanionExtension);
+    return name;
+}
+
+std::string AttachmentHandler::OutputFileOf(EmailMessage& stored) const {
+    EmailAdapter fields(stored);
+    try {
+        return OutputFileName(context_.RunSettings().directory,
+                              context_.RunSettings().fileNameFormat, fields, context_.FileNumber());
+    } catch (const Error& e) {
+        return e.what();
+    }
 }
 
 void AttachmentHandler::RecordManualIntervention(EmailMessage& email, Attachment& attachment,
                                                  const std::string& reason) {
     context_.FlagManualIntervention();
-    EmailAdapter fields(email);
-    std::string outputFile;
-    try {
-        outputFile =
-            OutputFileName(context_.RunSettings().directory, context_.RunSettings().fileNameFormat,
-                           fields, context_.FileNumber());
-    } catch (const Error& e) {
-        outputFile = e.what();
+    // An embedded email cannot be changed: the note goes into the stored
+    // email that holds it, and says which embedded email it is about.  The
+    // output file is the stored email's too.
+    EmailMessage* stored = &email;
+    while (stored->Outer() != nullptr) {
+        stored = stored->Outer();
     }
+    const std::string outputFile = OutputFileOf(*stored);
     // The row is added even when the note cannot be written into the email:
     // the person who has to act must hear of it either way.
     std::string noteError;
     try {
-        const std::string note = TranslateFmt(8220,
-                                              "Quillfence: Manual intervention is required (%s) "
-                                              "for attachment \"%s\" (output file is \"%s\")\r\n",
-                                              {reason, attachment.fileName, outputFile});
-        email.WriteBody(note + email.ReadBody());
+        const std::string note =
+            stored == &email
+                ? TranslateFmt(8220,
+                               "Quillfence: Manual intervention is required (%s) for attachment "
+                               "\"%s\" (output file is \"%s\")\r\n",
+                               {reason, attachment.fileName, outputFile})
+                : TranslateFmt(8221,
+                               "Quillfence: Manual intervention is required (%s) for attachment "
+                               "\"%s\" of the attached email \"%s\" (output file is \"%s\")\r\n",
+                               {reason, attachment.fileName, email.subject, outputFile});
+        stored->PrependToBody(note);
     } catch (const std::exception& e) {
         noteError = e.what();
     }

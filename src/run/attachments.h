@@ -73,7 +73,11 @@ private:
     std::string DetachFileName(const std::string& ext) const;
     // A free name for a copy in the manual folder.
     std::string ManualFileName(InHand& item) const;
-    // The note in the email, the exception row and the run's flag.
+    // The name of the output file of a stored email (the error text when it
+    // has none).
+    std::string OutputFileOf(EmailMessage& stored) const;
+    // The note in the stored email (the one holding `email` when that is
+    // embedded), the exception row and the run's flag.
     void RecordManualIntervention(EmailMessage& email, Attachment& attachment,
                                   const std::string& reason);
 

@@ -73,14 +73,20 @@ void CheckFileNumber(std::int32_t fileNumber) {
 }
 
 void CheckFileNameLength(const std::string& path) {
-    bool tooLong = path.size() >= PATH_MAX;
+    // The file is written under a temporary name beside it first: that path
+    // is longer, and must fit too (its name is cut to the folder's limit).
+    bool tooLong = path.size() + kTemporaryNameExtra >= PATH_MAX;
+    const size_t lastSlash = path.rfind('/');
+    const std::string folder =
+        lastSlash == std::string::npos ? "." : path.substr(0, lastSlash == 0 ? 1 : lastSlash);
+    const size_t nameLimit = FileNameLimit(folder);
     size_t start = 0;
     while (!tooLong && start < path.size()) {
         size_t slash = path.find('/', start);
         if (slash == std::string::npos) {
             slash = path.size();
         }
-        tooLong = slash - start > NAME_MAX;
+        tooLong = slash - start > (slash == path.size() ? nameLimit : size_t{NAME_MAX});
         start = slash + 1;
     }
     if (tooLong) {

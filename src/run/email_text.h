@@ -24,8 +24,9 @@ inline constexpr std::int32_t kLastFileNumber = 2147483647;
 std::string OutputFileName(std::string_view directory, std::string_view fileNameFormat,
                            EmailFields& email, std::int32_t fileNumber);
 
-// Throws Error when a component of `path` or the whole path is longer than
-// the file system can hold.
+// Throws Error when a component of `path` or the whole path (with the
+// temporary name it is first written under) is longer than the file system
+// can hold; the file name is measured against its own folder's file system.
 void CheckFileNameLength(const std::string& path);
 
 // Throws Error when no file can be numbered `fileNumber` (see kLastFileNumber).

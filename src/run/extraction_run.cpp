@@ -87,6 +87,8 @@ RunOutcome ExtractionRun::Execute() {
         // The next run must not reuse the numbers of files already written.
         HandBackFileNumber();
     }
+    // The attachment copies go however the run ended.
+    context_.DeleteTempFiles();
     emails_.clear();
     context_.Host().ReportReady(context_.Report());
     return outcome_;
@@ -220,7 +222,9 @@ void ExtractionRun::ProcessEmail(EmailMessage& email, int index) {
     // The name is fixed before anything is written: the attachment notes, the
     // output file and its times all use it.
     const std::string outputFile = NameOutputFile(fields);
-    CheckNameIsNew(outputFile);
+    if (!NameIsNew(email, outputFile)) {
+        return;
+    }
     const std::string text = ComposeText(email, fields);
     WriteOutputFile(outputFile, text);
     MarkReadWhenAsked(email);
@@ -249,16 +253,22 @@ std::string ExtractionRun::NameOutputFile(EmailFields& fields) const {
                           context_.FileNumber());
 }
 
-void ExtractionRun::CheckNameIsNew(const std::string& outputFile) const {
-    if (context_.WasWritten(outputFile)) {
-        // Writing it would replace the text of an email already moved or
-        // tagged: that text would be lost for good.
-        throw Error(TranslateFmt(8390,
-                                 "The output file %s was already written for another email of "
-                                 "this run. The filename format \"%s\" must give each email a "
-                                 "name of its own, for example with a number such as %%d.",
-                                 {outputFile, settings_.fileNameFormat}));
+bool ExtractionRun::NameIsNew(const EmailMessage& email, const std::string& outputFile) {
+    if (!context_.WasWritten(outputFile)) {
+        return true;
     }
+    // Writing it would replace the text of an email already moved or tagged:
+    // that text would be lost for good.  This email stays where it is for the
+    // next run (with a better format); the others go on.
+    context_.AddException(
+        TranslateFmt(8390,
+                     "Email with subject \"%s\" was left where it was: its output file %s was "
+                     "already written for another email of this run. The filename format \"%s\" "
+                     "must give each email a name of its own, for example with a number such as "
+                     "%%d.",
+                     {email.subject, outputFile, settings_.fileNameFormat}),
+        &email);
+    return false;
 }
 
 std::string ExtractionRun::ComposeText(EmailMessage& email, EmailFields& fields) {
@@ -304,7 +314,9 @@ void ExtractionRun::DisposeOfEmail(EmailMessage& email, const std::string& outpu
         source_.folder->MoveEmail(email, *destination_.folder);
         RecordDisposition(Disposition::Moved);
     } else if (settings_.emailsTo == Settings::kTagSubject) {
-        email.SetSubject(settings_.tagText + email.subject);
+        // Put before the subject the email has when it is saved: another
+        // program's change to it meanwhile is kept.
+        email.TagSubject(settings_.tagText);
         email.SaveChanges("changesubj:");
         RecordDisposition(Disposition::Tagged);
     } else if (!context_.AttachmentsCut()) {

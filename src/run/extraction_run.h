@@ -77,7 +77,8 @@ private:
     void ShowProgress(const EmailMessage& email, int index);
     bool TaggedByEarlierRun(const EmailMessage& email) const;
     std::string NameOutputFile(EmailFields& fields) const;
-    void CheckNameIsNew(const std::string& outputFile) const;
+    // False, with an exception row, when the name was already used by this run.
+    bool NameIsNew(const EmailMessage& email, const std::string& outputFile);
     std::string ComposeText(EmailMessage& email, EmailFields& fields);
     void WriteOutputFile(const std::string& outputFile, const std::string& text);
     void MarkReadWhenAsked(EmailMessage& email);

@@ -16,14 +16,19 @@ std::string AsText(const std::vector<std::uint8_t>& bytes) {
 
 void RunContext::CountFileWritten(const std::string& path) {
     filesWritten_.push_back(path);
-    namesWritten_.insert(path);
+    namesWritten_.Add(path);
     ++fileNumber_;
+}
+
+RunContext::~RunContext() {
+    DeleteTempFiles();
 }
 
 void RunContext::DeleteTempFiles() {
     for (const std::string& temp : tempFiles_) {
         ::unlink(temp.c_str());
     }
+    tempFiles_.clear();
 }
 
 void RunContext::BeginEmail() {

@@ -2,13 +2,13 @@
 // document conversion, and the reporting operations they all use.
 #pragma once
 
+#include "run/output_names.h"
 #include "run/run_host.h"
 #include "run/run_report.h"
 #include "settings/settings.h"
 
 #include <cstdint>
 #include <string>
-#include <unordered_set>
 #include <vector>
 
 namespace qf {
@@ -18,6 +18,10 @@ class EmailMessage;
 class RunContext {
 public:
     RunContext(const Settings& settings, RunHost& host) : settings_(settings), host_(host) {}
+    // Deletes the attachment copies still there.
+    ~RunContext();
+    RunContext(const RunContext&) = delete;
+    RunContext& operator=(const RunContext&) = delete;
 
     const Settings& RunSettings() const { return settings_; }
     RunHost& Host() { return host_; }
@@ -28,12 +32,14 @@ public:
     void SetFileNumber(std::int32_t number) { fileNumber_ = number; }
     // Every output file written by this run, in order.
     const std::vector<std::string>& FilesWritten() const { return filesWritten_; }
-    // True when `path` is one of FilesWritten().
-    bool WasWritten(const std::string& path) const { return namesWritten_.count(path) != 0; }
+    // True when writing `path` would replace one of FilesWritten(): names are
+    // compared the way the output folder's file system compares them.
+    bool WasWritten(const std::string& path) const { return namesWritten_.Contains(path); }
     // Counts the output file of the email in hand: it joins FilesWritten()
     // and the next email gets the next number.
     void CountFileWritten(const std::string& path);
-    // Attachment copies made for conversion; deleted at normal completion.
+    // Attachment copies made for conversion.  They are deleted however the
+    // run ends: completed, cancelled or failed (at the latest with the context).
     void AddTempFile(const std::string& path) { tempFiles_.push_back(path); }
     void DeleteTempFiles();
 
@@ -68,7 +74,7 @@ private:
     RunHost& host_;
     std::int32_t fileNumber_ = 0;
     std::vector<std::string> filesWritten_;
-    std::unordered_set<std::string> namesWritten_;
+    WrittenNames namesWritten_;
     std::vector<std::string> tempFiles_;
     bool manualIntervention_ = false;
     bool attachmentsCut_ = false;

@@ -419,9 +419,11 @@ void Settings::LoadFromFile(const std::string& path) {
 }
 
 void Settings::SaveToFile(const std::string& path) {
-    // The file holds the profile password as plain text: owner-only, and
-    // replaced atomically so a failed save never leaves a cut file behind.
-    WriteFileAtomic(path, SaveToBytes(), 0600);
+    // The file holds the profile password as plain text: owner-only when new
+    // (an owner who shares it with a team keeps the mode they gave it), and
+    // replaced atomically so a failed save never leaves a cut file behind.  An
+    // options file kept behind a link is written where the link leads.
+    WriteFileAtomic(path, SaveToBytes(), 0600, FollowLinks::Yes);
     optionsFilePath = path;
 }
 

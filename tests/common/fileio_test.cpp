@@ -38,6 +38,95 @@ TEST_F(FileIo, AtomicWriteReplacesContentAndSetsMode) {
     EXPECT_EQ(std::distance(fs::directory_iterator(dir_), fs::directory_iterator()), 1);
 }
 
+mode_t ModeOf(const fs::path& p) {
+    struct stat st {};
+    EXPECT_EQ(::lstat(p.c_str(), &st), 0) << p;
+    return st.st_mode & 07777;
+}
+
+// Sets the process's umask for one scope.
+class UmaskScope {
+public:
+    explicit UmaskScope(mode_t mask) : old_(::umask(mask)) {}
+    ~UmaskScope() { ::umask(old_); }
+    UmaskScope(const UmaskScope&) = delete;
+    UmaskScope& operator=(const UmaskScope&) = delete;
+
+private:
+    mode_t old_;
+};
+
+TEST_F(FileIo, NewFilesHonourTheUmaskAndReplacedFilesKeepTheirMode) {
+    const fs::path p = dir_ / "cv.txt";
+    {
+        UmaskScope mask(077);
+        WriteFileAtomic(p.string(), "private");
+        EXPECT_EQ(ModeOf(p), 0600u); // not readable by other users
+    }
+    {
+        UmaskScope mask(022);
+        WriteFileAtomic((dir_ / "open.txt").string(), "x");
+        EXPECT_EQ(ModeOf(dir_ / "open.txt"), 0644u);
+        WriteFileAtomic((dir_ / "secret.txt").string(), "x", 0600);
+        EXPECT_EQ(ModeOf(dir_ / "secret.txt"), 0600u);
+
+        // A replaced file keeps the mode its owner gave it, whichever way that
+        // differs from what a new file would get.
+        fs::permissions(p, fs::perms::owner_read | fs::perms::owner_write | fs::perms::group_read);
+        WriteFileAtomic(p.string(), "second", 0600);
+        EXPECT_EQ(ModeOf(p), 0640u);
+        fs::permissions(dir_ / "open.txt", fs::perms::owner_read | fs::perms::owner_write);
+        WriteFileAtomic((dir_ / "open.txt").string(), "second");
+        EXPECT_EQ(ModeOf(dir_ / "open.txt"), 0600u);
+        EXPECT_EQ(ReadFileBytes(p.string()), "second");
+    }
+}
+
+TEST_F(FileIo, SymbolicLinksAreRefusedOrWrittenThroughNeverReplaced) {
+    const fs::path target = dir_ / "real.qfo";
+    const fs::path link = dir_ / "link.qfo";
+    WriteFileAtomic(target.string(), "old", 0640);
+    fs::permissions(target, fs::perms::owner_read | fs::perms::owner_write | fs::perms::group_read);
+    fs::create_symlink("real.qfo", link);
+
+    // Refused: the link and its target stay as they were.
+    try {
+        WriteFileAtomic(link.string(), "new");
+        FAIL() << "a link was written";
+    } catch (const FileError& e) {
+        EXPECT_NE(std::string(e.what()).find("symbolic link"), std::string::npos) << e.what();
+        EXPECT_NE(std::string(e.what()).find(link.string()), std::string::npos) << e.what();
+    }
+    EXPECT_TRUE(fs::is_symlink(link));
+    EXPECT_EQ(ReadFileBytes(target.string()), "old");
+
+    // Followed: the file at the end of the chain changes, keeping its mode;
+    // every link stays a link.
+    const fs::path chain = dir_ / "chain.qfo";
+    fs::create_symlink(link, chain);
+    WriteFileAtomic(chain.string(), "new", 0600, FollowLinks::Yes);
+    EXPECT_TRUE(fs::is_symlink(chain));
+    EXPECT_TRUE(fs::is_symlink(link));
+    EXPECT_EQ(ReadFileBytes(target.string()), "new");
+    EXPECT_EQ(ModeOf(target), 0640u);
+
+    // A link to a file not there yet creates it where the link points.
+    fs::create_directories(dir_ / "sub");
+    fs::create_symlink("sub/later.txt", dir_ / "dangling");
+    WriteFileAtomic((dir_ / "dangling").string(), "made", 0666, FollowLinks::Yes);
+    EXPECT_EQ(ReadFileBytes((dir_ / "sub" / "later.txt").string()), "made");
+
+    // A loop of links ends in an error, not a hang.
+    fs::create_symlink("loop2", dir_ / "loop1");
+    fs::create_symlink("loop1", dir_ / "loop2");
+    EXPECT_THROW(WriteFileAtomic((dir_ / "loop1").string(), "x", 0666, FollowLinks::Yes),
+                 FileError);
+    // Only link files and the written files are in the folder: no temporary left.
+    for (const auto& entry : fs::directory_iterator(dir_)) {
+        EXPECT_EQ(entry.path().filename().string().find(".tmp"), std::string::npos) << entry;
+    }
+}
+
 TEST_F(FileIo, FailedReplaceLeavesNoTemporaryFileBehind) {
     // A folder in the way makes the final rename fail after the bytes were
     // written: the temporary copy must be cleaned up and the folder kept.

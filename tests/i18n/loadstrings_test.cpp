@@ -4,6 +4,7 @@
 #include "i18n/escape.h"
 #include "i18n/translate.h"
 
+#include <climits>
 #include <filesystem>
 #include <fstream>
 #include <gtest/gtest.h>
@@ -122,9 +123,17 @@ TEST_F(StringLoaderTest, ReadOnlyFolderStopsRecordingOnly) {
 }
 
 TEST_F(StringLoaderTest, UnwritableNameStopsRecordingOnly) {
-    // A name the file system accepts, while the temporary file beside it is
-    // too long to create: a write failure that root meets as well.
-    const std::string name(240, 'L');
+    // A path the system still opens, while the path of the temporary file
+    // beside it is longer than any path may be: a write failure that root
+    // meets as well.
+    const std::size_t wanted = PATH_MAX - 12;
+    std::string name;
+    while (LanguageFile(name).size() + 200 < wanted) {
+        name += std::string(199, 'd') + "/";
+    }
+    name += std::string(wanted - LanguageFile(name).size(), 'L');
+    ASSERT_EQ(LanguageFile(name).size(), wanted);
+    fs::create_directories(fs::path(LanguageFile(name)).parent_path());
     WriteLanguage("[global]\r\n8030=leer\r\n", name);
     ExpectFailedRecordingKeepsTranslations(LanguageFile(name));
 }

@@ -381,6 +381,13 @@ TEST_F(MaildirMail, PropertiesOfVariedMessages) {
     EXPECT_EQ(attachments[1]->attachMethod, static_cast<std::int32_t>(ATTACH_EMBEDDED_MSG));
     attachments[0]->SaveContentToFile(nullptr, (dir / "cv.pdf").string());
     EXPECT_EQ(ReadFile(dir / "cv.pdf"), "%PDF-1.4\n%\xC3\xA4\xC3\xBC");
+    // A link in the way is refused, unless the caller asks to write through it.
+    fs::create_symlink("elsewhere.pdf", dir / "link.pdf");
+    EXPECT_THROW(attachments[0]->SaveContentToFile(nullptr, (dir / "link.pdf").string()), Error);
+    EXPECT_FALSE(fs::exists(dir / "elsewhere.pdf"));
+    attachments[0]->SaveContentToFile(nullptr, (dir / "link.pdf").string(), FollowLinks::Yes);
+    EXPECT_TRUE(fs::is_symlink(dir / "link.pdf"));
+    EXPECT_EQ(ReadFile(dir / "elsewhere.pdf"), ReadFile(dir / "cv.pdf"));
     attachments[1]->SaveContentToFile(nullptr, (dir / "ref.txt").string());
     EXPECT_NE(ReadFile(dir / "ref.txt").find("She is great."), std::string::npos);
 
@@ -485,6 +492,37 @@ TEST_F(MaildirMail, ConcurrentRewriteIsKeptAndOurChangeApplied) {
     const std::string gone = MessageOf([&] { emails[0]->SetSubject("x"); });
     EXPECT_EQ(gone.rfind("Position:230.5 MAPI_E_OBJECT_DELETED", 0), 0u) << gone;
     EXPECT_TRUE(FilesOf(root).empty());
+}
+
+TEST_F(MaildirMail, ATagOrNoteMadeAgainAfterAConflictGoesBeforeTheFreshValue) {
+    Deliver(root, "1.a.host", SimpleMessage("Offer", "Thu, 5 Mar 2026 08:00:00 +0000", "Old.\n"));
+    ASSERT_EQ(ListInbox().size(), 1u);
+    auto other =
+        MakeFolderReference(session.get(), "Personal Folders", inboxRef.store->EntryIdBytes(),
+                            inboxRef.folder->EntryIdBytes());
+    std::vector<std::unique_ptr<EmailMessage>> theirs;
+
+    // Ours was read; then another writer changes the subject and the body.
+    EmailMessage& ours = *emails[0];
+    EXPECT_EQ(ours.ReadBody(), "Old.\n");
+    other.folder->ListEmails(theirs);
+    theirs[0]->SetSubject("Offer (revised)");
+    theirs[0]->WriteBody("Revised.\n");
+    ours.PrependToBody("Note.\n");
+    ours.TagSubject("[done] ");
+    ASSERT_EQ(FilesOf(root).size(), 1u);
+    const std::string bytes = ReadFile(FilesOf(root)[0]);
+    EXPECT_NE(bytes.find("Subject: [done] Offer (revised)"), std::string::npos) << bytes;
+    EXPECT_NE(bytes.find("Note.\nRevised.\n"), std::string::npos) << bytes;
+    EXPECT_EQ(bytes.find("Old."), std::string::npos) << bytes;
+
+    // Without a conflict they go before the value as it stands.
+    ListInbox();
+    emails[0]->TagSubject("[again] ");
+    emails[0]->PrependToBody("Second note.\n");
+    const std::string after = ReadFile(FilesOf(root)[0]);
+    EXPECT_NE(after.find("Subject: [again] [done] Offer (revised)"), std::string::npos) << after;
+    EXPECT_NE(after.find("Second note.\nNote.\nRevised.\n"), std::string::npos) << after;
 }
 
 TEST_F(MaildirMail, CraftedAndStaleIdentifiersAreRefused) {

@@ -67,6 +67,28 @@ TEST(OutputFileName, ANameTooLongForTheFileSystemIsAClearError) {
     EXPECT_THROW(OutputFileName("/out/", "%SUBJECT-%d.txt", email, 10), Error);
 }
 
+TEST(OutputFileName, EveryNameThatPassesTheCheckCanBeWritten) {
+    // The file goes through a longer temporary name first: names close to
+    // the limit must still be written, and one byte more must be refused.
+    TempDir dir;
+    FakeEmail email;
+    const std::size_t limit = FileNameLimit(dir.path());
+    for (std::size_t length = limit - 30; length <= limit + 1; ++length) {
+        SCOPED_TRACE(length);
+        email.fields["SUBJECT"] = std::string(length - 5, 'n');
+        if (length > limit) {
+            EXPECT_THROW(OutputFileName(dir.path(), "%SUBJECT%d.txt", email, 7), Error);
+            continue;
+        }
+        const std::string name = OutputFileName(dir.path(), "%SUBJECT%d.txt", email, 7);
+        ASSERT_NO_THROW(WriteWholeFile(name, "text"));
+        EXPECT_EQ(ReadWholeFile(name), "text");
+    }
+    EXPECT_EQ(std::distance(std::filesystem::directory_iterator(dir.path()),
+                            std::filesystem::directory_iterator()),
+              31);
+}
+
 TEST(OutputFileName, TheLastFileNumberIsRefusedRatherThanWrapped) {
     FakeEmail email;
     EXPECT_EQ(OutputFileName("/out/", "%d.txt", email, INT_MAX - 1), "/out/2147483646.txt");

@@ -656,6 +656,52 @@ TEST_F(RunTest, SavedAttachmentsGetNumberedCopiesAndCompanionTexts) {
     EXPECT_EQ(mail.Subjects(), std::vector<std::string>{"*QF* Application"});
 }
 
+TEST_F(RunTest, ACopyWhoseCompanionTextWouldNotFitIsNotMade) {
+    // The copy's own name fits the file system; its companion ".txt" would not.
+    const std::size_t limit = FileNameLimit(mail.manual);
+    Mail m;
+    m.subject = std::string(limit - std::string("_1.PDF").size() - 2, 's');
+    m.parts = {{"cv.pdf", "x"}};
+    mail.Deliver(m);
+    Settings s = Plain();
+    s.includeAttachments = true;
+    s.extensionActions[13] = "5"; // .pdf: a copy and a companion text
+    s.manualFormat = "%SUBJECT";
+    s.emailsTo = Settings::kTagSubject;
+    ASSERT_EQ(Run(s), RunOutcome::Complete) << (host.errors.empty() ? "" : host.errors[0]);
+    EXPECT_TRUE(mail.OutputNames(mail.manual).empty());
+    ASSERT_EQ(host.rows.size(), 1u);
+    EXPECT_TRUE(Contains(host.rows[0], "longer than the file system allows")) << host.rows[0];
+    EXPECT_EQ(mail.Subjects(), std::vector<std::string>{m.subject}); // left for a person
+}
+
+TEST_F(RunTest, FilesTheRunWritesHonourTheUmaskAndKeepTheModeOfAFileReplaced) {
+    Mail m;
+    m.parts = {{"cv.pdf", "pdf"}};
+    mail.Deliver(m);
+    mail.Deliver(Mail{});
+    Settings s = Plain();
+    s.includeAttachments = true;
+    s.extensionActions[13] = "5"; // a manual copy and its companion text
+    // A file of an earlier run that its owner made private is replaced.
+    WriteFileAtomic(mail.output + "00002.txt", "earlier");
+    ASSERT_EQ(::chmod((mail.output + "00002.txt").c_str(), 0600), 0);
+    const mode_t oldMask = ::umask(027);
+    const RunOutcome outcome = Run(s);
+    ::umask(oldMask);
+    ASSERT_EQ(outcome, RunOutcome::Complete) << (host.errors.empty() ? "" : host.errors[0]);
+    const auto modeOf = [](const std::string& path) {
+        struct stat st {};
+        EXPECT_EQ(::stat(path.c_str(), &st), 0) << path;
+        return st.st_mode & 0777;
+    };
+    EXPECT_EQ(modeOf(mail.output + "00001.txt"), 0640u);
+    EXPECT_EQ(modeOf(mail.manual + "ann@example.org_1_1.PDF"), 0640u);
+    EXPECT_EQ(modeOf(mail.manual + "ann@example.org_1_1.PDF.txt"), 0640u);
+    EXPECT_EQ(modeOf(mail.output + "00002.txt"), 0600u);
+    EXPECT_NE(Out("00002.txt"), "earlier");
+}
+
 TEST_F(RunTest, AFailingAttachmentIsAManualInterventionNotADroppedPiece) {
     Mail m;
     m.parts = {{"cv.pdf", "x"}};
@@ -712,10 +758,24 @@ TEST_F(RunTest, AnAttachmentOfAnEmbeddedEmailThatNeedsAPersonKeepsTheOuterEmail)
     Settings s = Plain();
     s.includeAttachments = true;
     s.emailsTo = Settings::kTagSubject;
+    s.fileNameFormat = "%SUBJECT-%d.txt";
     ASSERT_EQ(Run(s), RunOutcome::Complete);
     ASSERT_EQ(host.rows.size(), 1u);
     EXPECT_TRUE(Contains(host.rows[0], "for attachment \"all.zip\"")) << host.rows[0];
     EXPECT_EQ(mail.Subjects(), std::vector<std::string>{"Outer"});
+    // The embedded email cannot hold a note: the stored one does, naming the
+    // embedded email and the stored email's own output file.
+    const std::string note = "Quillfence: Manual intervention is required (Attachment is flagged "
+                             "for manual handling) for attachment \"all.zip\" of the attached "
+                             "email \"Inner\" (output file is \"" +
+                             mail.output + "Outer-1.txt\")";
+    ASSERT_EQ(mail.Messages().size(), 1u);
+    EXPECT_TRUE(Contains(MaildirFixture::StoredText(mail.Messages()[0]), note))
+        << MaildirFixture::StoredText(mail.Messages()[0]);
+    EXPECT_TRUE(Contains(host.rows[0], "(output file is \"" + mail.output + "Outer-1.txt\")"))
+        << host.rows[0];
+    EXPECT_FALSE(Contains(host.rows[0], " - "))
+        << "the note could not be written: " << host.rows[0];
 }
 
 TEST_F(RunTest, EncodedHeadersAndNewMessagesAreReadAsTheUserSeesThem) {
@@ -870,7 +930,8 @@ TEST_F(RunTest, CancelDuringTheAttachmentsFinishesTheEmailInHandOnly) {
     };
     EXPECT_EQ(Run(s), RunOutcome::Interrupted);
     EXPECT_TRUE(Out("00001.txt").ends_with("CV.\n[a.txt]A[end][b.txt]B[end]")) << Out("00001.txt");
-    EXPECT_FALSE(fs::exists(mail.output + "00002.txt"));
+    // The temporary attachment copies are gone with the cancel.
+    EXPECT_EQ(mail.OutputNames(), std::vector<std::string>{"00001.txt"});
     EXPECT_EQ(host.statuses.back(), "Interrupted by user. 1 emails processed");
     EXPECT_EQ(host.nextNumber, 2);
     // Its output lacks an attachment: the email is not tagged, so the next
@@ -880,6 +941,56 @@ TEST_F(RunTest, CancelDuringTheAttachmentsFinishesTheEmailInHandOnly) {
     EXPECT_TRUE(Contains(host.rows[0], "was left where it was: the run was cancelled before all "
                                        "its attachments were processed"))
         << host.rows[0];
+}
+
+TEST_F(RunTest, AnotherProgramsChangeMeanwhileStaysUnderTheTagAndTheNote) {
+    // Two emails whose message another program rewrites while the run is
+    // between their attachments: the first gets tagged, the second a note.
+    Mail tagged;
+    tagged.subject = "Tagged";
+    tagged.parts = {{"a.txt", "A"}, {"b.txt", "B"}};
+    mail.Deliver(tagged);
+    Mail noted;
+    noted.subject = "Noted";
+    noted.date = "Wed, 02 Dec 2026 09:00:00 +0000";
+    noted.parts = {{"a.txt", "A"}, {"all.zip", "PK"}};
+    mail.Deliver(noted);
+
+    // Another program's rewrite: the same file name, a new file.
+    const auto rewrite = [this](const std::string& subject, const std::string& from,
+                                const std::string& to) {
+        for (const std::string& file : mail.Messages()) {
+            std::string bytes = ReadFileBytes(file);
+            if (Contains(bytes, "Subject: " + subject + "\n")) {
+                bytes.replace(bytes.find(from), from.size(), to);
+                WriteFileAtomic(file, bytes);
+            }
+        }
+    };
+    int rewrites = 0;
+    host.onPump = [&](FakeHost&) {
+        if (rewrites == 0 && fs::exists(mail.output + "detach1_1.TXT")) {
+            ++rewrites;
+            rewrite("Tagged", "Subject: Tagged", "Subject: Tagged by hand");
+        } else if (rewrites == 1 && fs::exists(mail.output + "detach2_1.TXT")) {
+            ++rewrites;
+            rewrite("Noted", "Dear team,", "Dear whole team,");
+        }
+    };
+    Settings s = Plain();
+    s.includeAttachments = true;
+    s.emailsTo = Settings::kTagSubject;
+    ASSERT_EQ(Run(s), RunOutcome::Complete) << (host.errors.empty() ? "" : host.errors[0]);
+    ASSERT_EQ(rewrites, 2);
+    EXPECT_EQ(mail.Subjects(), (std::vector<std::string>{"*QF* Tagged by hand", "Noted"}));
+    for (const std::string& file : mail.Messages()) {
+        const std::string text = MaildirFixture::StoredText(file);
+        if (Contains(text, "Noted")) {
+            EXPECT_TRUE(Contains(text, "for attachment \"all.zip\" (output file is \"" +
+                                           mail.output + "00002.txt\")\r\nDear whole team,"))
+                << text;
+        }
+    }
 }
 
 // --- Failures ------------------------------------------------------------
@@ -900,34 +1011,61 @@ TEST_F(RunTest, AFailureAfterAnEmailsFileWasWrittenStillCountsItsNumber) {
     EXPECT_EQ(host.saves, 1);
 }
 
-TEST_F(RunTest, AFormatWithoutANumberNeverOverwritesAnEarlierEmailsText) {
-    Mail first;
-    first.subject = "First";
-    mail.Deliver(first);
-    Mail second;
-    second.subject = "Second";
-    second.date = "Wed, 02 Dec 2026 09:00:00 +0000";
-    mail.Deliver(second);
+TEST_F(RunTest, ANameUsedTwiceLeavesThatEmailInPlaceAndTheRunGoesOn) {
+    const char* subjects[] = {"Same", "Same", "Other"};
+    for (int i = 0; i < 3; ++i) {
+        Mail m;
+        m.subject = subjects[i];
+        m.date = "Tue, 01 Dec 2026 0" + std::to_string(i + 1) + ":00:00 +0000";
+        mail.Deliver(m);
+    }
     Settings s = Plain();
-    s.fileNameFormat = "resume.txt";
+    s.fileNameFormat = "%SUBJECT.txt";
     s.emailsTo = Settings::kTagSubject;
+    ASSERT_EQ(Run(s), RunOutcome::Complete) << (host.errors.empty() ? "" : host.errors[0]);
+    EXPECT_TRUE(host.errors.empty());
+    // The first email's text is kept, the second is left untagged for a
+    // later run and listed, the third is done as usual.
+    EXPECT_EQ(mail.OutputNames(), (std::vector<std::string>{"Other.txt", "Same.txt"}));
+    EXPECT_TRUE(Contains(Out("Same.txt"), "Subject: Same\r\n\r\nDear team"));
+    EXPECT_EQ(mail.Subjects(), (std::vector<std::string>{"*QF* Other", "*QF* Same", "Same"}));
+    ASSERT_EQ(host.rows.size(), 1u);
+    EXPECT_TRUE(Contains(host.rows[0], "Email with subject \"Same\" was left where it was: its "
+                                       "output file " +
+                                           mail.output + "Same.txt was already written"))
+        << host.rows[0];
+    // Only the emails written took a number.
+    EXPECT_EQ(written.size(), 2u);
+    EXPECT_EQ(host.nextNumber, 3);
+}
+
+TEST_F(RunTest, ARunThatFailsLeavesNoTemporaryAttachmentCopies) {
+    Mail first;
+    first.parts = {{"a.txt", "A"}, {"cv.doc", "doc bytes"}};
+    mail.Deliver(first);
+    Mail tooLong;
+    tooLong.subject = std::string(300, 'x'); // fails the run after the first email
+    tooLong.date = "Wed, 02 Dec 2026 09:00:00 +0000";
+    mail.Deliver(tooLong);
+    Settings s = Plain();
+    s.includeAttachments = true;
+    s.fileNameFormat = "%SUBJECT-%d.txt";
     EXPECT_EQ(Run(s), RunOutcome::Failed);
-    ASSERT_EQ(host.errors.size(), 1u);
-    EXPECT_TRUE(Contains(host.errors[0], "was already written for another email of this run"))
-        << host.errors[0];
-    EXPECT_TRUE(Contains(Out("resume.txt"), "Subject: First"));
-    EXPECT_EQ(mail.Subjects(), (std::vector<std::string>{"*QF* First", "Second"}));
+    EXPECT_EQ(mail.OutputNames(), std::vector<std::string>{"Application-1.txt"});
 }
 
 TEST_F(RunTest, ARunThatFailsStillShowsItsErrorWhenTheNumberCannotBeSaved) {
     mail.Deliver(Mail{});
-    mail.Deliver(Mail{});
+    Mail tooLong;
+    tooLong.subject = std::string(300, 'x'); // the second email fails the run
+    tooLong.date = "Wed, 02 Dec 2026 09:00:00 +0000";
+    mail.Deliver(tooLong);
     Settings s = Plain();
-    s.fileNameFormat = "same.txt"; // the second email fails the run
+    s.fileNameFormat = "%SUBJECT-%d.txt";
     host.saveError = "Cannot create file /read-only/job.qfo";
     EXPECT_EQ(Run(s), RunOutcome::Failed);
     ASSERT_EQ(host.errors.size(), 1u);
-    EXPECT_TRUE(Contains(host.errors[0], "was already written"));
+    EXPECT_TRUE(Contains(host.errors[0], "longer than the file system allows"));
     ASSERT_EQ(host.warnings.size(), 1u);
     EXPECT_EQ(host.warnings[0], "Cannot create file /read-only/job.qfo");
     EXPECT_EQ(host.nextNumber, 2);

@@ -410,6 +410,28 @@ TEST(OptionsFileTest, FilesAreSavedOwnerOnlyAndReplacedWhole) {
     }
 }
 
+TEST(OptionsFileTest, RewritingKeepsTheOwnersModeAndLink) {
+    TempDir dir;
+    const std::string shared = dir / "team.qfo";
+    Settings s = Unusual();
+    s.SaveToFile(shared);
+    // The owner shares the file with a team, and keeps it behind a link.
+    ASSERT_EQ(::chmod(shared.c_str(), 0640), 0);
+    const std::string link = dir / "mine.qfo";
+    ASSERT_EQ(::symlink("team.qfo", link.c_str()), 0);
+    s.tagText = "[seen] ";
+    s.SaveToFile(link);
+
+    struct stat st {};
+    ASSERT_EQ(::lstat(link.c_str(), &st), 0);
+    EXPECT_TRUE(S_ISLNK(st.st_mode));
+    ASSERT_EQ(::stat(shared.c_str(), &st), 0);
+    EXPECT_EQ(st.st_mode & 0777, 0640u); // still readable by the team
+    Settings back;
+    back.LoadFromFile(shared);
+    EXPECT_EQ(back.tagText, "[seen] ");
+}
+
 TEST(OptionsFileTest, ADeviceIsNotReadWithoutEnd) {
     Settings s;
     try {

@@ -483,7 +483,9 @@ void FileRegistry::Flush() {
             break;
         }
     }
-    WriteFileAtomic(path_, FormatRegText(current), 0600);
+    // Owner-only when new; a mode the owner gave the file, and a link to it,
+    // are kept.
+    WriteFileAtomic(path_, FormatRegText(current), 0600, FollowLinks::Yes);
     pending_.clear();
     static_cast<MemoryRegistry&>(*this) = std::move(current);
     dirty_ = false;

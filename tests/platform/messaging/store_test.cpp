@@ -130,6 +130,8 @@ TEST_F(StoreTest, SubjectAndBodyChangesSurviveARereadAndKeepTheRest) {
             "Content-Disposition: attachment; filename=cv.pdf\n"
             "Content-Transfer-Encoding: base64\n\nJVBERi0xLjQgb3V0ZXI=\n--m--\n",
             "200.M1P1.host:2,S");
+    // A mailbox shared with a group: its messages are group-readable.
+    ASSERT_EQ(::chmod((root_ / "cur" / "200.M1P1.host:2,S").c_str(), 0640), 0);
     auto m = OnlyMessage();
     std::optional<PropValue> idBefore;
     ASSERT_EQ(HrGetOneProp(*m, PR_ENTRYID, idBefore), S_OK);
@@ -149,6 +151,9 @@ TEST_F(StoreTest, SubjectAndBodyChangesSurviveARereadAndKeepTheRest) {
     auto files = MessageFiles(root_);
     ASSERT_EQ(files.size(), 1u); // replaced, not added
     EXPECT_NE(files[0].filename().string().find(":2,S"), std::string::npos);
+    struct stat st {};
+    ASSERT_EQ(::stat(files[0].c_str(), &st), 0);
+    EXPECT_EQ(st.st_mode & 0777, 0640u); // the mode the delivery gave it
     const std::string stored = ReadFile(files[0]);
     EXPECT_NE(stored.find("X-Custom: kept"), std::string::npos);
     EXPECT_NE(stored.find("X-Quillfence-Replaces:"), std::string::npos);
@@ -306,6 +311,45 @@ TEST_F(StoreTest, ListingFinishesAnInterruptedReplacement) {
     EXPECT_EQ(MessageFiles(root_).size(), 1u);
 }
 
+TEST_F(StoreTest, AReplacesHeaderThatArrivedWithAMessageRemovesNothing) {
+    Deliver(Message("victim", "Mon, 01 Jun 2026 09:00:00 +0000"), "600.M1P1.host:2,S");
+    // A delivered message claiming to replace the one above, under a name that
+    // looks like ours but was given by the delivery.
+    const std::string claim = "X-Quillfence-Replaces: 600.M1P1.host\n";
+    Deliver(claim + Message("intruder", "Mon, 01 Jun 2026 10:00:00 +0000"), "601.M1P1.host:2,S");
+    Deliver(claim + Message("lookalike", "Mon, 01 Jun 2026 11:00:00 +0000"),
+            "602.M1P1_qfr.host:2,S");
+    ASSERT_EQ(Contents(*Inbox(), {PR_SUBJECT}).size(), 3u);
+
+    // Tagging the intruder writes it anew under our name: its claim must not
+    // come along.
+    for (const auto& row : Contents(*Inbox(), {PR_SUBJECT, PR_ENTRYID})) {
+        if (*row[0].Text() == "intruder") {
+            auto m = OpenMessage(*row[1].Bin());
+            ASSERT_TRUE(m);
+            ASSERT_EQ(HrSetOneProp(*m, PropValue{PR_SUBJECT, std::string("[done] intruder")}),
+                      S_OK);
+            ASSERT_EQ(m->SaveChanges(KEEP_OPEN_READWRITE), S_OK);
+        }
+    }
+    Reopen();
+    std::vector<std::string> subjects;
+    for (const auto& row : Contents(*Inbox(), {PR_SUBJECT})) {
+        subjects.push_back(*row[0].Text());
+    }
+    std::sort(subjects.begin(), subjects.end());
+    EXPECT_EQ(subjects, (std::vector<std::string>{"[done] intruder", "lookalike", "victim"}));
+    int tagged = 0;
+    for (const auto& file : MessageFiles(root_)) {
+        const std::string bytes = ReadFile(file);
+        if (bytes.find("[done] intruder") != std::string::npos) {
+            ++tagged;
+            EXPECT_EQ(bytes.find("600.M1P1.host"), std::string::npos) << bytes;
+        }
+    }
+    EXPECT_EQ(tagged, 1);
+}
+
 TEST_F(StoreTest, CraftedIdentifiersAreRefused) {
     Store();
     std::optional<PropValue> sid;
@@ -350,6 +394,15 @@ TEST(MaildirNames, Validation) {
     }
     for (const char* bad : {"", ".hidden", "a/b", "a:2,S", ".."}) {
         EXPECT_FALSE(IsValidUniqueName(bad)) << bad;
+    }
+    // Only names of the shape this provider gives its rewritten messages.
+    EXPECT_TRUE(IsReplacementName(NewUniqueName(true)));
+    EXPECT_FALSE(IsReplacementName(NewUniqueName(false)));
+    EXPECT_TRUE(IsReplacementName("701.M1P1Q1_qfr.host"));
+    for (const char* other :
+         {"evil_qfr.host", "1_qfr.host", "701.M1P1Q1_qfr.", "701.M1P1Q1_qfr.a.b",
+          "701.MxP1Q1_qfr.host", "x701.M1P1Q1_qfr.host", "701.M1P1Q1.host"}) {
+        EXPECT_FALSE(IsReplacementName(other)) << other;
     }
     EXPECT_EQ(DecodeModifiedUtf7("Entw&APw-rfe"), "Entwürfe");
     EXPECT_EQ(DecodeModifiedUtf7("A&-B"), "A&B");
@@ -399,10 +452,17 @@ TEST(MarkAsReplacement, ReplacesTheSubjectKeepsTheRestAndListsEveryReplacedName)
     const std::string original = "From: a@example.org\r\nSubject: first line\r\n"
                                  " folded part\r\nX-Quillfence-Replaces: u1 u0\r\n"
                                  "Date: Mon, 01 Jun 2026 10:00:00 +0000\r\n\r\nbody\r\n";
-    const std::string out = MarkAsReplacement(original, std::string("Grüße"), "u2");
+    const std::string ours = "2.M1P1Q2_qfr.host";
+    const std::string out = MarkAsReplacement(original, std::string("Grüße"), ours);
     EXPECT_EQ(out, "From: a@example.org\r\nSubject: =?UTF-8?b?R3LDvMOfZQ==?=\r\n"
                    "Date: Mon, 01 Jun 2026 10:00:00 +0000\r\n"
-                   "X-Quillfence-Replaces: u2 u1 u0\r\n\r\nbody\r\n");
+                   "X-Quillfence-Replaces: " +
+                       ours + " u1 u0\r\n\r\nbody\r\n");
+    // A message that arrived with the header lists only itself.
+    EXPECT_EQ(MarkAsReplacement(original, std::nullopt, "2.M1P1Q2.host"),
+              "From: a@example.org\r\nSubject: first line\r\n folded part\r\n"
+              "Date: Mon, 01 Jun 2026 10:00:00 +0000\r\n"
+              "X-Quillfence-Replaces: 2.M1P1Q2.host\r\n\r\nbody\r\n");
     EXPECT_EQ(MarkAsReplacement("no headers here\n", std::string("S"), "u"),
               "Subject: S\nX-Quillfence-Replaces: u\n\nno headers here\n");
     EXPECT_EQ(MarkAsReplacement("Subject: keep\n\nb", std::nullopt, "u"),

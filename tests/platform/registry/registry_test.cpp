@@ -76,6 +76,13 @@ TEST_F(RegistryFileTest, SavedFileReadsBackEqualAndIsOwnerOnly) {
     for (const auto& name : expected.ValueNames(kKey)) {
         EXPECT_EQ(back.GetValue(kKey, name), expected.GetValue(kKey, name)) << name;
     }
+
+    // A mode the owner gave the file survives the next save.
+    ASSERT_EQ(::chmod(path_.c_str(), 0640), 0);
+    back.SetValue(kKey, "again", Value::Dword(1));
+    back.Flush();
+    ASSERT_EQ(::stat(path_.c_str(), &st), 0);
+    EXPECT_EQ(st.st_mode & 0777, 0640u);
 }
 
 TEST(MemoryRegistryTest, NamesCompareWithoutCaseAndKeepTheirFirstSpelling) {

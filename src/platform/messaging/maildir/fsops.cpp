@@ -55,7 +55,7 @@ long StepsTaken() {
 } // namespace testing
 #endif
 
-int WriteNewFile(const std::string& path, std::string_view bytes) {
+int WriteNewFile(const std::string& path, std::string_view bytes, mode_t mode) {
     const int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC | O_NOFOLLOW, 0600);
     if (fd < 0) {
         return errno;
@@ -66,6 +66,9 @@ int WriteNewFile(const std::string& path, std::string_view bytes) {
         ::unlink(path.c_str());
         return err;
     };
+    if (mode != 0600 && ::fchmod(fd, mode) != 0) {
+        return fail(errno);
+    }
     std::size_t done = 0;
     while (done < bytes.size()) {
         const std::size_t chunk = std::min<std::size_t>(bytes.size() - done, 1 << 20);

@@ -5,11 +5,14 @@
 
 #include <string>
 #include <string_view>
+#include <sys/types.h>
 
 namespace qf::mapi::maildir {
 
 // Each returns 0 or the errno of the failed call.
-int WriteNewFile(const std::string& path, std::string_view bytes); // O_EXCL, fsync
+// O_EXCL, fsync; the file gets exactly `mode` (a rewritten message keeps the
+// mode of the one it replaces).
+int WriteNewFile(const std::string& path, std::string_view bytes, mode_t mode = 0600);
 int RenameNoReplace(const std::string& from, const std::string& to);
 int RemoveFile(const std::string& path);
 int SyncFolder(const std::string& path);

@@ -156,7 +156,11 @@ HRESULT StoredMessage::WriteReplacement(const MessageFile& now, const std::strin
     if (!IsDirectory(FolderPath() + "/tmp")) {
         ::mkdir((FolderPath() + "/tmp").c_str(), 0700);
     }
-    if (const int err = WriteNewFile(tmp, bytes); err != 0) {
+    // The new message keeps the old one's mode: a mailbox shared with a group
+    // stays readable by it.
+    struct stat old {};
+    const mode_t mode = ::lstat(PathOf(now).c_str(), &old) == 0 ? old.st_mode & 07777 : 0600;
+    if (const int err = WriteNewFile(tmp, bytes, mode); err != 0) {
         return error_.Set(WriteFailure(err), "Cannot write " + tmp, err);
     }
     next = SplitFileName("cur", WithFlags(unique, now.flags));

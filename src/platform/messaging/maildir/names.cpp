@@ -4,6 +4,7 @@
 #include <chrono>
 #include <cstring>
 #include <dirent.h>
+#include <string_view>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -112,7 +113,28 @@ bool IsValidUniqueName(const std::string& name) {
 }
 
 bool IsReplacementName(const std::string& unique) {
-    return unique.find(kReplacementMark) != std::string::npos;
+    // Exactly the shape NewUniqueName(true) gives: digits ".M" digits "P"
+    // digits "Q" digits, the mark, and a host part without dots.
+    std::size_t p = 0;
+    const auto digits = [&]() {
+        const std::size_t start = p;
+        while (p < unique.size() && unique[p] >= '0' && unique[p] <= '9') {
+            ++p;
+        }
+        return p > start;
+    };
+    const auto literal = [&](std::string_view text) {
+        if (unique.compare(p, text.size(), text) != 0) {
+            return false;
+        }
+        p += text.size();
+        return true;
+    };
+    if (!(digits() && literal(".M") && digits() && literal("P") && digits() && literal("Q") &&
+          digits() && literal(kReplacementMark))) {
+        return false;
+    }
+    return p < unique.size() && unique.find_first_of("./:", p) == std::string::npos;
 }
 
 } // namespace qf::mapi::maildir

@@ -22,7 +22,9 @@ MessageFile SplitFileName(const std::string& subdir, const std::string& fileName
 // "unique:2," and the flags sorted, each once.
 std::string WithFlags(const std::string& unique, std::string flags);
 // A new unique name: time, process, a counter and the host.  A replacement (a
-// changed message written anew) carries a mark that IsReplacementName finds.
+// changed message written anew) carries a mark that IsReplacementName finds;
+// only names of exactly that shape count, so a replacement is always a file
+// this provider wrote, never one another program delivered.
 std::string NewUniqueName(bool replacement);
 
 // The message files of a folder (cur/ and new/), sorted by file name.

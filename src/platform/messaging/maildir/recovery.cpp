@@ -161,10 +161,16 @@ std::vector<std::string> ReplacedNames(const std::vector<mime::RawHeader>& heade
 std::string MarkAsReplacement(std::string_view bytes, const std::optional<std::string>& newSubject,
                               const std::string& replaced) {
     // The names replaced before stay listed, so an identifier of any earlier
-    // version of the message still leads to this one.
+    // version of the message still leads to this one.  Only a replacement
+    // this provider wrote has earlier versions: the header of a message that
+    // arrived with one is someone else's claim and is dropped, never carried
+    // forward (it would make the listing remove the messages it names).
     std::string names = replaced;
     int kept = 0;
-    for (const std::string& old : ReplacedNames(mime::SplitHeaders(bytes).headers)) {
+    const std::vector<std::string> earlier = IsReplacementName(replaced)
+                                                 ? ReplacedNames(mime::SplitHeaders(bytes).headers)
+                                                 : std::vector<std::string>{};
+    for (const std::string& old : earlier) {
         if (old != replaced && ++kept <= kMaxEarlierNames) {
             names += " " + old;
         }

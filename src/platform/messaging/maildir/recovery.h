@@ -5,7 +5,9 @@
 //    (IsReplacementName) and carries an X-Quillfence-Replaces header naming the
 //    unique names it replaces (the latest first, up to 33).  Should the process
 //    stop before the old file is removed, the listing removes it; an identifier
-//    of any earlier version leads to the newest one.
+//    of any earlier version leads to the newest one.  The header counts only in
+//    a file under a marked name: one that arrives in a delivered message is
+//    ignored and dropped when that message is changed.
 //  - Moves to another store or file system.  A note in the source folder's tmp/
 //    names the destination folder and the copy's unique name; once the copy is
 //    complete in its folder, the listing removes the original and the note.
@@ -28,7 +30,9 @@ inline constexpr const char* kReplacesHeader = "X-Quillfence-Replaces";
 // The unique names a message's headers say it replaces.
 std::vector<std::string> ReplacedNames(const std::vector<mime::RawHeader>& headers);
 // The message with its subject replaced (when given) and marked as the
-// replacement of `replaced` and of every name its own header listed before.
+// replacement of `replaced` and, when `replaced` is itself a replacement
+// (IsReplacementName), of every name its own header listed before.  Any other
+// message's replaces-header is dropped.
 std::string MarkAsReplacement(std::string_view bytes, const std::optional<std::string>& newSubject,
                               const std::string& replaced);
 // The newest message of the folder that replaced `unique`.
