@@ -144,10 +144,11 @@ std::string MakePdf(const std::vector<PdfPage>& pages) {
     return Assemble(pages);
 }
 
-std::string MakeInflatingPdf(long repeats) {
+std::string MakeInflatingPdf(long repeats, bool text) {
     std::string block;
     for (int y = 760; y > 40; y -= 12) {
-        block += "BT /F1 9 Tf 72 " + std::to_string(y) + " Td (abcdefghijklmnop) Tj ET\n";
+        block += text ? "BT /F1 9 Tf 72 " + std::to_string(y) + " Td (abcdefghijklmnop) Tj ET\n"
+                      : "q 1 0 0 1 0 " + std::to_string(y) + " cm 0 0 m 9 9 l S Q\n";
     }
     const long blocks = std::max(1L, repeats / 60);
     return Assemble({PdfPage{}}, -1, {Deflate(block, blocks)});

@@ -47,7 +47,9 @@ std::string MakePdf(const std::vector<PdfPage>& pages);
 
 // A PDF whose one page draws `repeats` short text lines from a compressed
 // stream: a few kilobytes on disk, `repeats` times 40 bytes once inflated.
-std::string MakeInflatingPdf(long repeats);
+// With `text` false it draws nothing but saves and restores its graphics
+// state instead: as much work to read, and no memory to keep.
+std::string MakeInflatingPdf(long repeats, bool text = true);
 
 // A PDF of `pages` pages that all draw the same line from one stream.
 std::string MakeManyPagesPdf(int pages);

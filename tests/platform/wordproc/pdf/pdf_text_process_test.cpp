@@ -141,18 +141,17 @@ TEST_F(PdfTextTest, APdfCutShortGivesTheTextItHasMarkedIncomplete) {
     EXPECT_EQ(FailureOf(Write("half.pdf", whole.substr(0, whole.size() / 2))), PdfFailure::Damaged);
 }
 
-// Each of these makes Poppler work for many seconds and, unbounded, take
-// more than a gigabyte.
+// Each of these keeps Poppler busy for many seconds.
 TEST_F(PdfTextTest, ACompressionBombIsStoppedByTheDeadline) {
-    // 700 KB on disk, 100 MB of drawing once inflated.
-    const std::string bomb = Write("bomb.pdf", qf::testing::MakeInflatingPdf(2'500'000));
+    // 1 MB on disk, 200 MB of drawing once inflated, and little memory.
+    const std::string bomb = Write("bomb.pdf", qf::testing::MakeInflatingPdf(5'000'000, false));
     const auto start = std::chrono::steady_clock::now();
     EXPECT_EQ(FailureOf(bomb, Options(1500ms)), PdfFailure::Timeout);
     EXPECT_LT(std::chrono::steady_clock::now() - start, 8s);
 }
 
 TEST_F(PdfTextTest, AHugePageCountIsStoppedByTheDeadlineAndAFalseOneIsDamage) {
-    const std::string many = Write("many.pdf", qf::testing::MakeManyPagesPdf(100'000));
+    const std::string many = Write("many.pdf", qf::testing::MakeManyPagesPdf(200'000));
     const auto start = std::chrono::steady_clock::now();
     EXPECT_EQ(FailureOf(many, Options(1500ms)), PdfFailure::Timeout);
     EXPECT_LT(std::chrono::steady_clock::now() - start, 8s);
@@ -163,6 +162,7 @@ TEST_F(PdfTextTest, AHugePageCountIsStoppedByTheDeadlineAndAFalseOneIsDamage) {
 
 #if !defined(__SANITIZE_ADDRESS__)
 TEST_F(PdfTextTest, TheMemoryLimitStopsAPdfThatWantsTooMuch) {
+    // Unbounded, this one takes more than a gigabyte.
     PdfTextOptions options = Options(60s);
     options.memoryMb = 160;
     const std::string bomb = Write("bomb.pdf", qf::testing::MakeInflatingPdf(2'500'000));
@@ -173,6 +173,19 @@ TEST_F(PdfTextTest, TheMemoryLimitStopsAPdfThatWantsTooMuch) {
     EXPECT_EQ(PdfTextProcess(options).Read(TwoPageLetter()).text, "Dear Ms Berg,\n\fKind regards");
 }
 #endif
+
+TEST(PdfTextOptions, TheDeadlineIsTheDocumentsOneAndTheReaderSitsBesideTheProgram) {
+    ::setenv("QUILLFENCE_OFFICE_DEADLINE", "2.5", 1);
+    EXPECT_EQ(PdfTextOptions::FromEnvironment().deadline, 2500ms);
+    for (const char* invalid : {"", "soon", "-3", "0", "1e9"}) {
+        ::setenv("QUILLFENCE_OFFICE_DEADLINE", invalid, 1);
+        EXPECT_EQ(PdfTextOptions::FromEnvironment().deadline, 60s) << invalid;
+    }
+    ::unsetenv("QUILLFENCE_OFFICE_DEADLINE");
+    ::setenv("QUILLFENCE_HOME", "/opt/qf", 1);
+    EXPECT_EQ(PdfTextProcess(PdfTextOptions{}).Options().program, "/opt/qf/quillfence-pdftext");
+    ::unsetenv("QUILLFENCE_HOME");
+}
 
 TEST_F(PdfTextTest, AMissingReaderProgramIsAFailureOfItsOwn) {
     PdfTextOptions options = Options();
