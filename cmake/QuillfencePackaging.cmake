@@ -14,6 +14,8 @@ if(TARGET quillfence)
     list(APPEND programs quillfence)
 endif()
 install(TARGETS ${programs} RUNTIME DESTINATION ${QF_INSTALL_FOLDER})
+# The PDF reader the run starts for each PDF attachment; no link in bin/.
+install(TARGETS quillfence-pdftext RUNTIME DESTINATION ${QF_INSTALL_FOLDER})
 if(TARGET qf_wordproc_uno)
     install(TARGETS qf_wordproc_uno LIBRARY DESTINATION ${QF_INSTALL_FOLDER})
 endif()
@@ -21,6 +23,7 @@ endif()
 install(DIRECTORY ${CMAKE_BINARY_DIR}/bin/ DESTINATION ${QF_INSTALL_FOLDER}
     PATTERN quillfence EXCLUDE
     PATTERN quillfence-batch EXCLUDE
+    PATTERN quillfence-pdftext EXCLUDE
     # Developers' tools that sit beside the programs in the build tree: the
     # language-file recorder and the status window's screenshot maker.
     PATTERN quillfence-langfile EXCLUDE

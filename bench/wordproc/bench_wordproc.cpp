@@ -1,12 +1,17 @@
 // Documents per second through one warm LibreOffice, next to starting
-// `soffice --convert-to txt` once per document, measured in the same run.
+// `soffice --convert-to txt` once per document, measured in the same run;
+// and PDFs through quillfence-pdftext (one process per PDF, as a run reads
+// them) next to `pdftotext` started once per PDF.
 //
-//   bench_wordproc [--count N] [--cold-count N] [--keep DIR]
+//   bench_wordproc [--count N] [--cold-count N] [--keep DIR] [--pdftext PROGRAM]
 //
-// N small documents of each kind (.doc, .docx, .rtf, .odt, .html) are made
-// first; the warm path opens each, takes its text and closes it; the cold
-// path converts the first --cold-count of each kind one process at a time.
+// N small documents of each kind (.doc, .docx, .rtf, .odt, .html, .pdf) are
+// made first; the warm path opens each, takes its text and closes it; the
+// cold path converts the first --cold-count of each kind one process at a
+// time.
+#include "common/process.h"
 #include "platform/wordproc/libreoffice.h"
+#include "platform/wordproc/pdf/pdf_text_process.h"
 
 #include <chrono>
 #include <cstdio>
@@ -89,12 +94,71 @@ std::map<std::string, std::vector<fs::path>> MakeDocuments(LibreOffice& office, 
     return docs;
 }
 
+// Runs argv to its end without a shell; its output goes to /dev/null.
+void RunQuietly(const std::vector<std::string>& argv) {
+    qf::SpawnOptions options;
+    options.quiet = true;
+    int error = 0;
+    auto child = qf::ChildProcess::Start(argv, options, error);
+    if (!child || !child->WaitFor(std::chrono::minutes(1)) || child->ExitStatus() != 0) {
+        throw std::runtime_error(argv[0] + " failed");
+    }
+}
+
+// The .odt CVs as PDFs (LibreOffice's export, as most CVs are made), read
+// by quillfence-pdftext and by pdftotext, one process per PDF each.
+void BenchPdfs(const fs::path& dir, const std::vector<fs::path>& odt, const std::string& reader) {
+    fs::create_directories(dir / "pdf");
+    std::vector<std::string> make = {
+        "soffice",      "--headless",
+        "--norestore",  "-env:UserInstallation=file://" + (dir / "make-profile").string(),
+        "--convert-to", "pdf",
+        "--outdir",     (dir / "pdf").string()};
+    for (const auto& f : odt) {
+        make.push_back(f.string());
+    }
+    RunQuietly(make);
+    std::vector<fs::path> pdfs;
+    for (const auto& f : odt) {
+        pdfs.push_back(dir / "pdf" / f.filename().replace_extension(".pdf"));
+    }
+
+    qf::pdf::PdfTextOptions options;
+    options.program = reader;
+    qf::pdf::PdfTextProcess process(options);
+    process.Read(pdfs.front().string()); // the libraries into the page cache
+    std::size_t chars = 0;
+    const auto t0 = Clock::now();
+    for (const auto& f : pdfs) {
+        chars += process.Read(f.string()).text.size();
+    }
+    const double ours = Seconds(Clock::now() - t0) / static_cast<double>(pdfs.size());
+    if (chars == 0) {
+        throw std::runtime_error("no text from the PDFs");
+    }
+    const std::string out = (dir / "pdftotext.txt").string();
+    RunQuietly({"pdftotext", pdfs.front().string(), out});
+    const auto t1 = Clock::now();
+    for (const auto& f : pdfs) {
+        RunQuietly({"pdftotext", "-q", f.string(), out});
+    }
+    const double theirs = Seconds(Clock::now() - t1) / static_cast<double>(pdfs.size());
+    std::printf("\n%-6s %10s %16s %16s %8s\n", "kind", "docs", "pdftext ms/doc", "pdftotext ms/doc",
+                "ratio");
+    std::printf("%-6s %10zu %16.1f %16.1f %7.2fx\n", "pdf", pdfs.size(), ours * 1000, theirs * 1000,
+                ours / theirs);
+    std::printf("\nPDFs: %.1f documents/s through quillfence-pdftext, %.1f through pdftotext "
+                "(both one process per PDF)\n",
+                1 / ours, 1 / theirs);
+}
+
 } // namespace
 
 int main(int argc, char** argv) {
     int count = 50;
     int coldCount = 50;
     std::string keep;
+    std::string pdfReader = QF_PDFTEXT_EXE;
     for (int i = 1; i < argc; ++i) {
         std::string a = argv[i];
         if (a == "--count" && i + 1 < argc) {
@@ -103,9 +167,11 @@ int main(int argc, char** argv) {
             coldCount = std::atoi(argv[++i]);
         } else if (a == "--keep" && i + 1 < argc) {
             keep = argv[++i];
+        } else if (a == "--pdftext" && i + 1 < argc) {
+            pdfReader = argv[++i];
         } else {
-            std::fprintf(stderr,
-                         "usage: bench_wordproc [--count N] [--cold-count N] [--keep DIR]\n");
+            std::fprintf(stderr, "usage: bench_wordproc [--count N] [--cold-count N] [--keep DIR] "
+                                 "[--pdftext PROGRAM]\n");
             return 2;
         }
     }
@@ -196,6 +262,7 @@ int main(int argc, char** argv) {
                     "warm is %.1fx faster per document\n",
                     1 / warmPer, coldDocs ? 1 / coldPer : 0.0, coldDocs ? coldPer / warmPer : 0.0);
         office.Quit();
+        BenchPdfs(dir, docs["odt"], pdfReader);
     } catch (const std::exception& e) {
         std::fprintf(stderr, "bench_wordproc: %s\n", e.what());
         if (keep.empty()) {

@@ -70,6 +70,10 @@ private:
             posix_spawn_file_actions_addopen(&actions_, 1, options.logFile.c_str(),
                                              O_WRONLY | O_CREAT | O_APPEND, 0600);
             posix_spawn_file_actions_adddup2(&actions_, 1, 2);
+        } else if (options.standardOutput >= 0) {
+            posix_spawn_file_actions_addopen(&actions_, 0, "/dev/null", O_RDONLY, 0);
+            posix_spawn_file_actions_adddup2(&actions_, options.standardOutput, 1);
+            posix_spawn_file_actions_addopen(&actions_, 2, "/dev/null", O_WRONLY, 0);
         } else if (options.quiet) {
             posix_spawn_file_actions_addopen(&actions_, 0, "/dev/null", O_RDONLY, 0);
             posix_spawn_file_actions_addopen(&actions_, 1, "/dev/null", O_WRONLY, 0);

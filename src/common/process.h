@@ -21,6 +21,9 @@ struct SpawnOptions {
     // When not empty: standard input comes from /dev/null, and standard output
     // and error are appended to this file (created readable by its owner only).
     std::string logFile{};
+    // When not negative (and no logFile): standard output goes to this open
+    // descriptor, standard input and error to /dev/null.
+    int standardOutput = -1;
     // The child leads a process group of its own (numbered by its pid), so that
     // it and every process it starts can be signalled together.
     bool newProcessGroup = false;

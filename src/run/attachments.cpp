@@ -209,9 +209,13 @@ void AttachmentHandler::Handle(EmailMessage& email, Attachment& attachment, std:
 
 void AttachmentHandler::ConvertDocument(InHand& item, std::string& text) {
     const std::string name = SaveTemporaryCopy(item);
-    const auto content = documents_.ConvertDocument(name, [this, &item](const std::string& reason) {
+    const RecordReasonFn record = [this, &item](const std::string& reason) {
         RecordManualIntervention(item.email, item.attachment, reason);
-    });
+    };
+    // Word processors open PDFs only as drawings: their text comes from the
+    // PDF reader.
+    const auto content = item.ext == ".PDF" ? documents_.ConvertPdf(name, record)
+                                            : documents_.ConvertDocument(name, record);
     if (content) {
         AppendPiece(text, item.startTag + *content + item.endTag);
     }

@@ -38,9 +38,12 @@ public:
     // and a parse); the email is flagged for a person instead.
     static constexpr int kMaxEmbeddedDepth = 32;
 
-    // `wordProcessor` is null when none is installed.
-    AttachmentHandler(RunContext& context, wordproc::WordProcessor* wordProcessor, PrintFn print)
-        : context_(context), documents_(context, wordProcessor), print_(std::move(print)) {}
+    // `wordProcessor` is null when none is installed; `pdfReader` null: the
+    // helper program beside this one reads PDFs.
+    AttachmentHandler(RunContext& context, wordproc::WordProcessor* wordProcessor, PrintFn print,
+                      pdf::PdfReader* pdfReader = nullptr)
+        : context_(context), documents_(context, wordProcessor, pdfReader),
+          print_(std::move(print)) {}
 
     // The conversion of documents; the run connects it before the first
     // email and quits it after the last.

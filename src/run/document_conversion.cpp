@@ -1,6 +1,7 @@
 #include "run/document_conversion.h"
 
 #include "i18n/translate.h"
+#include "platform/wordproc/pdf/pdf_text_process.h"
 
 #include <filesystem>
 
@@ -52,6 +53,25 @@ std::string ReasonText(const WordProcessorError& e) {
         return TranslateMsg(8715, "The word processor could not be started");
     default:
         return e.what();
+    }
+}
+
+// The reason a PDF gave no text, in the user's language.  A PDF that needs a
+// password reads as a Word document that needs one does.
+std::string PdfReasonText(const pdf::PdfError& e) {
+    switch (e.failure()) {
+    case pdf::PdfFailure::NeedsPassword:
+        return TranslateMsg(8211, "Invalid password");
+    case pdf::PdfFailure::NoText:
+        return TranslateMsg(8750, "no text in this PDF (scanned?)");
+    case pdf::PdfFailure::Damaged:
+        return TranslateMsg(8751, "The PDF is damaged and could not be read");
+    case pdf::PdfFailure::Timeout:
+        return TranslateMsg(8753, "The PDF was not read in the time allowed");
+    case pdf::PdfFailure::TooLarge:
+        return TranslateMsg(8754, "The PDF needs more memory than allowed, or holds more text");
+    default:
+        return TranslateFmt(8755, "The PDF could not be read: %s", {e.what()});
     }
 }
 
@@ -197,6 +217,35 @@ void DocumentConversion::CloseQuietly(DocumentId doc) {
     } catch (const WordProcessorError&) {
         // The attachment is already recorded; nothing more to say about it.
     }
+}
+
+std::optional<std::string>
+DocumentConversion::ConvertPdf(const std::string& path, const RecordReasonFn& recordIntervention) {
+    std::error_code ec;
+    if (std::filesystem::file_size(path, ec) == 0 && !ec) {
+        return std::string();
+    }
+    try {
+        pdf::PdfText result = Pdf().Read(path);
+        if (result.incomplete) {
+            recordIntervention(
+                TranslateMsg(8752, "The PDF ends early; its text may be incomplete"));
+        }
+        return WithCrLf(result.text);
+    } catch (const pdf::PdfError& e) {
+        recordIntervention(PdfReasonText(e));
+        return std::nullopt;
+    }
+}
+
+pdf::PdfReader& DocumentConversion::Pdf() {
+    if (pdfReader_) {
+        return *pdfReader_;
+    }
+    if (!ownPdfReader_) {
+        ownPdfReader_ = std::make_unique<pdf::PdfTextProcess>();
+    }
+    return *ownPdfReader_;
 }
 
 void DocumentConversion::QuitWordProcessor() {

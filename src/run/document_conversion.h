@@ -3,10 +3,12 @@
 // when the run started it.
 #pragma once
 
+#include "platform/wordproc/pdf/pdf_reader.h"
 #include "platform/wordproc/word_processor.h"
 #include "run/run_context.h"
 
 #include <functional>
+#include <memory>
 #include <optional>
 #include <string>
 
@@ -23,9 +25,11 @@ public:
     static constexpr const char* kDocumentPassword = "tqmzv";
     static constexpr const char* kProtectionPassword = "wrpkl";
 
-    // `wordProcessor` is null when no word processor is installed.
-    DocumentConversion(RunContext& context, wordproc::WordProcessor* wordProcessor)
-        : context_(context), wordProcessor_(wordProcessor) {}
+    // `wordProcessor` is null when no word processor is installed;
+    // `pdfReader` null: the helper program beside this one reads PDFs.
+    DocumentConversion(RunContext& context, wordproc::WordProcessor* wordProcessor,
+                       pdf::PdfReader* pdfReader = nullptr)
+        : context_(context), wordProcessor_(wordProcessor), pdfReader_(pdfReader) {}
 
     // Attaches to a running instance or starts one.  Throws Error when there
     // is no word processor.
@@ -35,6 +39,11 @@ public:
     // handed to `recordIntervention` with its reason instead of thrown.
     std::optional<std::string> ConvertDocument(const std::string& path,
                                                const RecordReasonFn& recordIntervention);
+    // The text of the PDF at `path`, pages separated by form feeds, or
+    // nullopt when it gave none; failures go to `recordIntervention` as
+    // above.  A PDF cut short gives the text it has and a reason as well.
+    std::optional<std::string> ConvertPdf(const std::string& path,
+                                          const RecordReasonFn& recordIntervention);
     // Quits the instance when this run started it.
     void QuitWordProcessor();
 
@@ -52,8 +61,13 @@ private:
                               const RecordReasonFn& record);
     void CloseQuietly(wordproc::DocumentId doc);
 
+    // The reader given, else one started on first use.
+    pdf::PdfReader& Pdf();
+
     RunContext& context_;
     wordproc::WordProcessor* wordProcessor_;
+    pdf::PdfReader* pdfReader_;
+    std::unique_ptr<pdf::PdfReader> ownPdfReader_;
     bool connected_ = false;
     bool startedInstance_ = false;
 };

@@ -68,7 +68,7 @@ int CompareEmails(EmailMessage& a, EmailMessage& b, int sortOrder) {
 
 ExtractionRun::ExtractionRun(Settings settings, RunHost& host, RunServices services)
     : settings_(std::move(settings)), context_(settings_, host), services_(std::move(services)),
-      attachments_(context_, services_.wordProcessor, services_.print),
+      attachments_(context_, services_.wordProcessor, services_.print, services_.pdfReader),
       source_(MakeEmptyFolderReference(&services_.session)),
       destination_(MakeEmptyFolderReference(&services_.session)) {
     settings_.directory = Settings::NormalizeFolder(settings_.directory);

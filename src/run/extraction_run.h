@@ -30,6 +30,8 @@ struct RunServices {
     PrintFn print;
     // The registry, for the filter tool's values; no filter runs without it.
     registry::Registry* registry = nullptr;
+    // Reads PDF attachments; null: the helper program beside this one.
+    pdf::PdfReader* pdfReader = nullptr;
 };
 
 // How a run ended.

@@ -4,6 +4,7 @@
 #include <cerrno>
 #include <csignal>
 #include <cstdlib>
+#include <fcntl.h>
 #include <filesystem>
 #include <gtest/gtest.h>
 #include <sys/stat.h>
@@ -130,6 +131,19 @@ TEST_F(TempFolder, OutputGoesToTheLogFileWithTheGivenFolderAndEnvironment) {
     struct stat st {};
     ASSERT_EQ(::stat(log.c_str(), &st), 0);
     EXPECT_EQ(st.st_mode & 0777, 0600u);
+}
+
+TEST_F(TempFolder, OutputGoesToAGivenDescriptorAndErrorsAreDropped) {
+    const std::string path = (dir_ / "out").string();
+    const int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0600);
+    ASSERT_GE(fd, 0);
+    SpawnOptions options;
+    options.standardOutput = fd;
+    auto child = Start({"/bin/sh", "-c", "echo out; echo err >&2; read x || echo eof"}, options);
+    ::close(fd);
+    ASSERT_TRUE(child);
+    ASSERT_TRUE(child->WaitFor(seconds(10)));
+    EXPECT_EQ(ReadFileBytes(path), "out\neof\n");
 }
 
 TEST(ChildProcess, AChildStartsWithDefaultSignalHandling) {

@@ -3,6 +3,7 @@
 // output file or a clear error, never in a crash or a silent nothing.
 #include "fake_host.h"
 #include "mail/session.h"
+#include "platform/wordproc/pdf/pdf_text_process.h"
 #include "run/extraction_run.h"
 #include "support/fake_word_processor.h"
 #include "support/maildir_fixture.h"
@@ -79,6 +80,43 @@ TEST(RunCorpus, EveryRealWorldMessageGivesAFileOrAClearError) {
                 files, messages.size(), withAttachments, flagged);
     // The corpus has a good share of attachments; they must have been seen.
     EXPECT_GT(withAttachments, 10);
+}
+
+TEST(RunCorpus, RealWorldPdfsToConvertGiveTextOrASpecificReason) {
+    const fs::path corpus = fs::path(std::getenv("QF_SHARED_DIR")) / "corpus" / "real-world";
+    if (!fs::is_directory(corpus)) {
+        GTEST_SKIP() << "no corpus at " << corpus;
+    }
+    pdf::PdfTextOptions options;
+    options.program = QF_PDFTEXT_EXE;
+    pdf::PdfTextProcess reader(options);
+    int pdfs = 0;
+    for (const auto& e : fs::recursive_directory_iterator(corpus)) {
+        const std::string bytes = e.is_regular_file() ? ReadFileBytes(e.path().string()) : "";
+        if (bytes.find(".pdf") == std::string::npos) {
+            continue;
+        }
+        SCOPED_TRACE(e.path().string());
+        MaildirFixture box;
+        box.DeliverRaw(bytes);
+        Settings s = box.settings();
+        s.includeAttachments = true;
+        s.extensions = {".pdf"};
+        s.extensionActions = {"1"};
+        FakeWordProcessor word;
+        FakeHost host;
+        MapiSession session;
+        ExtractionRun run(s, host, RunServices{session, &word, {}, nullptr, &reader});
+        run.Execute();
+        ASSERT_EQ(run.Outcome(), RunOutcome::Complete);
+        // A reader that crashed or could not start gives "could not be read:".
+        for (const auto& row : host.rows) {
+            EXPECT_EQ(row.find("could not be read:"), std::string::npos) << row;
+            pdfs += row.find("(The PDF is damaged and could not be read)") != std::string::npos;
+        }
+    }
+    // The corpus's PDFs were cut short in transfer, or are no PDFs at all.
+    EXPECT_GE(pdfs, 5);
 }
 
 } // namespace

@@ -8,9 +8,11 @@
 #include "mail/session.h"
 #include "platform/registry/registry.h"
 #include "platform/shell/shell.h"
+#include "platform/wordproc/pdf/pdf_text_process.h"
 #include "run/extraction_run.h"
 #include "support/fake_word_processor.h"
 #include "support/maildir_fixture.h"
+#include "support/pdf_maker.h"
 
 #include <gtest/gtest.h>
 
@@ -22,6 +24,7 @@ namespace qf::testing {
 namespace {
 
 namespace fs = std::filesystem;
+using qf::testing::MakePdf;
 
 bool Contains(const std::string& text, const std::string& piece) {
     return text.find(piece) != std::string::npos;
@@ -484,6 +487,146 @@ TEST_F(RunTest, ManualHandlingFlagsTheEmailAndLeavesItInPlace) {
     EXPECT_TRUE(Contains(MaildirFixture::StoredText(mail.Messages()[0]),
                          "Quillfence: Manual intervention is required (Attachment is flagged for "
                          "manual handling) for attachment \"all.zip\""));
+}
+
+// The action of the extension `ext` in `s` set to `code`.
+void SetAction(Settings& s, const std::string& ext, const std::string& code) {
+    for (std::size_t i = 0; i < s.extensions.size(); ++i) {
+        if (s.extensions[i] == ext) {
+            s.extensionActions[i] = code;
+            return;
+        }
+    }
+    s.extensions.push_back(ext);
+    s.extensionActions.push_back(code);
+}
+
+TEST_F(RunTest, PdfsToConvertGiveTheirTextAndThoseWithoutTextWaitForAPerson) {
+    const std::string letter =
+        MakePdf({TextPage({{72, 720, "Curriculum vitae"}}), TextPage({{72, 720, "Page two"}})});
+    PdfPage scanPage;
+    scanPage.picture = true;
+    Mail good;
+    good.subject = "Good";
+    good.parts = {{"cv.pdf", letter, "application/pdf"}, {"cover.doc", "Cover"}};
+    mail.Deliver(good);
+    Mail scan;
+    scan.subject = "Scan";
+    scan.parts = {{"scan.PDF", MakePdf({scanPage}), "application/pdf"}};
+    mail.Deliver(scan);
+    Mail broken;
+    broken.subject = "Broken";
+    broken.parts = {{"half.pdf", letter.substr(0, letter.size() / 2)},
+                    {"cut.pdf", letter.substr(0, letter.rfind("startxref"))}};
+    mail.Deliver(broken);
+
+    Settings s = Plain();
+    s.includeAttachments = true;
+    s.emailsTo = Settings::kTagSubject;
+    s.emailFooter.clear();
+    SetAction(s, ".pdf", "1");
+    pdf::PdfTextOptions options;
+    options.program = QF_PDFTEXT_EXE;
+    pdf::PdfTextProcess reader(options);
+    MapiSession session;
+    ExtractionRun run(s, host, RunServices{session, &word, print, registry, &reader});
+    run.Execute();
+    ASSERT_EQ(run.Outcome(), RunOutcome::Complete);
+
+    // The text, its lines in CR LF and its pages apart by a form feed; the
+    // word processor saw only the Word document.
+    EXPECT_TRUE(Contains(Out("00001.txt"), "[cv.pdf]Curriculum vitae\r\n\fPage two[end]"
+                                           "[cover.doc]Converted: Cover[end]"))
+        << Out("00001.txt");
+    EXPECT_EQ(word.opened, std::vector<std::string>{mail.output + "detach1_1.DOC"});
+
+    // A scan gives nothing but its row; a damaged PDF its row; one cut
+    // short its text and a row saying the text may not be all.
+    EXPECT_FALSE(Contains(Out("00002.txt"), "[scan.PDF]"));
+    EXPECT_FALSE(Contains(Out("00003.txt"), "[half.pdf]"));
+    EXPECT_TRUE(Contains(Out("00003.txt"), "[cut.pdf]Curriculum vitae\r\n\fPage two[end]"));
+    ASSERT_EQ(host.rows.size(), 3u);
+    EXPECT_EQ(host.rows[0], "Email with subject \"Scan\" requires manual intervention (no text "
+                            "in this PDF (scanned?)) for attachment \"scan.PDF\" (output file "
+                            "is \"" +
+                                mail.output + "00002.txt\")");
+    EXPECT_TRUE(Contains(host.rows[1], "(The PDF is damaged and could not be read) for "
+                                       "attachment \"half.pdf\""))
+        << host.rows[1];
+    EXPECT_TRUE(Contains(host.rows[2], "(The PDF ends early; its text may be incomplete) for "
+                                       "attachment \"cut.pdf\""))
+        << host.rows[2];
+    // Only the email whose attachments all gave their text is disposed of.
+    EXPECT_EQ(mail.Subjects(), (std::vector<std::string>{"*QF* Good", "Broken", "Scan"}));
+    EXPECT_EQ(mail.OutputNames(),
+              (std::vector<std::string>{"00001.txt", "00002.txt", "00003.txt"}));
+}
+
+TEST_F(RunTest, PdfsKeepTheirDefaultPrintActionAndAFailedReaderIsARow) {
+    const std::string letter = MakePdf({TextPage({{72, 720, "Curriculum vitae"}})});
+    Mail m;
+    m.parts = {{"cv.pdf", letter, "application/pdf"}};
+    mail.Deliver(m);
+    std::vector<std::string> printed;
+    print = [&printed](const std::string& path) {
+        printed.push_back(path);
+        return true;
+    };
+    Settings s = Plain();
+    s.includeAttachments = true;
+    ASSERT_EQ(Run(s), RunOutcome::Complete);
+    ASSERT_EQ(printed.size(), 1u);
+    EXPECT_FALSE(Contains(Out("00001.txt"), "Curriculum vitae"));
+
+    // A reader that cannot be started costs the attachment, not the run.
+    SetAction(s, ".pdf", "1");
+    s.firstNumber = 2;
+    pdf::PdfTextOptions options;
+    options.program = mail.temp.path() + "missing-reader";
+    pdf::PdfTextProcess reader(options);
+    MapiSession session;
+    ExtractionRun run(s, host, RunServices{session, &word, print, registry, &reader});
+    run.Execute();
+    ASSERT_EQ(run.Outcome(), RunOutcome::Complete);
+    ASSERT_EQ(host.rows.size(), 1u);
+    EXPECT_TRUE(Contains(host.rows[0], "(The PDF could not be read: The PDF reader " +
+                                           options.program + " could not be started"))
+        << host.rows[0];
+}
+
+// Fails each PDF with the failure its bytes name.
+class ScriptedPdfReader : public pdf::PdfReader {
+public:
+    pdf::PdfText Read(const std::string& path) override {
+        const std::string bytes = ReadFileBytes(path);
+        if (bytes == "password") {
+            throw pdf::PdfError(pdf::PdfFailure::NeedsPassword, "needs a password");
+        }
+        if (bytes == "slow") {
+            throw pdf::PdfError(pdf::PdfFailure::Timeout, "too slow");
+        }
+        throw pdf::PdfError(pdf::PdfFailure::TooLarge, "too large");
+    }
+};
+
+TEST_F(RunTest, APdfThatNeedsAPasswordReadsAsAWordDocumentThatDoes) {
+    Mail m;
+    m.parts = {{"locked.pdf", "password"}, {"slow.pdf", "slow"}, {"big.pdf", "big"}};
+    mail.Deliver(m);
+    Settings s = Plain();
+    s.includeAttachments = true;
+    SetAction(s, ".pdf", "1");
+    ScriptedPdfReader reader;
+    MapiSession session;
+    ExtractionRun run(s, host, RunServices{session, &word, print, registry, &reader});
+    run.Execute();
+    ASSERT_EQ(host.rows.size(), 3u);
+    EXPECT_TRUE(Contains(host.rows[0], "(Invalid password) for attachment \"locked.pdf\""));
+    EXPECT_TRUE(Contains(host.rows[1], "(The PDF was not read in the time allowed) for "
+                                       "attachment \"slow.pdf\""));
+    EXPECT_TRUE(Contains(host.rows[2], "(The PDF needs more memory than allowed, or holds more "
+                                       "text) for attachment \"big.pdf\""));
+    EXPECT_FALSE(Contains(Out("00001.txt"), ".pdf]"));
 }
 
 TEST_F(RunTest, IgnoredAndTextAttachments) {

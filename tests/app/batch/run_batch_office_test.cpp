@@ -36,5 +36,28 @@ TEST(BatchRunWithOffice, TheSampleMailboxWithItsAttachments) {
     EXPECT_TRUE(report.ends_with(",complete,,,Complete. 12 emails processed\r\n")) << report;
 }
 
+TEST(BatchRunWithOffice, ThePdfCvGivesItsTextWhenPdfsAreConverted) {
+    // The PDF reader is found beside the program, as in an installation.
+    SampleRun run([](Settings& s) {
+        for (std::size_t i = 0; i < s.extensions.size(); ++i) {
+            if (s.extensions[i] == ".pdf") {
+                s.extensionActions[i] = "1";
+            }
+        }
+    });
+    ASSERT_EQ(run.Run("run.qfo"), ExitCode::Complete) << run.out << run.err;
+    std::string pdfEmail;
+    for (const auto& name : run.Outputs()) {
+        const std::string text = ReadFileBytes(run.output + name);
+        if (text.find("UX Designer position") != std::string::npos) {
+            pdfEmail = text;
+        }
+    }
+    EXPECT_NE(pdfEmail.find("Applying for: UX Designer\r\nExperience: 5 years in the field."),
+              std::string::npos)
+        << pdfEmail;
+    EXPECT_EQ(run.out.find("Lena_Virtanen.pdf"), std::string::npos) << run.out;
+}
+
 } // namespace
 } // namespace qf::testing

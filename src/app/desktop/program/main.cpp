@@ -32,6 +32,7 @@
 #include <QDir>
 #include <QIcon>
 #include <QTabWidget>
+#include <QTableWidget>
 #include <QTimer>
 #include <algorithm>
 #include <cstdio>
@@ -65,6 +66,7 @@ int TakeScreenshots(MainWindow& window, const QString& folder) {
     }
     AttachmentTypesDialog editor(&window);
     editor.RestoreDefaults();
+    editor.Grid()->setCurrentCell(13, 0); // .pdf: the hint on what to choose
     editor.show();
     QApplication::processEvents();
     ok &= Save(editor, folder + "/attachment-types.png");

@@ -1,6 +1,8 @@
 #include "app/desktop/wizard/attachment_table.h"
 
 #include "common/error.h"
+#include "common/text.h"
+#include "i18n/translate.h"
 
 #include <charconv>
 
@@ -71,6 +73,26 @@ AttachmentRows DefaultRows() {
     Settings defaults;
     defaults.RestoreDefaultExtensions();
     return ListToGrid(defaults);
+}
+
+std::string ActionHint(const AttachmentRow& row) {
+    const bool converted = row.action == ActionCaptions()[0];
+    if (EqualsNoCase(row.type, ".pdf")) {
+        return converted ? TranslateMsg(8756, "PDF files give the text of their pages in reading "
+                                              "order. A PDF without text (a scan) or with a "
+                                              "password is listed as an exception and its email "
+                                              "stays where it is.")
+                         : TranslateMsg(8757, "Most CVs arrive as PDF files: choose \"Open (using "
+                                              "MS Word)\" to put their text into the output "
+                                              "file.");
+    }
+    for (const char* document : {".doc", ".docx", ".odt", ".rtf"}) {
+        if (!converted && EqualsNoCase(row.type, document)) {
+            return TranslateMsg(8758, "Choose \"Open (using MS Word)\" to put the document's "
+                                      "text into the output file.");
+        }
+    }
+    return {};
 }
 
 } // namespace qf::desktop

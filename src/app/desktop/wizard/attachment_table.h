@@ -35,4 +35,10 @@ void GridToList(const AttachmentRows& rows, Settings& record);
 // The 19 default rows.
 AttachmentRows DefaultRows();
 
+// What the editor tells about a row, in the user's language: for .pdf, what
+// "Open (using MS Word)" does with a PDF, or that it is the action to choose
+// for the PDF's text; for the usual CV documents (.doc .docx .odt .rtf),
+// that it is the action to choose.  Empty for other rows.
+std::string ActionHint(const AttachmentRow& row);
+
 } // namespace qf::desktop

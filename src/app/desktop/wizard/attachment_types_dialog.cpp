@@ -6,6 +6,7 @@
 #include <QDialogButtonBox>
 #include <QHeaderView>
 #include <QKeyEvent>
+#include <QLabel>
 #include <QPushButton>
 #include <QStyledItemDelegate>
 #include <QTableWidget>
@@ -61,7 +62,7 @@ public:
 } // namespace
 
 AttachmentTypesDialog::AttachmentTypesDialog(QWidget* parent)
-    : QDialog(parent), grid_(new QTableWidget(0, 2, this)) {
+    : QDialog(parent), grid_(new QTableWidget(0, 2, this)), hint_(new QLabel(this)) {
     setObjectName("fileTypesForm");
     setWindowTitle("Attachment handling");
     resize(464, 243);
@@ -73,6 +74,10 @@ AttachmentTypesDialog::AttachmentTypesDialog(QWidget* parent)
     grid_->verticalHeader()->setVisible(false);
     grid_->setSelectionBehavior(QAbstractItemView::SelectRows);
     grid_->setItemDelegate(new RowDelegate(grid_));
+    hint_->setObjectName("hintLabel");
+    hint_->setWordWrap(true);
+    connect(grid_, &QTableWidget::currentCellChanged, this, [this] { ShowHint(); });
+    connect(grid_, &QTableWidget::itemChanged, this, [this] { ShowHint(); });
 
     auto* buttons = new QDialogButtonBox(this);
     QPushButton* ok = buttons->addButton(QDialogButtonBox::Ok);
@@ -102,6 +107,7 @@ AttachmentTypesDialog::AttachmentTypesDialog(QWidget* parent)
     auto* layout = new QVBoxLayout(this);
     layout->setContentsMargins(8, 8, 8, 8);
     layout->addWidget(grid_);
+    layout->addWidget(hint_);
     layout->addWidget(buttons);
     RestorePlacement(*this, PlacementKey::AttachmentTypes());
 }
@@ -130,6 +136,15 @@ AttachmentRows AttachmentTypesDialog::Rows() const {
         rows.push_back({text(0), text(1)});
     }
     return rows;
+}
+
+void AttachmentTypesDialog::ShowHint() {
+    const int r = grid_->currentRow();
+    const AttachmentRows rows = Rows();
+    const std::string hint = r >= 0 && r < static_cast<int>(rows.size())
+                                 ? ActionHint(rows[static_cast<std::size_t>(r)])
+                                 : std::string();
+    hint_->setText(QString::fromStdString(hint));
 }
 
 void AttachmentTypesDialog::InsertRow() {

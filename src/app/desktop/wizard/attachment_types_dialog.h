@@ -9,6 +9,7 @@
 
 #include <QDialog>
 
+class QLabel;
 class QTableWidget;
 
 namespace qf::desktop {
@@ -30,12 +31,17 @@ public:
     void DeleteSelectedRows();
     void RestoreDefaults();
     QTableWidget* Grid() const { return grid_; }
+    // The hint under the grid about the current row (ActionHint).
+    QLabel* Hint() const { return hint_; }
 
 protected:
     void keyPressEvent(QKeyEvent* event) override;
 
 private:
+    void ShowHint();
+
     QTableWidget* grid_;
+    QLabel* hint_;
 };
 
 } // namespace qf::desktop

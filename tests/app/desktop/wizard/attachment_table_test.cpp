@@ -69,5 +69,19 @@ TEST(AttachmentTableTest, ACodeOutsideTheSixShowsNoActionAndAnEmptyCodeFails) {
     EXPECT_THROW(ListToGrid(record), Error);
 }
 
+TEST(AttachmentTableTest, TheHintTellsWhatConvertingAPdfDoesAndRecommendsIt) {
+    const std::string convert = ActionCaptions()[0];
+    const std::string print = ActionCaptions()[3];
+    EXPECT_NE(ActionHint({".PDF", convert}).find("(a scan)"), std::string::npos);
+    EXPECT_NE(ActionHint({".pdf", print}).find("choose \"Open (using MS Word)\""),
+              std::string::npos);
+    EXPECT_NE(ActionHint({".docx", ""}).find("Choose \"Open (using MS Word)\""), std::string::npos);
+    EXPECT_NE(ActionHint({".odt", print}), "");
+    // Nothing to say about a document converted already, or other types.
+    EXPECT_EQ(ActionHint({".docx", convert}), "");
+    EXPECT_EQ(ActionHint({".zip", print}), "");
+    EXPECT_EQ(ActionHint({".pdfx", print}), "");
+}
+
 } // namespace
 } // namespace qf::desktop

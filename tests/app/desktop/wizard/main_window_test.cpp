@@ -279,6 +279,17 @@ TEST(AttachmentTypesDialogTest, DefaultsRestoreTheNineteenRows) {
     EXPECT_EQ(editor.Rows(), DefaultRows());
 }
 
+TEST(AttachmentTypesDialogTest, TheHintFollowsTheCurrentRowAndItsAction) {
+    AttachmentTypesDialog editor;
+    editor.SetRows(DefaultRows());
+    editor.Grid()->setCurrentCell(13, 0); // .pdf, printed
+    EXPECT_NE(editor.Hint()->text().indexOf("choose \"Open (using MS Word)\""), -1);
+    editor.Grid()->item(13, 1)->setText("Open (using MS Word)");
+    EXPECT_NE(editor.Hint()->text().indexOf("(a scan)"), -1);
+    editor.Grid()->setCurrentCell(12, 0); // .zip
+    EXPECT_TRUE(editor.Hint()->text().isEmpty());
+}
+
 // --- Profile chooser and about box ----------------------------------------
 
 TEST(ProfileChooserTest, ALogonOnAWorkerAsksOnTheUiThreadAndWaits) {
