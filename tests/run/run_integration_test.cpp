@@ -1506,17 +1506,18 @@ TEST_F(RunTest, ACancelledRunsReportEndsWithTheCancelAndTheEmailsDone) {
 }
 
 TEST_F(RunTest, AFailedRunsReportKeepsTheEmailInHandAndTheError) {
+    const std::string tooLong(300, 'x');
     mail.Deliver(Dated("First", 1));
-    mail.Deliver(Dated("Second", 2));
+    mail.Deliver(Dated(tooLong, 2));
     Settings s = Plain();
-    s.fileNameFormat = "same.txt"; // the second email fails the run
+    s.fileNameFormat = "%SUBJECT-%d.txt"; // the second email's name fails the run
     s.emailsTo = Settings::kTagSubject;
     EXPECT_EQ(Run(s), RunOutcome::Failed);
     ASSERT_EQ(host.errors.size(), 1u);
     ASSERT_EQ(report.Emails().size(), 2u);
     EXPECT_EQ(report.Emails()[0].disposition, Disposition::Tagged);
     // The email the run failed on: no output file, not disposed.
-    EXPECT_EQ(report.Emails()[1].subject, "Second");
+    EXPECT_EQ(report.Emails()[1].subject, tooLong);
     EXPECT_EQ(report.Emails()[1].outputFile, "");
     EXPECT_EQ(report.Emails()[1].disposition, Disposition::NotDisposed);
     EXPECT_EQ(report.Ending(), RunEnding::Failed);
