@@ -105,11 +105,12 @@ TEST_F(ProviderTest, MalformedAccountSettingsNameTheLine) {
         {"[profile A]\nstore = testimap | I | h\nstore port = 70000\n", "takes a number"},
         {"[profile A]\nstore = testimap | I | h\nstore port = 99x\n", "takes a number"},
         {"[profile A]\nstore = testimap | I | h\nstore tls = ssl\n", "none, starttls or implicit"},
-        {"[profile A]\nstore = testimap | I | h\nstore password = s3cret\n", "logon or file PATH"},
+        {"[profile A]\nstore = testimap | I | h\nstore password = s3cret\n",
+         "logon, file PATH or text SECRET"},
         {"[profile A]\nstore = testimap | I | h\nstore colour = red\n",
          "line 3: unknown setting \"store colour\""},
         // The kinds known are those with a provider.
-        {"[profile A]\nstore = pop3 | P | h\n", "(known: maildir, testimap)"},
+        {"[profile A]\nstore = pop3 | P | h\n", "(known: maildir, imap, testimap)"},
     };
     for (const auto& [text, fault] : cases) {
         ExpectProfilesRefused(text, fault);
