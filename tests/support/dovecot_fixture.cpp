@@ -210,8 +210,12 @@ void DovecotServer::Stop() {
     if (!Running()) {
         return;
     }
+    // The whole group: the master and the login and mail processes it started.
+    // Mail processes that still serve a client may take their time: the
+    // Maildir they leave behind is whole at every instant, so they are not
+    // waited for long.
     ::kill(-pid_, SIGTERM);
-    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(5);
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(500);
     int status = 0;
     while (::waitpid(pid_, &status, WNOHANG) != pid_) {
         if (std::chrono::steady_clock::now() > deadline) {

@@ -32,7 +32,7 @@ public:
     // Starts the server and waits until it answers; false with the reason (and
     // the server's log) in `why` when it does not.
     bool Start(std::string& why);
-    // Stops the server and waits for it (SIGTERM, then SIGKILL after 5 s).
+    // Stops the server and waits for it (SIGTERM, then SIGKILL after 0.5 s).
     void Stop();
     // Kills the server at once (SIGKILL), as a crash would.
     void Kill();

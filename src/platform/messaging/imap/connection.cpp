@@ -139,6 +139,7 @@ void ReadStatic(const mailimap_msg_att_static* st, FetchedSummary& out, std::str
         if (sec != nullptr && sec->sec_body_part != nullptr) {
             // BODY.PEEK[HEADER] in a listing, BODY.PEEK[] when a message is read.
             (body == nullptr ? out.header : *body) = WithoutCr(sec->sec_body_part, sec->sec_length);
+            out.hasBody = true;
         }
         break;
     }
@@ -431,7 +432,7 @@ HRESULT Connection::FetchMessage(std::uint32_t uid, std::string& bytes, FetchedS
          it = clist_next(it)) {
         std::string body;
         FetchedSummary s = ReadMessage(static_cast<mailimap_msg_att*>(clist_content(it)), &body);
-        if (s.uid == uid) {
+        if (s.uid == uid && s.hasBody) {
             bytes = std::move(body);
             if (facts != nullptr) {
                 s.size = static_cast<std::uint32_t>(bytes.size());

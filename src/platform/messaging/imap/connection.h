@@ -45,6 +45,7 @@ struct FetchedSummary {
     std::optional<std::int64_t> internalDate; // seconds since 1970, UTC
     std::string header;                       // the raw header block
     std::optional<bool> hasAttachments;       // from BODYSTRUCTURE
+    bool hasBody = false;                     // the message's bytes came
 };
 
 class Connection {

@@ -234,7 +234,7 @@ HRESULT ImapFolder::CopyMessages(const EntryList& messages, Iid,
                                  const std::shared_ptr<IMAPIFolder>& destination, std::uintptr_t,
                                  void*, std::uint32_t flags) {
     auto* dest = dynamic_cast<ImapFolder*>(destination.get());
-    if (dest == nullptr || dest->store_ != store_) {
+    if (dest == nullptr || dest->store_->uid() != store_->uid()) {
         return error_.Set(MAPI_E_NO_SUPPORT, "The destination is not a folder of account \"" +
                                                  store_->displayName() + "\"");
     }
@@ -260,6 +260,19 @@ HRESULT ImapFolder::CopyOne(const EntryId& id, ImapFolder& dest, bool move) {
         return S_OK;
     }
     HRESULT hr = store_->SelectChecked(mailbox_, name->uidValidity);
+    std::vector<FetchedSummary> here;
+    if (Succeeded(hr)) {
+        // A UID command on a message that is gone succeeds doing nothing.
+        hr = store_->WithConnection([&] {
+            HRESULT r = store_->connection().Refresh();
+            return Failed(r) ? r : store_->connection().FetchSummaries({name->uid}, here);
+        });
+    }
+    if (Succeeded(hr) && here.empty()) {
+        return error_.Set(MAPI_E_NOT_FOUND, "Message " + std::to_string(name->uid) +
+                                                " is no longer in folder \"" +
+                                                DecodeModifiedUtf7(mailbox_) + "\"");
+    }
     if (Succeeded(hr)) {
         hr = move ? MoveChecked(*name, dest.mailbox_) : store_->WithConnection([&] {
             return store_->connection().Copy(name->uid, dest.mailbox_);

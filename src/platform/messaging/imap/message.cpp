@@ -65,6 +65,27 @@ mime::MessageFacts ImapMessage::Facts() {
     return f;
 }
 
+HRESULT ImapMessage::CanModify() {
+    Connection& c = store_->connection();
+    HRESULT hr = store_->SelectChecked(mailbox_, name_.uidValidity);
+    std::vector<FetchedSummary> now;
+    if (Succeeded(hr)) {
+        hr = store_->WithConnection([&] {
+            HRESULT r = c.Refresh();
+            return Failed(r) ? r : c.FetchSummaries({name_.uid}, now);
+        });
+    }
+    if (Succeeded(hr) && now.empty() && FindReplacement(c, name_) == 0) {
+        return error_.Set(MAPI_E_OBJECT_DELETED, "The " + Where() + " is no longer there");
+    }
+    if (Failed(hr)) {
+        std::optional<MapiErrorInfo> why;
+        store_->GetLastError(hr, 0, why);
+        return error_.Set(hr, why ? why->error : "Cannot reach the " + Where());
+    }
+    return S_OK;
+}
+
 // Setting a flag twice does no harm: it is simply repeated after a reconnect.
 HRESULT ImapMessage::SetReadFlag(std::uint32_t flags) {
     const bool seen = (flags & CLEAR_READ_FLAG) == 0;
@@ -94,16 +115,17 @@ HRESULT ImapMessage::SetReadFlag(std::uint32_t flags) {
 
 // The new message is stored first (APPEND), marked as the replacement of the
 // old one; only then does the old one go.  A listing finishes the removal a
-// stopped process did not do.
+// stopped process did not do.  The change applies to the message as it is now
+// on the server: when another writer replaced it meanwhile, to their version.
 HRESULT ImapMessage::SaveChanges(std::uint32_t) {
     if (!pendingSubject_ && !pendingBody_) {
         return S_OK;
     }
     HRESULT hr = Load();
-    if (Failed(hr)) {
+    std::string bytes;
+    if (Failed(hr) || Failed(hr = FindCurrent(bytes))) {
         return hr;
     }
-    std::string bytes = content_->RawBytes();
     if (pendingBody_) {
         bytes = mime::ParsedContent::Parse(std::move(bytes))->WithNewBody(*pendingBody_);
     }
@@ -120,6 +142,32 @@ HRESULT ImapMessage::SaveChanges(std::uint32_t) {
     pendingBody_.reset();
     content_.reset();
     return Load();
+}
+
+// The message's bytes as the server holds them now, following a replacement
+// another writer made.
+HRESULT ImapMessage::FindCurrent(std::string& bytes) {
+    Connection& c = store_->connection();
+    HRESULT hr = store_->SelectChecked(mailbox_, name_.uidValidity);
+    if (Succeeded(hr)) {
+        hr = store_->WithConnection([&] {
+            HRESULT r = c.Refresh();
+            return Failed(r) ? r : c.FetchMessage(name_.uid, bytes, &facts_);
+        });
+    }
+    if (hr == MAPI_E_NOT_FOUND) {
+        if (const std::uint32_t newer = FindReplacement(c, name_); newer != 0) {
+            name_.uid = newer;
+            hr = store_->WithConnection([&] { return c.FetchMessage(name_.uid, bytes, &facts_); });
+        }
+    }
+    if (hr == MAPI_E_NOT_FOUND) {
+        return error_.Set(MAPI_E_OBJECT_DELETED, "The " + Where() + " is no longer there");
+    }
+    if (Failed(hr)) {
+        return error_.Set(hr, "Cannot read the " + Where() + ": " + c.Failure());
+    }
+    return S_OK;
 }
 
 // An APPEND whose connection was lost may have been stored: it is repeated

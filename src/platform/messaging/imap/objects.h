@@ -156,11 +156,13 @@ public:
 
 protected:
     HRESULT Load() override;
-    HRESULT CanModify() override { return S_OK; }
+    // The message (or a replacement of it) must still be on the server.
+    HRESULT CanModify() override;
     mime::MessageFacts Facts() override;
 
 private:
     std::string Where() const;
+    HRESULT FindCurrent(std::string& bytes);
     HRESULT AppendReplacement(const std::string& bytes);
     HRESULT RemoveOld();
 

@@ -33,12 +33,34 @@ bool IsInbox(const std::string& name) {
     return ToLowerAscii(name) == "inbox";
 }
 
-// A mailbox name from an identifier: printable, no wildcards.
-bool IsPlausibleMailbox(const std::string& name) {
-    return !name.empty() && name.size() < 1024 &&
-           std::none_of(name.begin(), name.end(), [](unsigned char c) {
-               return c < 0x20 || c == 0x7f || c == '*' || c == '%';
-           });
+// A mailbox name from an identifier: printable, no wildcards, and nothing a
+// server that keeps mailboxes as files could take for a path ("/etc",
+// "../x"), nor empty components (".a", "a..b" with "." as separator).
+bool IsPlausibleMailbox(const std::string& name, char separator) {
+    const bool printable = std::none_of(name.begin(), name.end(), [](unsigned char c) {
+        return c < 0x20 || c == 0x7f || c == '*' || c == '%';
+    });
+    if (name.empty() || name.size() > 1000 || !printable || name[0] == '/' || name[0] == '~') {
+        return false;
+    }
+    for (const char sep : {'/', separator}) {
+        if (sep == 0) {
+            continue;
+        }
+        std::size_t begin = 0;
+        for (;;) {
+            const std::size_t end = name.find(sep, begin);
+            const std::string part = name.substr(begin, end - begin);
+            if (part.empty() || part == "." || part == "..") {
+                return false;
+            }
+            if (end == std::string::npos) {
+                break;
+            }
+            begin = end + 1;
+        }
+    }
+    return true;
 }
 
 // The account's password: given at logon, read from a file, or stored in the
@@ -272,7 +294,7 @@ HRESULT ImapStore::CheckEntry(const EntryId& id, EntryIdParts& parts) {
                               config_.displayName + "\"");
     }
     if (parsed->kind != EntryKind::Store &&
-        (!IsPlausibleMailbox(parsed->folder) || !InAccount(parsed->folder) ||
+        (!IsPlausibleMailbox(parsed->folder, Separator()) || !InAccount(parsed->folder) ||
          (parsed->kind == EntryKind::Message && !ParseMessageName(parsed->message)))) {
         return error_.Set(MAPI_E_INVALID_ENTRYID, "The identifier names a place outside store \"" +
                                                       config_.displayName + "\"");
