@@ -265,6 +265,52 @@ TEST_F(ImapTest, MovesTakeTheMessageExactlyOnce) {
     EXPECT_NE(Store().OpenEntry(move[0], Iid::IMessage, 0, nullptr, obj), S_OK);
 }
 
+// Between an IMAP account and a Maildir of the same profile, both ways, through
+// the message's bytes: the copy is stored before the original goes.
+TEST_F(ImapTest, MovesBetweenAMaildirAndTheAccountGoBothWays) {
+    const fs::path local = dir_ / "Local";
+    MakeMaildir(local);
+    Put(Message("To the Maildir"), "1000.M1P1.test", {}, "S");
+    Deliver(Message("To the server"), "2000.M2P1.test:2,", local);
+    UseAccount("store tls = none\nstore = maildir | Local | " + local.string() + "\n");
+    auto inbox = Inbox();
+    std::shared_ptr<IMAPITable> table;
+    ASSERT_EQ(session_->GetMsgStoresTable(0, table), S_OK);
+    RowSet stores;
+    const PropTagArray cols{PR_ENTRYID};
+    ASSERT_EQ(HrQueryAllRows(*table, &cols, nullptr, 0, stores), S_OK);
+    ASSERT_EQ(stores.size(), 2u);
+    std::shared_ptr<IMsgStore> maildir;
+    ASSERT_EQ(session_->OpenMsgStore(0, *stores[1][0].Bin(), Iid::IMsgStore, 0x94, maildir), S_OK);
+    EntryId localInboxId;
+    ASSERT_EQ(maildir->GetReceiveFolder("IPM", 0, localInboxId, nullptr), S_OK);
+    std::shared_ptr<IUnknown> obj;
+    ASSERT_EQ(maildir->OpenEntry(localInboxId, Iid::IMAPIFolder, 0, nullptr, obj), S_OK);
+    auto localInbox = As<IMAPIFolder>(obj);
+
+    const auto fromServer = Contents(*inbox, {PR_ENTRYID});
+    const auto fromLocal = Contents(*localInbox, {PR_ENTRYID});
+    ASSERT_EQ(fromServer.size(), 1u);
+    ASSERT_EQ(fromLocal.size(), 1u);
+    ASSERT_EQ(inbox->CopyMessages({*fromServer[0][0].Bin()}, Iid::None, localInbox, 0, nullptr,
+                                  MESSAGE_MOVE),
+              S_OK);
+    ASSERT_EQ(localInbox->CopyMessages({*fromLocal[0][0].Bin()}, Iid::None, inbox, 0, nullptr,
+                                       MESSAGE_MOVE),
+              S_OK);
+    EXPECT_EQ(Subjects(*inbox), (std::vector<std::string>{"To the server"}));
+    EXPECT_EQ(Subjects(*localInbox), (std::vector<std::string>{"To the Maildir"}));
+    const auto serverFiles = MessageFiles(root_);
+    const auto localFiles = MessageFiles(local);
+    ASSERT_EQ(serverFiles.size(), 1u);
+    ASSERT_EQ(localFiles.size(), 1u);
+    // The read flag travels with the message, and the bytes arrive whole.
+    EXPECT_EQ(
+        localFiles[0].filename().string().substr(localFiles[0].filename().string().rfind(',')),
+        ",S");
+    EXPECT_EQ(ReadFile(localFiles[0]), Message("To the Maildir"));
+}
+
 TEST_F(ImapTest, AChangedSubjectAndBodyReplaceTheMessage) {
     Put(Message("Old subject", "Old body.\n"), "1000.M1P1.test", {}, "S");
     auto rows = Contents(*Inbox(), {PR_ENTRYID});

@@ -233,51 +233,123 @@ HRESULT ImapFolder::OpenEntry(const EntryId& id, Iid iid, std::uint32_t flags,
 HRESULT ImapFolder::CopyMessages(const EntryList& messages, Iid,
                                  const std::shared_ptr<IMAPIFolder>& destination, std::uintptr_t,
                                  void*, std::uint32_t flags) {
-    auto* dest = dynamic_cast<ImapFolder*>(destination.get());
-    if (dest == nullptr || dest->store_->uid() != store_->uid()) {
-        return error_.Set(MAPI_E_NO_SUPPORT, "The destination is not a folder of account \"" +
-                                                 store_->displayName() + "\"");
+    if (!destination) {
+        return error_.Set(MAPI_E_INVALID_PARAMETER, "No destination folder");
     }
+    auto* dest = dynamic_cast<ImapFolder*>(destination.get());
+    const bool sameAccount = dest != nullptr && dest->store_->uid() == store_->uid();
     for (const EntryId& id : messages) {
-        if (HRESULT hr = CopyOne(id, *dest, (flags & MESSAGE_MOVE) != 0); Failed(hr)) {
+        const bool move = (flags & MESSAGE_MOVE) != 0;
+        HRESULT hr =
+            sameAccount ? CopyOne(id, *dest, move) : CopyToOtherStore(id, *destination, move);
+        if (Failed(hr)) {
             return hr;
         }
     }
     return S_OK;
 }
 
-HRESULT ImapFolder::CopyOne(const EntryId& id, ImapFolder& dest, bool move) {
+HRESULT ImapFolder::SaveRawMessage(const std::string& bytes, bool read) {
+    Connection& c = store_->connection();
+    HRESULT hr = c.IsOpen() ? S_OK : c.Reconnect();
+    if (Succeeded(hr)) {
+        hr = c.Append(mailbox_, bytes, read, std::nullopt);
+    }
+    if (hr == MAPI_E_NETWORK_ERROR) {
+        // The message may have been stored before the connection went: it is
+        // looked for by its Message-ID before it is stored again, and without
+        // one it is not stored again.
+        const std::string messageId = mime::Summarize(mime::SplitHeaders(bytes).headers).messageId;
+        std::vector<std::uint32_t> found;
+        SelectedInfo info;
+        if (!messageId.empty() && Succeeded(hr = c.Reconnect()) &&
+            Succeeded(hr = c.Select(mailbox_, info, true)) &&
+            Succeeded(hr = c.SearchHeader("Message-ID", messageId, found)) && found.empty()) {
+            hr = c.Append(mailbox_, bytes, read, std::nullopt);
+        }
+    }
+    if (Failed(hr)) {
+        return error_.Set(hr, c.Failure());
+    }
+    return S_OK;
+}
+
+// The message an identifier names in this folder, still on the server.
+HRESULT ImapFolder::FindMessage(const EntryId& id, MessageName& name) {
     auto parts = ParseEntryId(id);
-    const auto name = parts ? ParseMessageName(parts->message) : std::nullopt;
-    if (!parts || parts->kind != EntryKind::Message || parts->store != store_->uid() || !name) {
+    const auto parsed = parts ? ParseMessageName(parts->message) : std::nullopt;
+    if (!parts || parts->kind != EntryKind::Message || parts->store != store_->uid() || !parsed) {
         return error_.Set(MAPI_E_INVALID_ENTRYID, "The identifier does not name a message here");
     }
     if (parts->folder != mailbox_) {
         return error_.Set(MAPI_E_NOT_FOUND,
                           "The message is not in folder \"" + DecodeModifiedUtf7(mailbox_) + "\"");
     }
-    if (move && dest.mailbox_ == mailbox_) {
-        return S_OK;
-    }
-    HRESULT hr = store_->SelectChecked(mailbox_, name->uidValidity);
+    name = *parsed;
+    HRESULT hr = store_->SelectChecked(mailbox_, name.uidValidity);
     std::vector<FetchedSummary> here;
     if (Succeeded(hr)) {
         // A UID command on a message that is gone succeeds doing nothing.
         hr = store_->WithConnection([&] {
             HRESULT r = store_->connection().Refresh();
-            return Failed(r) ? r : store_->connection().FetchSummaries({name->uid}, here);
+            return Failed(r) ? r : store_->connection().FetchSummaries({name.uid}, here);
         });
     }
     if (Succeeded(hr) && here.empty()) {
-        return error_.Set(MAPI_E_NOT_FOUND, "Message " + std::to_string(name->uid) +
+        return error_.Set(MAPI_E_NOT_FOUND, "Message " + std::to_string(name.uid) +
                                                 " is no longer in folder \"" +
                                                 DecodeModifiedUtf7(mailbox_) + "\"");
     }
-    if (Succeeded(hr)) {
-        hr = move ? MoveChecked(*name, dest.mailbox_) : store_->WithConnection([&] {
-            return store_->connection().Copy(name->uid, dest.mailbox_);
-        });
+    if (Failed(hr)) {
+        std::optional<MapiErrorInfo> why;
+        store_->GetLastError(hr, 0, why);
+        return error_.Set(hr, why ? why->error : "Cannot reach the message");
     }
+    return S_OK;
+}
+
+// A folder of another store receives the message's bytes; the original goes
+// only once the destination has stored them.
+HRESULT ImapFolder::CopyToOtherStore(const EntryId& id, IMAPIFolder& dest, bool move) {
+    MessageName name;
+    if (HRESULT hr = FindMessage(id, name); Failed(hr)) {
+        return hr;
+    }
+    Connection& c = store_->connection();
+    std::string bytes;
+    FetchedSummary facts;
+    HRESULT hr = store_->WithConnection([&] { return c.FetchMessage(name.uid, bytes, &facts); });
+    if (Failed(hr)) {
+        return error_.Set(hr, c.Failure());
+    }
+    if (hr = dest.SaveRawMessage(bytes, facts.seen); Failed(hr)) {
+        std::optional<MapiErrorInfo> why;
+        dest.GetLastError(hr, 0, why);
+        return error_.Set(hr, why ? why->error : "The destination did not store the message");
+    }
+    if (!move) {
+        return S_OK;
+    }
+    if (hr = store_->SelectChecked(mailbox_, name.uidValidity); Succeeded(hr)) {
+        hr = store_->WithConnection([&] { return c.Remove(name.uid); });
+    }
+    if (Failed(hr)) {
+        return error_.Set(hr, "Copied, but cannot remove the original: " + c.Failure());
+    }
+    return S_OK;
+}
+
+HRESULT ImapFolder::CopyOne(const EntryId& id, ImapFolder& dest, bool move) {
+    MessageName name;
+    if (HRESULT hr = FindMessage(id, name); Failed(hr)) {
+        return hr;
+    }
+    if (move && dest.mailbox_ == mailbox_) {
+        return S_OK;
+    }
+    HRESULT hr = move ? MoveChecked(name, dest.mailbox_) : store_->WithConnection([&] {
+        return store_->connection().Copy(name.uid, dest.mailbox_);
+    });
     if (Failed(hr)) {
         std::optional<MapiErrorInfo> why;
         store_->GetLastError(hr, 0, why);

@@ -131,8 +131,11 @@ public:
                       std::shared_ptr<IUnknown>& object) override;
     HRESULT CopyMessages(const EntryList& messages, Iid, const std::shared_ptr<IMAPIFolder>& dest,
                          std::uintptr_t, void*, std::uint32_t flags) override;
+    HRESULT SaveRawMessage(const std::string& bytes, bool read) override;
 
 private:
+    HRESULT FindMessage(const EntryId& id, MessageName& name);
+    HRESULT CopyToOtherStore(const EntryId& id, IMAPIFolder& dest, bool move);
     HRESULT FinishReplacements(std::vector<std::uint32_t>& uids);
     HRESULT CopyOne(const EntryId& id, ImapFolder& dest, bool move);
     HRESULT MoveChecked(const MessageName& name, const std::string& destination);
