@@ -1,7 +1,8 @@
 // Lists generated messages over IMAP from a private Dovecot and prints the
 // time beside Dovecot's own time to serve their envelopes (one UID FETCH of
 // ENVELOPE, FLAGS, RFC822.SIZE and INTERNALDATE for all of them), measured in
-// the same run on the same mailbox; then times a whole leave-mode run.
+// the same run on the same mailbox; then times a whole leave-mode run over
+// IMAP beside the same run over the Maildir the server serves.
 //
 //   bench_imap [count]     (default 10000)
 #include "mail/session.h"
@@ -221,6 +222,11 @@ int main(int argc, char** argv) {
         const double listing = ListSeconds(rows);
         fs::create_directories(dir / "out");
         const double run = RunSeconds((dir / "out").string() + "/");
+        // The same run over the Maildir the server serves, read directly.
+        Write(dir / "profiles.ini",
+              "[profile Bench]\ndefault = yes\nstore = maildir | Bench | " + root.string() + "\n");
+        fs::create_directories(dir / "out-maildir");
+        const double local = RunSeconds((dir / "out-maildir").string() + "/");
         std::printf("messages: %d\n", count);
         std::printf("dovecot, envelopes of all:       %7.3f s (%9.0f messages/s)\n", envelopes,
                     count / envelopes);
@@ -229,6 +235,9 @@ int main(int argc, char** argv) {
         std::printf("ratio listing / dovecot:         %7.2f  target <= 4\n", listing / envelopes);
         std::printf("whole run, leave mode:           %7.3f s (%9.0f emails/s)\n", run,
                     count / run);
+        std::printf("the same run over the Maildir:   %7.3f s (%9.0f emails/s)\n", local,
+                    count / local);
+        std::printf("ratio run over IMAP / Maildir:   %7.2f\n", run / local);
         status = rows == static_cast<std::size_t>(count) ? 0 : 1;
         MAPIUninitialize();
     }

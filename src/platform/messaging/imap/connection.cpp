@@ -119,7 +119,7 @@ void ReadFlags(const mailimap_msg_att_dynamic* dyn, FetchedSummary& out) {
     }
 }
 
-void ReadStatic(const mailimap_msg_att_static* st, FetchedSummary& out, std::string* body) {
+void ReadStatic(const mailimap_msg_att_static* st, FetchedSummary& out) {
     switch (st->att_type) {
     case MAILIMAP_MSG_ATT_UID:
         out.uid = st->att_data.att_uid;
@@ -141,7 +141,7 @@ void ReadStatic(const mailimap_msg_att_static* st, FetchedSummary& out, std::str
         const mailimap_msg_att_body_section* sec = st->att_data.att_body_section;
         if (sec != nullptr && sec->sec_body_part != nullptr) {
             // BODY.PEEK[HEADER] in a listing, BODY.PEEK[] when a message is read.
-            (body == nullptr ? out.header : *body) = WithoutCr(sec->sec_body_part, sec->sec_length);
+            out.bytes = WithoutCr(sec->sec_body_part, sec->sec_length);
             out.hasBody = true;
         }
         break;
@@ -151,14 +151,14 @@ void ReadStatic(const mailimap_msg_att_static* st, FetchedSummary& out, std::str
     }
 }
 
-FetchedSummary ReadMessage(const mailimap_msg_att* att, std::string* body) {
+FetchedSummary ReadMessage(const mailimap_msg_att* att) {
     FetchedSummary out;
     for (clistiter* it = clist_begin(att->att_list); it != nullptr; it = clist_next(it)) {
         const auto* item = static_cast<mailimap_msg_att_item*>(clist_content(it));
         if (item->att_type == MAILIMAP_MSG_ATT_ITEM_DYNAMIC) {
             ReadFlags(item->att_data.att_dyn, out);
         } else if (item->att_type == MAILIMAP_MSG_ATT_ITEM_STATIC) {
-            ReadStatic(item->att_data.att_static, out, body);
+            ReadStatic(item->att_data.att_static, out);
         }
     }
     return out;
@@ -424,7 +424,7 @@ HRESULT Connection::FetchSummaries(const std::vector<std::uint32_t>& uids,
         return hr;
     }
     for (clistiter* it = clist_begin(answer.list); it != nullptr; it = clist_next(it)) {
-        FetchedSummary s = ReadMessage(static_cast<mailimap_msg_att*>(clist_content(it)), nullptr);
+        FetchedSummary s = ReadMessage(static_cast<mailimap_msg_att*>(clist_content(it)));
         if (s.uid != 0) {
             out.push_back(std::move(s));
         }
@@ -432,9 +432,13 @@ HRESULT Connection::FetchSummaries(const std::vector<std::uint32_t>& uids,
     return S_OK;
 }
 
-HRESULT Connection::FetchMessage(std::uint32_t uid, std::string& bytes, FetchedSummary* facts) {
-    bytes.clear();
-    SetPtr set = SetOf(uid);
+HRESULT Connection::FetchMessages(const std::vector<std::uint32_t>& uids,
+                                  std::vector<FetchedSummary>& messages) {
+    messages.clear();
+    if (uids.empty()) {
+        return S_OK;
+    }
+    SetPtr set = SetOf(uids);
     FetchTypePtr type(mailimap_fetch_type_new_fetch_att_list_empty());
     mailimap_fetch_type_new_fetch_att_list_add(type.get(), mailimap_fetch_att_new_uid());
     mailimap_fetch_type_new_fetch_att_list_add(type.get(), mailimap_fetch_att_new_flags());
@@ -443,16 +447,31 @@ HRESULT Connection::FetchMessage(std::uint32_t uid, std::string& bytes, FetchedS
         type.get(), mailimap_fetch_att_new_body_peek_section(mailimap_section_new(nullptr)));
     ListAnswer<mailimap_fetch_list_free> answer;
     HRESULT hr = Check(mailimap_uid_fetch(imap_, set.get(), type.get(), &answer.list),
-                       "Reading message " + std::to_string(uid) + " of \"" + selected_ + "\"");
+                       "Reading messages of \"" + selected_ + "\"");
+    if (Failed(hr) || answer.list == nullptr) {
+        return hr;
+    }
+    for (clistiter* it = clist_begin(answer.list); it != nullptr; it = clist_next(it)) {
+        FetchedSummary s = ReadMessage(static_cast<mailimap_msg_att*>(clist_content(it)));
+        if (s.uid != 0 && s.hasBody) {
+            s.size = static_cast<std::uint32_t>(s.bytes.size());
+            messages.push_back(std::move(s));
+        }
+    }
+    return S_OK;
+}
+
+HRESULT Connection::FetchMessage(std::uint32_t uid, std::string& bytes, FetchedSummary* facts) {
+    bytes.clear();
+    std::vector<FetchedSummary> found;
+    HRESULT hr = FetchMessages({uid}, found);
     if (Failed(hr)) {
         return hr;
     }
-    for (clistiter* it = answer.list ? clist_begin(answer.list) : nullptr; it != nullptr;
-         it = clist_next(it)) {
-        std::string body;
-        FetchedSummary s = ReadMessage(static_cast<mailimap_msg_att*>(clist_content(it)), &body);
-        if (s.uid == uid && s.hasBody) {
-            bytes = std::move(body);
+    for (auto& s : found) {
+        if (s.uid == uid) {
+            bytes = std::move(s.bytes);
+            s.bytes.clear();
             if (facts != nullptr) {
                 s.size = static_cast<std::uint32_t>(bytes.size());
                 *facts = std::move(s);

@@ -43,7 +43,7 @@ struct FetchedSummary {
     bool deleted = false;
     std::uint32_t size = 0;
     std::optional<std::int64_t> internalDate; // seconds since 1970, UTC
-    std::string header;                       // the raw header block
+    std::string bytes;                        // the header block, or the whole message read
     std::optional<bool> hasAttachments;       // from BODYSTRUCTURE
     bool hasBody = false;                     // the message's bytes came
 };
@@ -81,6 +81,9 @@ public:
                            std::vector<FetchedSummary>& out);
     // The whole message (BODY.PEEK[]); MAPI_E_NOT_FOUND when it is gone.
     HRESULT FetchMessage(std::uint32_t uid, std::string& bytes, FetchedSummary* facts = nullptr);
+    // Several whole messages in one command; those gone are left out.
+    HRESULT FetchMessages(const std::vector<std::uint32_t>& uids,
+                          std::vector<FetchedSummary>& messages);
     // UIDs of the selected mailbox whose header `name` contains `value`.
     HRESULT SearchHeader(const std::string& name, const std::string& value,
                          std::vector<std::uint32_t>& uids);

@@ -80,12 +80,12 @@ private:
             }
             st.known = true;
             st.summary = std::move(*it->second);
-            st.headers = mime::Summarize(mime::SplitHeaders(st.summary.header).headers);
+            st.headers = mime::Summarize(mime::SplitHeaders(st.summary.bytes).headers);
             st.hasAttach = mime::HasAttachmentsFromHeaders(st.headers);
             if (!st.hasAttach) {
                 st.hasAttach = st.summary.hasAttachments;
             }
-            st.summary.header.clear();
+            st.summary.bytes.clear();
         }
         return S_OK;
     }
@@ -127,7 +127,7 @@ std::uint32_t FindReplacement(Connection& connection, const MessageName& name) {
     // The search matches text within the header; the names must match whole.
     std::uint32_t newest = 0;
     for (const auto& h : heads) {
-        const auto names = maildir::ReplacedNames(mime::SplitHeaders(h.header).headers);
+        const auto names = maildir::ReplacedNames(mime::SplitHeaders(h.bytes).headers);
         if (std::find(names.begin(), names.end(), name.Text()) != names.end()) {
             newest = std::max(newest, h.uid);
         }
@@ -159,6 +159,7 @@ HRESULT ImapFolder::GetContentsTable(std::uint32_t, std::shared_ptr<IMAPITable>&
         return error_.Set(hr == MAPI_E_NOT_FOUND ? MAPI_E_OBJECT_DELETED : hr,
                           why ? why->error : "Cannot list the folder");
     }
+    store_->RememberListing(mailbox_, info.uidValidity, uids);
     table = MakeTable(
         std::make_shared<ContentsSource>(store_, mailbox_, info.uidValidity, std::move(uids)));
     return S_OK;
@@ -182,7 +183,7 @@ HRESULT ImapFolder::FinishReplacements(std::vector<std::uint32_t>& uids) {
     const std::set<std::uint32_t> present(uids.begin(), uids.end());
     std::set<std::uint32_t> leftovers;
     for (const auto& h : heads) {
-        for (const std::string& n : maildir::ReplacedNames(mime::SplitHeaders(h.header).headers)) {
+        for (const std::string& n : maildir::ReplacedNames(mime::SplitHeaders(h.bytes).headers)) {
             const auto name = ParseMessageName(n);
             if (name && name->uidValidity == c.SelectedUidValidity() && name->uid != h.uid &&
                 present.count(name->uid) != 0) {
@@ -377,7 +378,7 @@ HRESULT ImapFolder::MoveChecked(const MessageName& name, const std::string& dest
     }
     if (!c.HasMove()) {
         const std::string messageId =
-            mime::Summarize(mime::SplitHeaders(still[0].header).headers).messageId;
+            mime::Summarize(mime::SplitHeaders(still[0].bytes).headers).messageId;
         std::vector<std::uint32_t> copies;
         SelectedInfo info;
         if (!messageId.empty() && Succeeded(c.Select(destination, info)) &&

@@ -28,7 +28,7 @@ HRESULT ImapMessage::Load() {
     HRESULT hr = store_->SelectChecked(mailbox_, name_.uidValidity);
     std::string bytes;
     if (Succeeded(hr)) {
-        hr = store_->WithConnection([&] { return c.FetchMessage(name_.uid, bytes, &facts_); });
+        hr = store_->ReadMessage(mailbox_, name_, bytes, facts_);
     }
     if (hr == MAPI_E_NOT_FOUND) {
         if (const std::uint32_t newer = FindReplacement(c, name_); newer != 0) {

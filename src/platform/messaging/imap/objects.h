@@ -16,6 +16,7 @@
 #include "platform/messaging/props.h"
 
 #include <functional>
+#include <map>
 #include <memory>
 #include <string>
 #include <vector>
@@ -53,6 +54,14 @@ public:
     HRESULT WithConnection(const std::function<HRESULT()>& read);
     // Selects `mailbox` and checks that its UIDVALIDITY is still `uidValidity`.
     HRESULT SelectChecked(const std::string& mailbox, std::uint32_t uidValidity);
+
+    // Whole messages are read ahead in the order the last listing of their
+    // mailbox gave, a batch to a command; a message read ahead is handed out
+    // once.  MAPI_E_NOT_FOUND when the message is gone.
+    void RememberListing(const std::string& mailbox, std::uint32_t uidValidity,
+                         std::vector<std::uint32_t> uids);
+    HRESULT ReadMessage(const std::string& mailbox, const MessageName& name, std::string& bytes,
+                        FetchedSummary& facts);
 
     // The account's folders.
     const std::string& Root() const { return root_; }
@@ -100,6 +109,11 @@ private:
     std::vector<MailboxInfo> mailboxes_;
     bool listed_ = false;
     LastError error_;
+    // The last listing's order, and the messages read ahead of their use.
+    std::string listedMailbox_;
+    std::uint32_t listedUidValidity_ = 0;
+    std::vector<std::uint32_t> listedUids_;
+    std::map<std::uint32_t, FetchedSummary> readAhead_;
 };
 
 class ImapFolder : public IMAPIFolder {

@@ -160,6 +160,69 @@ HRESULT ImapStore::SelectChecked(const std::string& mailbox, std::uint32_t uidVa
     return S_OK;
 }
 
+namespace {
+// Messages read ahead in one command, and the most bytes kept read ahead.
+constexpr std::size_t kReadAheadCount = 25;
+constexpr std::size_t kReadAheadBytes = 8u << 20;
+} // namespace
+
+void ImapStore::RememberListing(const std::string& mailbox, std::uint32_t uidValidity,
+                                std::vector<std::uint32_t> uids) {
+    listedMailbox_ = mailbox;
+    listedUidValidity_ = uidValidity;
+    listedUids_ = std::move(uids);
+    readAhead_.clear();
+}
+
+HRESULT ImapStore::ReadMessage(const std::string& mailbox, const MessageName& name,
+                               std::string& bytes, FetchedSummary& facts) {
+    const bool listed = mailbox == listedMailbox_ && name.uidValidity == listedUidValidity_;
+    if (!listed) {
+        readAhead_.clear();
+    }
+    if (auto it = readAhead_.find(name.uid); it != readAhead_.end()) {
+        facts = std::move(it->second);
+        bytes = std::move(facts.bytes);
+        facts.bytes.clear();
+        readAhead_.erase(it);
+        return S_OK;
+    }
+    readAhead_.clear();
+    std::vector<std::uint32_t> batch = {name.uid};
+    if (listed) {
+        auto at = std::lower_bound(listedUids_.begin(), listedUids_.end(), name.uid);
+        // The listing's order is by UID; a run reads on from here.
+        for (auto it = at; it != listedUids_.end() && batch.size() < kReadAheadCount; ++it) {
+            if (*it != name.uid) {
+                batch.push_back(*it);
+            }
+        }
+    }
+    std::vector<FetchedSummary> fetched;
+    HRESULT hr = WithConnection([&] { return connection_.FetchMessages(batch, fetched); });
+    if (Failed(hr)) {
+        return hr;
+    }
+    std::size_t kept = 0;
+    HRESULT result = MAPI_E_NOT_FOUND;
+    for (auto& f : fetched) {
+        if (f.uid == name.uid) {
+            bytes = std::move(f.bytes);
+            f.bytes.clear();
+            facts = std::move(f);
+            result = S_OK;
+        } else if (kept + f.bytes.size() <= kReadAheadBytes) {
+            kept += f.bytes.size();
+            readAhead_[f.uid] = std::move(f);
+        }
+    }
+    if (result == MAPI_E_NOT_FOUND) {
+        error_.Set(result, "Message " + std::to_string(name.uid) + " is no longer in folder \"" +
+                               DecodeModifiedUtf7(mailbox) + "\"");
+    }
+    return result;
+}
+
 char ImapStore::Separator() const {
     for (const auto& m : mailboxes_) {
         if (m.separator != 0) {
