@@ -484,6 +484,7 @@ HRESULT Connection::FetchMessage(std::uint32_t uid, std::string& bytes, FetchedS
 }
 
 HRESULT Connection::SetSeen(std::uint32_t uid, bool seen) {
+    changed_.emplace_back(selected_, uid);
     SetPtr set = SetOf(uid);
     mailimap_flag_list* flags = mailimap_flag_list_new_empty();
     mailimap_flag_list_add(flags, mailimap_flag_new_seen());
@@ -500,6 +501,7 @@ HRESULT Connection::Copy(std::uint32_t uid, const std::string& destination) {
 }
 
 HRESULT Connection::Move(std::uint32_t uid, const std::string& destination) {
+    changed_.emplace_back(selected_, uid);
     if (hasMove_) {
         SetPtr set = SetOf(uid);
         return Check(mailimap_uid_move(imap_, set.get(), destination.c_str()),
@@ -510,6 +512,7 @@ HRESULT Connection::Move(std::uint32_t uid, const std::string& destination) {
 }
 
 HRESULT Connection::Remove(std::uint32_t uid) {
+    changed_.emplace_back(selected_, uid);
     if (!hasUidPlus_) {
         failure_ = "The server " + settings_.host + " cannot remove one message alone (no UIDPLUS)";
         return MAPI_E_NO_SUPPORT;

@@ -19,6 +19,7 @@
 #include <cstdint>
 #include <optional>
 #include <string>
+#include <utility>
 #include <vector>
 
 struct mailimap;
@@ -62,6 +63,11 @@ public:
     bool IsOpen() const { return imap_ != nullptr; }
     const std::string& Failure() const { return failure_; }
     bool HasMove() const { return hasMove_; }
+    // The messages (mailbox, UID) whose flags or place changed since the last
+    // call, so that what was read of them before can be dropped.
+    std::vector<std::pair<std::string, std::uint32_t>> TakeChanged() {
+        return std::exchange(changed_, {});
+    }
 
     HRESULT List(std::vector<MailboxInfo>& mailboxes);
     // Selects the mailbox unless it is selected already (`force`: again).
@@ -114,6 +120,7 @@ private:
     std::string selected_;
     SelectedInfo selectedInfo_;
     std::string failure_;
+    std::vector<std::pair<std::string, std::uint32_t>> changed_;
 };
 
 } // namespace qf::mapi::imap

@@ -57,7 +57,8 @@ public:
 
     // Whole messages are read ahead in the order the last listing of their
     // mailbox gave, a batch to a command; a message read ahead is handed out
-    // once.  MAPI_E_NOT_FOUND when the message is gone.
+    // once, and dropped when this store changes its flags or its place.
+    // MAPI_E_NOT_FOUND when the message is gone.
     void RememberListing(const std::string& mailbox, std::uint32_t uidValidity,
                          std::vector<std::uint32_t> uids);
     HRESULT ReadMessage(const std::string& mailbox, const MessageName& name, std::string& bytes,

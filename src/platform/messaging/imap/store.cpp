@@ -180,6 +180,11 @@ HRESULT ImapStore::ReadMessage(const std::string& mailbox, const MessageName& na
     if (!listed) {
         readAhead_.clear();
     }
+    for (const auto& [changedMailbox, uid] : connection_.TakeChanged()) {
+        if (changedMailbox == listedMailbox_) {
+            readAhead_.erase(uid);
+        }
+    }
     if (auto it = readAhead_.find(name.uid); it != readAhead_.end()) {
         facts = std::move(it->second);
         bytes = std::move(facts.bytes);
