@@ -448,6 +448,19 @@ TEST_F(ImapTest, LogonFailuresSayWhy) {
     ::chmod(profiles_.c_str(), 0644);
     failure = OpenFailure();
     EXPECT_NE(failure.find("may be read by others"), std::string::npos) << failure;
+
+    // So must a password file; its first line is the password.
+    const fs::path secret = dir_ / "imap-password";
+    WriteFile(secret, std::string(DovecotServer::kPassword) + "\nnot part of it\n");
+    WriteFile(profiles_, "[profile Test]\nstore = imap | Work mail | 127.0.0.1\nstore port = " +
+                             std::to_string(server_->port()) +
+                             "\nstore user = jane\nstore tls = none\nstore password = file " +
+                             secret.string() + "\n");
+    ::chmod(secret.c_str(), 0640);
+    failure = OpenFailure();
+    EXPECT_NE(failure.find("The password file " + secret.string()), std::string::npos) << failure;
+    ::chmod(secret.c_str(), 0600);
+    EXPECT_EQ(OpenFailure(), "");
 }
 
 // A server that greets, then answers nonsense.
