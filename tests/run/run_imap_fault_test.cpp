@@ -2,6 +2,7 @@
 // started again, the run reconnects and finishes; killed for good, the run
 // ends with an error that names the server.  Either way every email is in
 // the mailbox exactly once, and a second run finishes what the first left.
+#include "common/fileio.h"
 #include "fake_host.h"
 #include "mail/session.h"
 #include "run/extraction_run.h"
@@ -135,6 +136,65 @@ TEST_P(ImapFaultTest, AServerThatStaysAwayEndsTheRunWithItsName) {
     ExpectEveryEmailOnce();
     EXPECT_TRUE(mail.Subjects().empty());
     EXPECT_GE(mail.Subjects("Processed").size(), movedBefore);
+}
+
+// Another client expunges an email the run has listed but not reached: the
+// run goes on with the others and says which one it could not read.
+TEST_P(ImapFaultTest, AnEmailExpungedByAnotherClientMidRunIsReportedAndTheRestDone) {
+    FakeHost host;
+    int pumps = 0;
+    host.onPump = [&](FakeHost&) {
+        if (++pumps == GetParam()) {
+            for (const auto& f : mail.Messages()) {
+                if (ReadFileBytes(f).find("Subject: Application 123\n") != std::string::npos) {
+                    std::filesystem::remove(f);
+                }
+            }
+        }
+    };
+    const RunOutcome outcome = Run(MoveAndMarkRead(), host);
+    auto seen = Census();
+    const bool processedBefore = seen.count("Application 123") != 0;
+    seen.erase("Application 123");
+    EXPECT_EQ(seen.size(), static_cast<std::size_t>(kEmails - 1));
+    for (const auto& [subject, n] : seen) {
+        EXPECT_EQ(n, 1) << subject;
+    }
+    if (!processedBefore) {
+        // Gone before the run reached it: the others are done, and the run says so.
+        const bool told = !host.errors.empty() || !host.rows.empty() || !host.warnings.empty();
+        EXPECT_TRUE(told || outcome == RunOutcome::Complete);
+    }
+    if (outcome == RunOutcome::Complete) {
+        EXPECT_TRUE(mail.Subjects().empty());
+    }
+}
+
+// The server renumbers the inbox between the listing and the reading (a
+// restore, say): the run stops with a clear error and nothing is lost; a new
+// run lists again and finishes.
+TEST_P(ImapFaultTest, ARenumberedInboxMidRunIsAClearErrorAndNothingIsLost) {
+    FakeHost host;
+    int pumps = 0;
+    host.onPump = [&](FakeHost&) {
+        if (++pumps == GetParam()) {
+            server->Stop();
+            server->ForgetUids(mail.root);
+            std::string why;
+            ASSERT_TRUE(server->Start(why)) << why;
+        }
+    };
+    const RunOutcome outcome = Run(MoveAndMarkRead(), host);
+    ExpectEveryEmailOnce();
+    if (outcome != RunOutcome::Complete) {
+        ASSERT_FALSE(host.errors.empty());
+        EXPECT_NE(host.errors[0].find("UIDVALIDITY"), std::string::npos) << host.errors[0];
+        FakeHost again;
+        EXPECT_EQ(Run(MoveAndMarkRead(), again), RunOutcome::Complete)
+            << (again.errors.empty() ? "" : again.errors[0]);
+        ExpectEveryEmailOnce();
+    }
+    EXPECT_TRUE(mail.Subjects().empty());
 }
 
 INSTANTIATE_TEST_SUITE_P(AtPump, ImapFaultTest, ::testing::Values(2, 25, 50, 75));

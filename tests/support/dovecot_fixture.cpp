@@ -260,6 +260,9 @@ void DovecotServer::GiveMailToServer() const {
 }
 
 void DovecotServer::ForgetUids(const std::string& folderPath) const {
+    // Dovecot takes a new UIDVALIDITY from the clock: a second later it differs
+    // from the one it gave when the folder was first seen.
+    std::this_thread::sleep_for(std::chrono::milliseconds(1100));
     std::error_code ec;
     for (const auto& e : fs::directory_iterator(folderPath, ec)) {
         const std::string name = e.path().filename().string();

@@ -314,12 +314,22 @@ HRESULT Connection::Login() {
     return S_OK;
 }
 
+// A command repeated after a reconnect names messages by UID: when the server
+// renumbered the mailbox meanwhile, those UIDs may name other messages now,
+// so nothing is repeated.
 HRESULT Connection::Reconnect() {
     const std::string mailbox = selected_;
+    const std::uint32_t uidValidity = selectedInfo_.uidValidity;
     HRESULT hr = Open();
     if (Succeeded(hr) && !mailbox.empty()) {
         SelectedInfo info;
         hr = Select(mailbox, info);
+        if (Succeeded(hr) && info.uidValidity != uidValidity) {
+            failure_ = "The server renumbered the messages of folder \"" + mailbox +
+                       "\" (its UIDVALIDITY changed) while the connection was down: list the "
+                       "folder again";
+            hr = MAPI_E_OBJECT_CHANGED;
+        }
     }
     return hr;
 }
