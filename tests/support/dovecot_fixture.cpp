@@ -147,6 +147,9 @@ void DovecotServer::WriteConfig() const {
                        "  inet_listener imaps {\n    address = 127.0.0.1\n    port = " +
                        std::to_string(tlsPort_) + "\n  }\n}\n";
     conf += services;
+    if (!capabilities_.empty()) {
+        conf += "imap_capability = " + capabilities_ + "\n";
+    }
     if (tls_) {
         conf += "ssl = yes\nssl_cert = <" + d + "server.pem\nssl_key = <" + d + "server.key\n";
     } else {

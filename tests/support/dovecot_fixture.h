@@ -29,6 +29,9 @@ public:
     DovecotServer(const DovecotServer&) = delete;
     DovecotServer& operator=(const DovecotServer&) = delete;
 
+    // Before Start: the capabilities the server announces after login
+    // (Dovecot's imap_capability), e.g. to leave out MOVE.
+    void AnnounceCapabilities(std::string capabilities) { capabilities_ = std::move(capabilities); }
     // Starts the server and waits until it answers; false with the reason (and
     // the server's log) in `why` when it does not.
     bool Start(std::string& why);
@@ -60,6 +63,7 @@ private:
     std::uint16_t port_ = 0;
     std::uint16_t tlsPort_ = 0;
     std::string caFile_;
+    std::string capabilities_;
     pid_t pid_ = -1;
 };
 

@@ -269,6 +269,35 @@ TEST_F(ImapTest, MovesTakeTheMessageExactlyOnce) {
     EXPECT_EQ(MessageFiles(root_ / ".Jobs").size(), 1u);
 }
 
+// A server without MOVE: the message is copied, and only the original is
+// marked deleted and expunged; a message another client marked deleted stays.
+TEST_F(ImapTest, WithoutMoveOnlyTheMovedMessageIsExpunged) {
+    server_.reset();
+    server_ = std::make_unique<DovecotServer>(root_.string());
+    server_->AnnounceCapabilities("IMAP4rev1 LITERAL+ SASL-IR LOGIN-REFERRALS ID ENABLE IDLE "
+                                  "UIDPLUS");
+    std::string why;
+    ASSERT_TRUE(server_->Start(why)) << why;
+    UseAccount("store tls = none\n");
+    Put(Message("Theirs"), "1000.M1P1.test", {}, "T"); // marked deleted by another client
+    Put(Message("Move me"), "1001.M2P1.test");
+    auto inbox = Inbox();
+    auto jobs = Child(*OpenFolder({}), "Jobs");
+    EntryList move;
+    for (const auto& r : Contents(*inbox, {PR_SUBJECT, PR_ENTRYID})) {
+        if (*r[0].Text() == "Move me") {
+            move.push_back(*r[1].Bin());
+        }
+    }
+    ASSERT_EQ(move.size(), 1u);
+    ASSERT_EQ(inbox->CopyMessages(move, Iid::None, jobs, 0, nullptr, MESSAGE_MOVE), S_OK);
+    EXPECT_EQ(Subjects(*jobs), (std::vector<std::string>{"Move me"}));
+    EXPECT_EQ(Subjects(*inbox), (std::vector<std::string>{"Theirs"}));
+    const auto files = MessageFiles(root_);
+    ASSERT_EQ(files.size(), 1u);
+    EXPECT_NE(files[0].filename().string().find('T'), std::string::npos) << files[0];
+}
+
 // Between an IMAP account and a Maildir of the same profile, both ways, through
 // the message's bytes: the copy is stored before the original goes.
 TEST_F(ImapTest, MovesBetweenAMaildirAndTheAccountGoBothWays) {
