@@ -408,6 +408,13 @@ public:
     virtual HRESULT CopyMessages(const EntryList& messages, Iid iid,
                                  const std::shared_ptr<IMAPIFolder>& destination,
                                  std::uintptr_t uiParam, void* progress, std::uint32_t flags) = 0;
+    // Stores a whole message given as RFC 822 bytes (IMessage::OpenRawStream of
+    // a store of another provider), marked read or not: how CopyMessages hands a
+    // message to a folder of another provider.  S_OK only once the message is
+    // stored durably.
+    virtual HRESULT SaveRawMessage(const std::string& /*bytes*/, bool /*read*/) {
+        return MAPI_E_NO_SUPPORT;
+    }
 };
 
 class IAttach : public IMAPIProp {};

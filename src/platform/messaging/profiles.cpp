@@ -214,6 +214,10 @@ private:
             account.caFile = ExpandLocation(value, baseFolder_);
         } else if (key == "store root folder") {
             account.rootFolder = std::string(value);
+        } else if (key == "store verify certificate") {
+            if (!ParseYesNo(value, account.verifyCertificate)) {
+                Fail("\"store verify certificate\" takes yes or no");
+            }
         } else {
             Fail("unknown setting \"" + key + "\"");
         }
@@ -246,7 +250,7 @@ private:
         return TlsMode::Implicit;
     }
 
-    void PasswordFrom(std::string_view value, AccountSettings& account) const {
+    void PasswordFrom(std::string_view value, AccountSettings& account) {
         if (EqualsNoCase(value, "logon")) {
             account.passwordSource = PasswordSource::Logon;
             account.passwordFile.clear();
@@ -257,7 +261,13 @@ private:
             account.passwordFile = ExpandLocation(Trim(value.substr(5)), baseFolder_);
             return;
         }
-        Fail("\"store password\" takes logon or file PATH");
+        if (value.size() > 5 && EqualsNoCase(value.substr(0, 5), "text ")) {
+            account.passwordSource = PasswordSource::Text;
+            account.password = std::string(Trim(value.substr(5)));
+            set_.holdsPasswords = true;
+            return;
+        }
+        Fail("\"store password\" takes logon, file PATH or text SECRET");
     }
 
     void ResolveDefaultStores() {
@@ -354,7 +364,14 @@ ProfileSet LoadProfiles() {
     if (::stat(path.c_str(), &st) != 0 && errno == ENOENT) {
         return DefaultProfiles();
     }
-    return ParseProfiles(ReadFileBytes(path), path);
+    ProfileSet set = ParseProfiles(ReadFileBytes(path), path);
+    if (set.holdsPasswords && ::stat(path.c_str(), &st) == 0 && (st.st_mode & 077) != 0) {
+        throw Error("Profiles file " + path +
+                    " holds account passwords but may be read by others: make it readable by "
+                    "its owner only (chmod 600 " +
+                    path + ")");
+    }
+    return set;
 }
 
 ProfileChooser SetProfileChooser(ProfileChooser chooser) {

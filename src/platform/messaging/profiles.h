@@ -23,8 +23,9 @@
 //   store port = 993               ; else 993 with implicit TLS, 143 without
 //   store user = jane
 //   store tls = implicit           ; none | starttls | implicit (the default)
-//   store password = logon         ; logon (the default) | file PATH
+//   store password = logon         ; logon (the default) | file PATH | text SECRET
 //   store ca file = ~/certs/ca.pem ; else the system's certificate authorities
+//   store verify certificate = no  ; only for a test server: no certificate checks
 //   store root folder = INBOX      ; else the account's whole folder tree
 //
 // Logon (MAPILogonEx in mapi.h): MAPI_USE_DEFAULT takes the default profile;
@@ -52,6 +53,7 @@ enum class TlsMode { None, StartTls, Implicit };
 enum class PasswordSource {
     Logon, // the password given at logon
     File,  // the first line of a file
+    Text,  // stored in the profiles file, which must then be its owner's alone
 };
 
 // The settings of a store on a mail server.
@@ -62,8 +64,10 @@ struct AccountSettings {
     TlsMode tls = TlsMode::Implicit;
     PasswordSource passwordSource = PasswordSource::Logon;
     std::string passwordFile; // PasswordSource::File: an absolute path
-    std::string caFile;       // an absolute path; empty: the system's authorities
-    std::string rootFolder;   // empty: the account's whole folder tree
+    std::string password;     // PasswordSource::Text
+    bool verifyCertificate = true;
+    std::string caFile;     // an absolute path; empty: the system's authorities
+    std::string rootFolder; // empty: the account's whole folder tree
 
     // The port to connect to: the one given, else 993 with implicit TLS, else 143.
     std::uint16_t EffectivePort() const;
@@ -91,6 +95,7 @@ struct ProfileSet {
     std::vector<Profile> profiles;
     std::size_t defaultProfile = 0; // index into profiles
     std::string source;             // the file read, or empty for the built-in default
+    bool holdsPasswords = false;    // an account's password is written in the file
 
     const Profile* Find(std::string_view name) const; // case-insensitive
 };
@@ -102,7 +107,9 @@ ProfileSet DefaultProfiles();
 // Parses a profiles file.  Throws qf::Error naming `sourceName`, the line and the fault.
 ProfileSet ParseProfiles(std::string_view text, const std::string& sourceName);
 // Reads the profiles file, or gives DefaultProfiles() when it does not exist.
-// Throws qf::Error when it exists but cannot be read or parsed.
+// Throws qf::Error when it exists but cannot be read or parsed, and when it
+// holds an account's password ("store password = text ...") but others than
+// its owner may read it.
 ProfileSet LoadProfiles();
 
 // The profile chooser asked by a logon with MAPI_LOGON_UI and no profile name

@@ -1,5 +1,6 @@
 #include "platform/messaging/provider.h"
 
+#include "platform/messaging/imap/store.h"
 #include "platform/messaging/maildir/store.h"
 
 #include "common/text.h"
@@ -11,6 +12,7 @@ namespace {
 std::vector<std::shared_ptr<const ProviderInfo>>& Providers() {
     static std::vector<std::shared_ptr<const ProviderInfo>> providers = {
         std::make_shared<const ProviderInfo>(maildir::Provider()),
+        std::make_shared<const ProviderInfo>(imap::Provider()),
     };
     return providers;
 }

@@ -36,7 +36,7 @@ struct ProviderInfo {
 };
 
 // Adds a provider, or replaces the one of its kind.  The built-in providers
-// (maildir) are there from the start.  Not for use while sessions open stores
+// (maildir, imap) are there from the start.  Not for use while sessions open stores
 // on other threads.
 void RegisterProvider(ProviderInfo provider);
 // The provider of `kind` (compared without regard to case), or null.

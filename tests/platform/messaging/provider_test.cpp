@@ -6,6 +6,8 @@
 
 #include "platform/messaging/provider.h"
 
+#include <sys/stat.h>
+
 namespace qf::mapi::testing {
 namespace {
 
@@ -94,9 +96,38 @@ TEST_F(ProviderTest, AccountSettingsFollowTheirStoreLine) {
     EXPECT_EQ(d.tls, TlsMode::Implicit);
     EXPECT_EQ(d.EffectivePort(), 993);
     EXPECT_EQ(d.passwordSource, PasswordSource::Logon);
+    EXPECT_TRUE(d.verifyCertificate);
     AccountSettings plain = d;
     plain.tls = TlsMode::None;
     EXPECT_EQ(plain.EffectivePort(), 143);
+    EXPECT_FALSE(set.holdsPasswords);
+}
+
+TEST_F(ProviderTest, AStoredPasswordNeedsAnOwnerOnlyFile) {
+    WriteFile(profiles_, "[profile Work]\nstore = imap | Work mail | mail.example.com\n"
+                         "store password = text  s3 cret \n"
+                         "store verify certificate = no\n");
+    ::chmod(profiles_.c_str(), 0600);
+    const ProfileSet set = LoadProfiles();
+    ASSERT_TRUE(set.holdsPasswords);
+    const AccountSettings& a = *set.profiles[0].stores[0].account;
+    EXPECT_EQ(a.passwordSource, PasswordSource::Text);
+    EXPECT_EQ(a.password, "s3 cret");
+    EXPECT_FALSE(a.verifyCertificate);
+    for (const mode_t mode : {0640, 0604}) {
+        ::chmod(profiles_.c_str(), mode);
+        try {
+            LoadProfiles();
+            ADD_FAILURE() << "a profiles file with mode " << mode << " was read";
+        } catch (const Error& e) {
+            EXPECT_NE(std::string(e.what()).find("may be read by others"), std::string::npos)
+                << e.what();
+        }
+    }
+    // Without a stored password the file's mode is the user's affair.
+    WriteFile(profiles_, "[profile Work]\nstore = imap | Work mail | mail.example.com\n");
+    ::chmod(profiles_.c_str(), 0644);
+    EXPECT_NO_THROW(LoadProfiles());
 }
 
 TEST_F(ProviderTest, MalformedAccountSettingsNameTheLine) {
@@ -105,11 +136,14 @@ TEST_F(ProviderTest, MalformedAccountSettingsNameTheLine) {
         {"[profile A]\nstore = testimap | I | h\nstore port = 70000\n", "takes a number"},
         {"[profile A]\nstore = testimap | I | h\nstore port = 99x\n", "takes a number"},
         {"[profile A]\nstore = testimap | I | h\nstore tls = ssl\n", "none, starttls or implicit"},
-        {"[profile A]\nstore = testimap | I | h\nstore password = s3cret\n", "logon or file PATH"},
+        {"[profile A]\nstore = testimap | I | h\nstore password = s3cret\n",
+         "logon, file PATH or text SECRET"},
+        {"[profile A]\nstore = testimap | I | h\nstore verify certificate = maybe\n",
+         "line 3: \"store verify certificate\" takes yes or no"},
         {"[profile A]\nstore = testimap | I | h\nstore colour = red\n",
          "line 3: unknown setting \"store colour\""},
         // The kinds known are those with a provider.
-        {"[profile A]\nstore = pop3 | P | h\n", "(known: maildir, testimap)"},
+        {"[profile A]\nstore = pop3 | P | h\n", "(known: maildir, imap, testimap)"},
     };
     for (const auto& [text, fault] : cases) {
         ExpectProfilesRefused(text, fault);

@@ -28,9 +28,18 @@ void EnsureFolder(const std::string& path) {
 HRESULT MaildirFolder::CopyMessages(const EntryList& messages, Iid,
                                     const std::shared_ptr<IMAPIFolder>& destination, std::uintptr_t,
                                     void*, std::uint32_t flags) {
+    if (!destination) {
+        return error_.Set(MAPI_E_INVALID_PARAMETER, "No destination folder");
+    }
     auto* dest = dynamic_cast<MaildirFolder*>(destination.get());
     if (dest == nullptr) {
-        return error_.Set(MAPI_E_NO_SUPPORT, "The destination is not a Maildir folder");
+        for (const EntryId& id : messages) {
+            if (HRESULT hr = CopyToOtherProvider(id, *destination, (flags & MESSAGE_MOVE) != 0);
+                Failed(hr)) {
+                return hr;
+            }
+        }
+        return S_OK;
     }
     if (!dest->store_->FolderExists(dest->folder_)) {
         return error_.Set(MAPI_E_NOT_FOUND, "Folder " + dest->Path() + " does not exist");
@@ -139,6 +148,41 @@ HRESULT MaildirFolder::CopyAcross(const MessageFile& file, MaildirFolder& dest, 
     RemoveFile(note);
     store_->Forget(folder_, file.unique);
     return S_OK;
+}
+
+// A folder of another provider receives the message's bytes; the original goes
+// only once the destination has stored them.  Should the process stop in
+// between, the message is in both places, never in neither.
+HRESULT MaildirFolder::CopyToOtherProvider(const EntryId& id, IMAPIFolder& dest, bool move) {
+    MessageFile file;
+    if (HRESULT hr = FindSource(id, file); Failed(hr)) {
+        return hr;
+    }
+    const std::string from = Path() + "/" + file.subdir + "/" + file.fileName;
+    std::string bytes;
+    if (const int err = ReadWholeFile(from, bytes); err != 0) {
+        return error_.Set(MAPI_E_DISK_ERROR, "Cannot read " + from, err);
+    }
+    if (HRESULT hr = dest.SaveRawMessage(bytes, file.flags.find('S') != std::string::npos);
+        Failed(hr)) {
+        std::optional<MapiErrorInfo> why;
+        dest.GetLastError(hr, 0, why);
+        return error_.Set(hr, why ? why->error : "The destination did not store " + from);
+    }
+    if (!move) {
+        return S_OK;
+    }
+    if (const int rm = RemoveFile(from); rm != 0 && rm != ENOENT) {
+        return error_.Set(MAPI_E_DISK_ERROR, "Copied, but cannot remove " + from, rm);
+    }
+    SyncFolder(Path() + "/" + file.subdir);
+    store_->Forget(folder_, file.unique);
+    return S_OK;
+}
+
+HRESULT MaildirFolder::SaveRawMessage(const std::string& bytes, bool read) {
+    EnsureFolder(Path() + "/tmp");
+    return WriteCopy(bytes, *this, NewUniqueName(false), read ? "S" : "");
 }
 
 // Writes the copy completely to the destination's tmp/, then renames it into cur/.

@@ -129,9 +129,11 @@ public:
                       std::shared_ptr<IUnknown>& object) override;
     HRESULT CopyMessages(const EntryList& messages, Iid, const std::shared_ptr<IMAPIFolder>& dest,
                          std::uintptr_t, void*, std::uint32_t flags) override;
+    HRESULT SaveRawMessage(const std::string& bytes, bool read) override;
 
 private:
     // copy.cpp
+    HRESULT CopyToOtherProvider(const EntryId& id, IMAPIFolder& dest, bool move);
     HRESULT CopyOne(const EntryId& id, MaildirFolder& dest, bool move);
     HRESULT FindSource(const EntryId& id, MessageFile& file);
     int RenameInto(const MessageFile& file, MaildirFolder& dest, std::string& to);

@@ -1,13 +1,17 @@
-// The mail layer over real Maildir++ trees through the real messaging platform:
-// profiles and logon, stores, folders, listing, properties of varied real-looking
-// messages, changes that survive a re-read, moves, and the errors of crafted
-// identifiers and vanished folders.
+// The mail layer over real stores through the real messaging platform, each
+// case twice: over a Maildir++ tree read directly, and over the same tree served
+// by a private Dovecot as an IMAP account.  Profiles and logon, stores,
+// folders, listing, properties of varied real-looking messages, changes that
+// survive a re-read, moves, and the errors of crafted identifiers and vanished
+// folders.
 #include "mail/email.h"
 #include "mail/folder_tree.h"
 #include "mail/mail_error.h"
 #include "mail/session.h"
 #include "mail/store.h"
+#include "platform/messaging/entryid.h"
 #include "platform/messaging/profiles.h"
+#include "support/dovecot_fixture.h"
 
 #include <gtest/gtest.h>
 
@@ -16,6 +20,7 @@
 #include <filesystem>
 #include <fstream>
 #include <map>
+#include <sys/stat.h>
 #include <unistd.h>
 
 namespace qf {
@@ -99,12 +104,18 @@ struct RecordingSink : FolderTreeSink {
     }
 };
 
-class MaildirMail : public ::testing::Test {
+// Where the mail of the profile's first store is read from.
+enum class Backend { Maildir, Imap };
+
+class StoredMail : public ::testing::TestWithParam<Backend> {
 protected:
+    bool OverImap() const { return GetParam() == Backend::Imap; }
+
     void SetUp() override {
+        std::string name = ::testing::UnitTest::GetInstance()->current_test_info()->name();
+        std::replace(name.begin(), name.end(), '/', '_');
         dir = fs::temp_directory_path() /
-              ("qf_mail_maildir_" + std::to_string(::getpid()) + "_" +
-               ::testing::UnitTest::GetInstance()->current_test_info()->name());
+              ("qf_mail_stores_" + std::to_string(::getpid()) + "_" + name);
         fs::remove_all(dir);
         root = dir / "Maildir";
         MakeMaildir(root);
@@ -114,25 +125,36 @@ protected:
         MakeMaildir(dir / "Second");
         MakeMaildir(dir / "Locked");
         profiles = dir / "profiles.ini";
+        std::string first = "store = maildir | Personal Folders | " + root.string() + "\n";
+        if (OverImap()) {
+            ::chmod(dir.c_str(), 0755);
+            server = std::make_unique<qf::testing::DovecotServer>(root.string());
+            std::string why;
+            ASSERT_TRUE(server->Start(why)) << why;
+            first = "store = imap | Personal Folders | 127.0.0.1\nstore port = " +
+                    std::to_string(server->port()) +
+                    "\nstore tls = none\nstore user = jane\nstore password = text " +
+                    qf::testing::DovecotServer::kPassword + "\n";
+        }
         WriteFile(profiles, "[profile Main]\n"
-                            "default = yes\n"
-                            "store = maildir | Personal Folders | " +
-                                root.string() +
-                                "\n"
-                                "store = maildir | Second | " +
-                                (dir / "Second").string() +
+                            "default = yes\n" +
+                                first + "store = maildir | Second | " + (dir / "Second").string() +
                                 "\n"
                                 "[profile Locked]\n"
                                 "password = s3cret\n"
                                 "store = maildir | Locked Store | " +
                                 (dir / "Locked").string() + "\n");
+        ::chmod(profiles.c_str(), 0600);
         ::setenv("QUILLFENCE_PROFILES", profiles.c_str(), 1);
         session = std::make_unique<MapiSession>();
     }
 
     void TearDown() override {
         SetProfileChooser(nullptr);
+        emails.clear();
+        inboxRef = {};
         session.reset();
+        server.reset();
         ::unsetenv("QUILLFENCE_PROFILES");
         fs::remove_all(dir);
     }
@@ -141,6 +163,9 @@ protected:
     void Deliver(const fs::path& folder, const std::string& unique, const std::string& bytes,
                  const std::string& flags = "") {
         WriteFile(folder / "cur" / (unique + ":2," + flags), bytes);
+        if (server) {
+            server->GiveMailToServer();
+        }
     }
 
     // The inbox of the default store, listed.
@@ -162,6 +187,7 @@ protected:
     }
 
     fs::path dir, root, profiles;
+    std::unique_ptr<qf::testing::DovecotServer> server;
     std::unique_ptr<MapiSession> session;
     OpenedFolderReference inboxRef;
     std::vector<std::unique_ptr<EmailMessage>> emails;
@@ -183,7 +209,7 @@ std::string SimpleMessage(const std::string& subject, const std::string& date,
 
 // ---------------------------------------------------------------------------
 
-TEST_F(MaildirMail, LogonInEveryMode) {
+TEST_P(StoredMail, LogonInEveryMode) {
     // Mode 0: the default profile and its stores.
     session->ListStores();
     ASSERT_EQ(session->Stores().size(), 2u);
@@ -224,7 +250,7 @@ TEST_F(MaildirMail, LogonInEveryMode) {
               "Position:40 " + ErrorText(MAPI_E_LOGON_FAILED));
 }
 
-TEST_F(MaildirMail, DefaultStoreInboxAndFolderTree) {
+TEST_P(StoredMail, DefaultStoreInboxAndFolderTree) {
     Deliver(root, "1000.a.host", SimpleMessage("In the inbox", "Mon, 2 Mar 2026 10:00:00 +0000"));
     Deliver(root / ".Jobs.Applied", "1000.b.host",
             SimpleMessage("Applied", "Mon, 2 Mar 2026 11:00:00 +0000"));
@@ -252,7 +278,7 @@ TEST_F(MaildirMail, DefaultStoreInboxAndFolderTree) {
     EXPECT_GE(ref.StoreEntryId().size(), 24u);
 }
 
-TEST_F(MaildirMail, SixtyEmailsListInSubmitOrderIn25RowBatches) {
+TEST_P(StoredMail, SixtyEmailsListInSubmitOrderIn25RowBatches) {
     for (int i = 0; i < 60; ++i) {
         const int minute = (i * 37) % 60; // files written out of date order
         char date[64];
@@ -282,7 +308,7 @@ TEST_F(MaildirMail, SixtyEmailsListInSubmitOrderIn25RowBatches) {
     EXPECT_EQ(batches, (std::vector<std::size_t>{25, 25, 10, 0}));
 }
 
-TEST_F(MaildirMail, PropertiesOfVariedMessages) {
+TEST_P(StoredMail, PropertiesOfVariedMessages) {
     Deliver(root, "1.plain.host",
             "From: \"Ann Applicant\" <ann@example.org>\n"
             "To: Jobs <jobs@example.com>, bob@example.com\n"
@@ -403,7 +429,7 @@ TEST_F(MaildirMail, PropertiesOfVariedMessages) {
     EXPECT_NE(embedded->ReadBody().find("She is great."), std::string::npos);
 }
 
-TEST_F(MaildirMail, ChangesSurviveARereadAndMovesLand) {
+TEST_P(StoredMail, ChangesSurviveARereadAndMovesLand) {
     Deliver(root, "1.a.host",
             SimpleMessage("Offer", "Thu, 5 Mar 2026 08:00:00 +0000", "Body one.\n"));
     Deliver(root, "2.b.host", SimpleMessage("Second", "Thu, 5 Mar 2026 09:00:00 +0000"));
@@ -435,7 +461,10 @@ TEST_F(MaildirMail, ChangesSurviveARereadAndMovesLand) {
     EXPECT_NE(ReadFile(FilesOf(root / ".Archive")[0]).find("Subject: Second"), std::string::npos);
 }
 
-TEST_F(MaildirMail, ChangeAfterAnotherProgramRenamedTheFile) {
+TEST_P(StoredMail, ChangeAfterAnotherProgramRenamedTheFile) {
+    if (OverImap()) {
+        GTEST_SKIP() << "renaming a file is how a Maildir client flags a message";
+    }
     Deliver(root, "1.a.host", SimpleMessage("Offer", "Thu, 5 Mar 2026 08:00:00 +0000"));
     ASSERT_EQ(ListInbox().size(), 1u);
     EmailMessage& offer = *emails[0];
@@ -450,7 +479,7 @@ TEST_F(MaildirMail, ChangeAfterAnotherProgramRenamedTheFile) {
     EXPECT_EQ(files[0].string().back(), 'F') << files[0]; // their change survives
 }
 
-TEST_F(MaildirMail, ConcurrentRewriteIsKeptAndOurChangeApplied) {
+TEST_P(StoredMail, ConcurrentRewriteIsKeptAndOurChangeApplied) {
     Deliver(root, "1.a.host", SimpleMessage("Offer", "Thu, 5 Mar 2026 08:00:00 +0000", "Old.\n"));
     ASSERT_EQ(ListInbox().size(), 1u);
     EmailMessage& ours = *emails[0];
@@ -494,7 +523,12 @@ TEST_F(MaildirMail, ConcurrentRewriteIsKeptAndOurChangeApplied) {
     EXPECT_TRUE(FilesOf(root).empty());
 }
 
-TEST_F(MaildirMail, ATagOrNoteMadeAgainAfterAConflictGoesBeforeTheFreshValue) {
+TEST_P(StoredMail, ATagOrNoteMadeAgainAfterAConflictGoesBeforeTheFreshValue) {
+    if (OverImap()) {
+        // An IMAP message changed twice by another client is a new message
+        // the old one no longer leads to: the change fails as "deleted".
+        GTEST_SKIP() << "a message replaced twice elsewhere is reported gone over IMAP";
+    }
     Deliver(root, "1.a.host", SimpleMessage("Offer", "Thu, 5 Mar 2026 08:00:00 +0000", "Old.\n"));
     ASSERT_EQ(ListInbox().size(), 1u);
     auto other =
@@ -525,7 +559,7 @@ TEST_F(MaildirMail, ATagOrNoteMadeAgainAfterAConflictGoesBeforeTheFreshValue) {
     EXPECT_NE(after.find("Second note.\nNote.\nRevised.\n"), std::string::npos) << after;
 }
 
-TEST_F(MaildirMail, CraftedAndStaleIdentifiersAreRefused) {
+TEST_P(StoredMail, CraftedAndStaleIdentifiersAreRefused) {
     Deliver(root, "1.a.host", SimpleMessage("Offer", "Thu, 5 Mar 2026 08:00:00 +0000"));
     ASSERT_EQ(ListInbox().size(), 1u);
     const auto storeId = inboxRef.store->EntryIdBytes();
@@ -559,12 +593,10 @@ TEST_F(MaildirMail, CraftedAndStaleIdentifiersAreRefused) {
     // A message identifier naming a file outside its folder.
     ListInbox();
     EmailMessage& offer = *emails[0];
-    std::vector<std::uint8_t> id = offer.messageEntryId->EntryIdBytes();
-    const std::string evil = "../../../etc/passwd";
-    id.resize(id.size() - 8); // cut the unique name "1.a.host"
-    id[id.size() - 2] = static_cast<std::uint8_t>(evil.size());
-    id.insert(id.end(), evil.begin(), evil.end());
-    offer.messageEntryId->Id().Assign(id);
+    const auto parts = ParseEntryId(offer.messageEntryId->EntryIdBytes());
+    ASSERT_TRUE(parts);
+    offer.messageEntryId->Id().Assign(
+        MakeMessageEntryId(parts->store, parts->folder, "../../../etc/passwd"));
     EXPECT_EQ(MessageOf([&] { offer.ReadBody(); }).substr(0, 13), "Position:360 ");
     EXPECT_EQ(offer.FieldValue("CC"), "Error");
 
@@ -580,7 +612,7 @@ TEST_F(MaildirMail, CraftedAndStaleIdentifiersAreRefused) {
               "Position:170 ");
 }
 
-TEST_F(MaildirMail, MoveIntoAVanishedFolderLeavesTheEmail) {
+TEST_P(StoredMail, MoveIntoAVanishedFolderLeavesTheEmail) {
     Deliver(root, "1.a.host", SimpleMessage("Offer", "Thu, 5 Mar 2026 08:00:00 +0000"));
     ASSERT_EQ(ListInbox().size(), 1u);
     RecordingSink sink;
@@ -596,7 +628,7 @@ TEST_F(MaildirMail, MoveIntoAVanishedFolderLeavesTheEmail) {
 }
 
 // Every message of the real-world corpus is listed and read without a crash.
-TEST_F(MaildirMail, RealWorldCorpusIsReadWhole) {
+TEST_P(StoredMail, RealWorldCorpusIsReadWhole) {
     const char* shared = std::getenv("QF_SHARED_DIR");
     const fs::path corpus =
         fs::path(shared != nullptr ? shared : "../shared") / "corpus" / "real-world";
@@ -635,6 +667,11 @@ TEST_F(MaildirMail, RealWorldCorpusIsReadWhole) {
     }
     EXPECT_GT(attachmentsRead, 20);
 }
+
+INSTANTIATE_TEST_SUITE_P(Stores, StoredMail, ::testing::Values(Backend::Maildir, Backend::Imap),
+                         [](const ::testing::TestParamInfo<Backend>& param) {
+                             return param.param == Backend::Imap ? "Imap" : "Maildir";
+                         });
 
 } // namespace
 } // namespace qf

@@ -1,0 +1,126 @@
+// One IMAP session with an account (libetpan's mailimap): connecting with the
+// account's TLS mode and certificate checks, logging in, and the commands the
+// provider needs, each answering with a MAPI result and, on failure, the
+// reason in words (Failure()).
+//
+// Only UID commands are used, so that a message is never confused with
+// another after an expunge.  Bodies are read with BODY.PEEK, which never sets
+// \Seen.  Removing a message is always "\Deleted, then UID EXPUNGE of that
+// UID": a bare EXPUNGE would also remove what other clients marked deleted.
+//
+// A lost connection is reported as MAPI_E_NETWORK_ERROR and the session is
+// closed; Reconnect() opens a new one.  Deciding whether a command may be
+// repeated is the caller's business (objects.h).
+#pragma once
+
+#include "platform/messaging/mapi.h"
+#include "platform/messaging/profiles.h"
+
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <utility>
+#include <vector>
+
+struct mailimap;
+
+namespace qf::mapi::imap {
+
+struct MailboxInfo {
+    std::string name;   // as the server names it (modified UTF-7)
+    char separator = 0; // 0: the server has no hierarchy
+    bool selectable = true;
+};
+
+struct SelectedInfo {
+    std::uint32_t uidValidity = 0;
+    std::uint32_t exists = 0;
+};
+
+// What one listing fetch gives of a message.
+struct FetchedSummary {
+    std::uint32_t uid = 0;
+    bool seen = false;
+    bool deleted = false;
+    std::uint32_t size = 0;
+    std::optional<std::int64_t> internalDate; // seconds since 1970, UTC
+    std::string bytes;                        // the header block, or the whole message read
+    std::optional<bool> hasAttachments;       // from BODYSTRUCTURE
+    bool hasBody = false;                     // the message's bytes came
+};
+
+class Connection {
+public:
+    // `name` names the account in failures ("Work mail").
+    Connection(AccountSettings settings, std::string password, std::string name);
+    ~Connection();
+    Connection(const Connection&) = delete;
+    Connection& operator=(const Connection&) = delete;
+
+    HRESULT Open();
+    HRESULT Reconnect(); // closes, opens, and selects again what was selected
+    void Close();
+    bool IsOpen() const { return imap_ != nullptr; }
+    const std::string& Failure() const { return failure_; }
+    bool HasMove() const { return hasMove_; }
+    // The messages (mailbox, UID) whose flags or place changed since the last
+    // call, so that what was read of them before can be dropped.
+    std::vector<std::pair<std::string, std::uint32_t>> TakeChanged() {
+        return std::exchange(changed_, {});
+    }
+
+    HRESULT List(std::vector<MailboxInfo>& mailboxes);
+    // Selects the mailbox unless it is selected already (`force`: again).
+    HRESULT Select(const std::string& mailbox, SelectedInfo& info, bool force = false);
+    const std::string& Selected() const { return selected_; }
+    std::uint32_t SelectedUidValidity() const { return selectedInfo_.uidValidity; }
+
+    // Lets the server report what other clients changed (NOOP), so that a
+    // message they expunged is no longer found.
+    HRESULT Refresh();
+    // Every UID of the selected mailbox, ascending.
+    HRESULT Uids(std::vector<std::uint32_t>& uids);
+    // UID, FLAGS, RFC822.SIZE, INTERNALDATE, the header and BODYSTRUCTURE of
+    // the given messages, in one command; messages that no longer exist are
+    // left out.
+    HRESULT FetchSummaries(const std::vector<std::uint32_t>& uids,
+                           std::vector<FetchedSummary>& out);
+    // The whole message (BODY.PEEK[]); MAPI_E_NOT_FOUND when it is gone.
+    HRESULT FetchMessage(std::uint32_t uid, std::string& bytes, FetchedSummary* facts = nullptr);
+    // Several whole messages in one command; those gone are left out.
+    HRESULT FetchMessages(const std::vector<std::uint32_t>& uids,
+                          std::vector<FetchedSummary>& messages);
+    // UIDs of the selected mailbox whose header `name` contains `value`.
+    HRESULT SearchHeader(const std::string& name, const std::string& value,
+                         std::vector<std::uint32_t>& uids);
+
+    HRESULT SetSeen(std::uint32_t uid, bool seen);
+    // Moves one message: UID MOVE, else UID COPY and, when that succeeded,
+    // the removal of the original.
+    HRESULT Move(std::uint32_t uid, const std::string& destination);
+    HRESULT Copy(std::uint32_t uid, const std::string& destination);
+    // \Deleted, then UID EXPUNGE of that UID only.
+    HRESULT Remove(std::uint32_t uid);
+    HRESULT Append(const std::string& mailbox, const std::string& bytes, bool seen,
+                   std::optional<std::int64_t> internalDate);
+
+private:
+    HRESULT Connect();
+    HRESULT Secure();
+    HRESULT Login();
+    // Turns a libetpan result into a MAPI result, recording the failure.
+    HRESULT Check(int r, const std::string& what);
+
+    AccountSettings settings_;
+    std::string password_;
+    std::string name_;
+    mailimap* imap_ = nullptr;
+    bool hasMove_ = false;
+    bool hasUidPlus_ = false;
+    std::string selected_;
+    SelectedInfo selectedInfo_;
+    std::string failure_;
+    std::vector<std::pair<std::string, std::uint32_t>> changed_;
+};
+
+} // namespace qf::mapi::imap

@@ -1,0 +1,205 @@
+// Stored messages of the IMAP provider: reading a message (BODY.PEEK[]), its
+// read flag, and writing a changed subject or body as a replacement.
+#include "platform/messaging/imap/objects.h"
+#include "platform/messaging/maildir/recovery.h"
+#include "platform/messaging/modified_utf7.h"
+
+namespace qf::mapi::imap {
+
+ImapMessage::ImapMessage(std::shared_ptr<ImapStore> store, std::string mailbox, MessageName name)
+    : MimeMessage(store->Origin()), store_(std::move(store)), mailbox_(std::move(mailbox)),
+      name_(name) {
+    error_.SetComponent(kComponent);
+    error_.MirrorTo(&store_->error());
+}
+
+std::string ImapMessage::Where() const {
+    return "message " + std::to_string(name_.uid) + " of folder \"" + DecodeModifiedUtf7(mailbox_) +
+           "\" (account \"" + store_->displayName() + "\")";
+}
+
+// Reads the whole message; one that was replaced meanwhile is read as its
+// replacement.
+HRESULT ImapMessage::Load() {
+    if (content_) {
+        return S_OK;
+    }
+    Connection& c = store_->connection();
+    HRESULT hr = store_->SelectChecked(mailbox_, name_.uidValidity);
+    std::string bytes;
+    if (Succeeded(hr)) {
+        hr = store_->ReadMessage(mailbox_, name_, bytes, facts_);
+    }
+    if (hr == MAPI_E_NOT_FOUND) {
+        if (const std::uint32_t newer = FindReplacement(c, name_); newer != 0) {
+            name_.uid = newer;
+            hr = store_->WithConnection([&] { return c.FetchMessage(name_.uid, bytes, &facts_); });
+        }
+    }
+    if (hr == MAPI_E_NOT_FOUND) {
+        return error_.Set(MAPI_E_OBJECT_DELETED, "The " + Where() + " is no longer there");
+    }
+    if (Failed(hr)) {
+        std::optional<MapiErrorInfo> why;
+        store_->GetLastError(hr, 0, why);
+        return error_.Set(hr, why ? why->error : "Cannot read the " + Where());
+    }
+    content_ = mime::ParsedContent::Parse(std::move(bytes));
+    return S_OK;
+}
+
+mime::MessageFacts ImapMessage::Facts() {
+    mime::MessageFacts f = OriginFacts();
+    f.folder = mailbox_;
+    f.unique = name_.Text();
+    f.flags = facts_.seen ? "S" : "";
+    f.size = facts_.size;
+    if (facts_.internalDate) {
+        f.fileTime = FileTimeFromUnix(*facts_.internalDate);
+    }
+    f.summary = &content_->summary();
+    f.hasAttach = content_->HasAttachments();
+    f.content = content_.get();
+    f.pendingSubject = &pendingSubject_;
+    f.pendingBody = &pendingBody_;
+    return f;
+}
+
+HRESULT ImapMessage::CanModify() {
+    Connection& c = store_->connection();
+    HRESULT hr = store_->SelectChecked(mailbox_, name_.uidValidity);
+    std::vector<FetchedSummary> now;
+    if (Succeeded(hr)) {
+        hr = store_->WithConnection([&] {
+            HRESULT r = c.Refresh();
+            return Failed(r) ? r : c.FetchSummaries({name_.uid}, now);
+        });
+    }
+    if (Succeeded(hr) && now.empty() && FindReplacement(c, name_) == 0) {
+        return error_.Set(MAPI_E_OBJECT_DELETED, "The " + Where() + " is no longer there");
+    }
+    if (Failed(hr)) {
+        std::optional<MapiErrorInfo> why;
+        store_->GetLastError(hr, 0, why);
+        return error_.Set(hr, why ? why->error : "Cannot reach the " + Where());
+    }
+    return S_OK;
+}
+
+// Setting a flag twice does no harm: it is simply repeated after a reconnect.
+HRESULT ImapMessage::SetReadFlag(std::uint32_t flags) {
+    const bool seen = (flags & CLEAR_READ_FLAG) == 0;
+    Connection& c = store_->connection();
+    HRESULT hr = store_->SelectChecked(mailbox_, name_.uidValidity);
+    std::vector<FetchedSummary> now;
+    if (Succeeded(hr)) {
+        hr = store_->WithConnection([&] {
+            HRESULT r = c.Refresh();
+            return Failed(r) ? r : c.FetchSummaries({name_.uid}, now);
+        });
+    }
+    if (Succeeded(hr) && now.empty()) {
+        return error_.Set(MAPI_E_OBJECT_DELETED, "The " + Where() + " is no longer there");
+    }
+    if (Succeeded(hr)) {
+        hr = store_->WithConnection([&] { return c.SetSeen(name_.uid, seen); });
+    }
+    if (Failed(hr)) {
+        std::optional<MapiErrorInfo> why;
+        store_->GetLastError(hr, 0, why);
+        return error_.Set(hr, why ? why->error : "Cannot mark the " + Where());
+    }
+    facts_.seen = seen;
+    return S_OK;
+}
+
+// The new message is stored first (APPEND), marked as the replacement of the
+// old one; only then does the old one go.  A listing finishes the removal a
+// stopped process did not do.  The change applies to the message as it is now
+// on the server: when another writer replaced it meanwhile, to their version.
+HRESULT ImapMessage::SaveChanges(std::uint32_t) {
+    if (!pendingSubject_ && !pendingBody_) {
+        return S_OK;
+    }
+    HRESULT hr = Load();
+    std::string bytes;
+    if (Failed(hr) || Failed(hr = FindCurrent(bytes))) {
+        return hr;
+    }
+    if (pendingBody_) {
+        bytes = mime::ParsedContent::Parse(std::move(bytes))->WithNewBody(*pendingBody_);
+    }
+    bytes = maildir::MarkAsReplacement(bytes, pendingSubject_, name_.Text());
+    if (Failed(hr = AppendReplacement(bytes)) || Failed(hr = RemoveOld())) {
+        return hr;
+    }
+    const std::uint32_t newer = FindReplacement(store_->connection(), name_);
+    if (newer == 0) {
+        return error_.Set(MAPI_E_NOT_FOUND, "The changed " + Where() + " cannot be found");
+    }
+    name_.uid = newer;
+    pendingSubject_.reset();
+    pendingBody_.reset();
+    content_.reset();
+    return Load();
+}
+
+// The message's bytes as the server holds them now, following a replacement
+// another writer made.
+HRESULT ImapMessage::FindCurrent(std::string& bytes) {
+    Connection& c = store_->connection();
+    HRESULT hr = store_->SelectChecked(mailbox_, name_.uidValidity);
+    if (Succeeded(hr)) {
+        hr = store_->WithConnection([&] {
+            HRESULT r = c.Refresh();
+            return Failed(r) ? r : c.FetchMessage(name_.uid, bytes, &facts_);
+        });
+    }
+    if (hr == MAPI_E_NOT_FOUND) {
+        if (const std::uint32_t newer = FindReplacement(c, name_); newer != 0) {
+            name_.uid = newer;
+            hr = store_->WithConnection([&] { return c.FetchMessage(name_.uid, bytes, &facts_); });
+        }
+    }
+    if (hr == MAPI_E_NOT_FOUND) {
+        return error_.Set(MAPI_E_OBJECT_DELETED, "The " + Where() + " is no longer there");
+    }
+    if (Failed(hr)) {
+        return error_.Set(hr, "Cannot read the " + Where() + ": " + c.Failure());
+    }
+    return S_OK;
+}
+
+// An APPEND whose connection was lost may have been stored: it is repeated
+// only when no replacement of this message is in the mailbox.
+HRESULT ImapMessage::AppendReplacement(const std::string& bytes) {
+    Connection& c = store_->connection();
+    HRESULT hr = c.IsOpen() ? c.Append(mailbox_, bytes, facts_.seen, facts_.internalDate)
+                            : MAPI_E_NETWORK_ERROR;
+    if (hr == MAPI_E_NETWORK_ERROR) {
+        hr = store_->SelectChecked(mailbox_, name_.uidValidity);
+        if (Succeeded(hr) && FindReplacement(c, name_) == 0) {
+            hr = store_->WithConnection(
+                [&] { return c.Append(mailbox_, bytes, facts_.seen, facts_.internalDate); });
+        }
+    }
+    if (Failed(hr)) {
+        return error_.Set(hr, "Cannot store the changed " + Where() + ": " + c.Failure());
+    }
+    return S_OK;
+}
+
+HRESULT ImapMessage::RemoveOld() {
+    Connection& c = store_->connection();
+    HRESULT hr = store_->SelectChecked(mailbox_, name_.uidValidity);
+    if (Succeeded(hr)) {
+        hr = store_->WithConnection([&] { return c.Remove(name_.uid); });
+    }
+    if (Failed(hr)) {
+        return error_.Set(hr, "Stored the changed " + Where() +
+                                  ", but cannot remove the old one: " + c.Failure());
+    }
+    return S_OK;
+}
+
+} // namespace qf::mapi::imap

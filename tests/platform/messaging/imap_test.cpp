@@ -1,0 +1,548 @@
+// The IMAP provider against a private Dovecot serving a Maildir tree: folders
+// from LIST, listing in batches, reading without marking read, the read flag,
+// moves, changed subjects and bodies, crafted identifiers, a renumbered
+// mailbox, lost connections, and logon and certificate failures.
+#include "maildir_fixture.h"
+
+#include "platform/messaging/entryid.h"
+#include "platform/messaging/imap/connection.h"
+#include "support/dovecot_fixture.h"
+
+#include <algorithm>
+#include <arpa/inet.h>
+#include <map>
+#include <netinet/in.h>
+#include <sys/socket.h>
+#include <sys/stat.h>
+#include <thread>
+#include <unistd.h>
+
+namespace qf::mapi::testing {
+namespace {
+
+using qf::testing::DovecotServer;
+
+std::string Message(const std::string& subject, const std::string& body = "Hello.\n",
+                    const std::string& extraHeaders = "") {
+    return "From: Ann Applicant <ann@example.org>\nTo: Jobs <jobs@example.com>\nSubject: " +
+           subject + "\nDate: Tue, 01 Dec 2026 09:00:00 +0000\nMessage-ID: <" + subject +
+           "@example.org>\n" + extraHeaders + "\n" + body;
+}
+
+std::string WithAttachment(const std::string& subject) {
+    return "From: ann@example.org\nSubject: " + subject +
+           "\nMIME-Version: 1.0\nContent-Type: multipart/mixed; boundary=\"b\"\n\n--b\n"
+           "Content-Type: text/plain\n\nSee the CV.\n--b\nContent-Type: application/pdf; "
+           "name=\"cv.pdf\"\nContent-Disposition: attachment; filename=\"cv.pdf\"\n"
+           "Content-Transfer-Encoding: base64\n\nJVBERi0xLjQK\n--b--\n";
+}
+
+class ImapTest : public MaildirTest {
+protected:
+    void SetUp() override {
+        MaildirTest::SetUp();
+        ::chmod(dir_.c_str(), 0755);
+        MakeMaildir(root_ / ".Jobs");
+        MakeMaildir(root_ / ".Jobs.Applied");
+        MakeMaildir(root_ / ".Entw&APw-rfe");
+        StartServer(false);
+    }
+    void TearDown() override {
+        store_.reset();
+        session_.reset();
+        server_.reset();
+        MaildirTest::TearDown();
+    }
+
+    void StartServer(bool tls) {
+        server_ = std::make_unique<DovecotServer>(root_.string(), tls);
+        std::string why;
+        ASSERT_TRUE(server_->Start(why)) << why;
+        UseAccount("store tls = none\n");
+    }
+
+    // A profile with the account; `settings` follow the store line.
+    void UseAccount(const std::string& settings, std::uint16_t port = 0,
+                    const char* password = DovecotServer::kPassword) {
+        WriteFile(profiles_, "[profile Test]\nstore = imap | Work mail | 127.0.0.1\n"
+                             "store port = " +
+                                 std::to_string(port != 0 ? port : server_->port()) +
+                                 "\nstore user = jane\nstore password = text " + password + "\n" +
+                                 settings);
+        ::chmod(profiles_.c_str(), 0600);
+        Reopen();
+    }
+
+    // Puts messages into the tree on disk, as a delivery agent would.
+    void Put(const std::string& bytes, const std::string& name, const fs::path& folder = {},
+             const std::string& flags = "") {
+        Deliver(bytes, name + ":2," + flags, folder);
+        server_->GiveMailToServer();
+    }
+
+    // Opens the store; the failure's text when it fails.
+    std::string OpenFailure() {
+        Reopen();
+        if (MAPILogonEx(0, nullptr, nullptr, 0x62, session_) != S_OK) {
+            return "logon failed: " + LastLogonFailure();
+        }
+        std::shared_ptr<IMAPITable> table;
+        RowSet rows;
+        const PropTagArray cols{PR_ENTRYID};
+        session_->GetMsgStoresTable(0, table);
+        HrQueryAllRows(*table, &cols, nullptr, 0, rows);
+        const HRESULT hr =
+            session_->OpenMsgStore(0, *rows[0][0].Bin(), Iid::IMsgStore, 0x94, store_);
+        if (hr == S_OK) {
+            return "";
+        }
+        std::optional<MapiErrorInfo> info;
+        session_->GetLastError(hr, 0, info);
+        return info ? info->error : "failed without a reason";
+    }
+
+    std::vector<std::string> Subjects(IMAPIFolder& folder) {
+        std::vector<std::string> out;
+        for (const auto& row : Contents(folder, {PR_SUBJECT})) {
+            out.push_back(row[0].Text() ? *row[0].Text() : "<none>");
+        }
+        std::sort(out.begin(), out.end());
+        return out;
+    }
+
+    std::vector<std::string> ChildNames(IMAPIFolder& folder) {
+        std::shared_ptr<IMAPITable> table;
+        EXPECT_EQ(folder.GetHierarchyTable(0, table), S_OK);
+        RowSet rows;
+        const PropTagArray cols{PR_DISPLAY_NAME};
+        EXPECT_EQ(HrQueryAllRows(*table, &cols, nullptr, 0, rows), S_OK);
+        std::vector<std::string> names;
+        for (const auto& r : rows) {
+            names.push_back(*r[0].Text());
+        }
+        std::sort(names.begin(), names.end());
+        return names;
+    }
+
+    std::shared_ptr<IMAPIFolder> Child(IMAPIFolder& folder, const std::string& name) {
+        std::shared_ptr<IMAPITable> table;
+        EXPECT_EQ(folder.GetHierarchyTable(0, table), S_OK);
+        RowSet rows;
+        const PropTagArray cols{PR_DISPLAY_NAME, PR_ENTRYID};
+        EXPECT_EQ(HrQueryAllRows(*table, &cols, nullptr, 0, rows), S_OK);
+        for (const auto& r : rows) {
+            if (*r[0].Text() == name) {
+                return OpenFolder(*r[1].Bin());
+            }
+        }
+        ADD_FAILURE() << "no folder " << name;
+        return nullptr;
+    }
+
+    // Another client removes every message of the inbox.
+    void ExpungeElsewhere() {
+        AccountSettings account;
+        account.host = "127.0.0.1";
+        account.port = server_->port();
+        account.user = DovecotServer::kUser;
+        account.tls = TlsMode::None;
+        imap::Connection other(account, DovecotServer::kPassword, "other client");
+        ASSERT_EQ(other.Open(), S_OK) << other.Failure();
+        imap::SelectedInfo info;
+        ASSERT_EQ(other.Select("INBOX", info), S_OK);
+        std::vector<std::uint32_t> uids;
+        ASSERT_EQ(other.Uids(uids), S_OK);
+        for (std::uint32_t uid : uids) {
+            ASSERT_EQ(other.Remove(uid), S_OK) << other.Failure();
+        }
+    }
+
+    std::unique_ptr<DovecotServer> server_;
+};
+
+TEST_F(ImapTest, FoldersComeFromListWithDecodedNames) {
+    auto root = OpenFolder({});
+    ASSERT_TRUE(root);
+    EXPECT_EQ(Text(*root, PR_DISPLAY_NAME), "Inbox");
+    EXPECT_EQ(ChildNames(*root), (std::vector<std::string>{"Entwürfe", "Jobs"}));
+    auto jobs = Child(*root, "Jobs");
+    ASSERT_TRUE(jobs);
+    EXPECT_EQ(ChildNames(*jobs), (std::vector<std::string>{"Applied"}));
+    // The IPM subtree is the inbox, and the store says it is an IMAP store.
+    std::optional<PropValue> ipm;
+    ASSERT_EQ(HrGetOneProp(Store(), PR_IPM_SUBTREE_ENTRYID, ipm), S_OK);
+    EntryId inbox;
+    ASSERT_EQ(Store().GetReceiveFolder("IPM", 0, inbox, nullptr), S_OK);
+    EXPECT_EQ(*ipm->Bin(), inbox);
+    EXPECT_EQ(Text(Store(), PR_SERVICE_NAME), "imap");
+
+    // A root folder narrows the store to that folder and what lies below it.
+    UseAccount("store tls = none\nstore root folder = Jobs\n");
+    auto narrowed = OpenFolder({});
+    EXPECT_EQ(Text(*narrowed, PR_DISPLAY_NAME), "Jobs");
+    EXPECT_EQ(ChildNames(*narrowed), (std::vector<std::string>{"Applied"}));
+}
+
+TEST_F(ImapTest, ListingGivesEveryPropertyAcrossBatches) {
+    Put(Message("Plain", "Hello.\n", "Received: from mx by x; Tue, 01 Dec 2026 10:30:00 +0000\n"),
+        "1000.M1P1.test");
+    Put(WithAttachment("With CV"), "1001.M2P1.test", {}, "S");
+    for (int i = 0; i < 1100; ++i) {
+        Deliver(Message("Bulk " + std::to_string(i)), std::to_string(2000 + i) + ".M3P1.test:2,");
+    }
+    server_->GiveMailToServer();
+    auto rows =
+        Contents(*Inbox(), {PR_SUBJECT, PR_SENDER_EMAIL_ADDRESS, PR_HASATTACH, PR_MESSAGE_FLAGS,
+                            PR_MESSAGE_SIZE, PR_MESSAGE_DELIVERY_TIME, PR_ENTRYID});
+    ASSERT_EQ(rows.size(), 1102u);
+    std::map<std::string, Row> bySubject;
+    for (auto& r : rows) {
+        ASSERT_TRUE(r[0].Text()) << "a row without subject";
+        bySubject[*r[0].Text()] = r;
+    }
+    EXPECT_EQ(bySubject.size(), 1102u);
+    const Row& plain = bySubject.at("Plain");
+    EXPECT_EQ(*plain[1].Text(), "ann@example.org");
+    EXPECT_FALSE(*plain[2].Bool());
+    EXPECT_EQ(*plain[3].Long() & MSGFLAG_READ, 0);
+    EXPECT_GT(*plain[4].Long(), 100);
+    EXPECT_EQ(UnixFromFileTime(*plain[5].Time()), 1796121000); // the Received time
+    const Row& cv = bySubject.at("With CV");
+    EXPECT_TRUE(*cv[2].Bool());
+    EXPECT_EQ(*cv[3].Long() & MSGFLAG_READ, MSGFLAG_READ);
+    EXPECT_TRUE(bySubject.count("Bulk 1099"));
+
+    // The listed identifier opens the message, with its attachment.
+    auto message = OpenMessage(*cv[6].Bin());
+    ASSERT_TRUE(message);
+    std::shared_ptr<IMAPITable> attachments;
+    ASSERT_EQ(message->GetAttachmentTable(0, attachments), S_OK);
+    RowSet arows;
+    const PropTagArray acols{PR_ATTACH_LONG_FILENAME};
+    ASSERT_EQ(HrQueryAllRows(*attachments, &acols, nullptr, 0, arows), S_OK);
+    ASSERT_EQ(arows.size(), 1u);
+    EXPECT_EQ(*arows[0][0].Text(), "cv.pdf");
+}
+
+TEST_F(ImapTest, ReadingNeverMarksReadButTheReadFlagDoes) {
+    Put(Message("Unread", "The body.\n"), "1000.M1P1.test");
+    auto message = OnlyMessage();
+    ASSERT_TRUE(message);
+    EXPECT_EQ(Body(*message), "The body.\n");
+    std::shared_ptr<IStream> raw;
+    ASSERT_EQ(message->OpenRawStream(raw), S_OK);
+    EXPECT_NE(ReadStream(*raw).find("Subject: Unread"), std::string::npos);
+    auto files = MessageFiles(root_);
+    ASSERT_EQ(files.size(), 1u);
+    EXPECT_EQ(files[0].filename().string().find(",S"), std::string::npos) << files[0];
+
+    ASSERT_EQ(message->SetReadFlag(SUPPRESS_RECEIPT), S_OK);
+    files = MessageFiles(root_);
+    ASSERT_EQ(files.size(), 1u);
+    EXPECT_NE(files[0].filename().string().find(",S"), std::string::npos) << files[0];
+    auto rows = Contents(*Inbox(), {PR_MESSAGE_FLAGS});
+    EXPECT_EQ(*rows[0][0].Long() & MSGFLAG_READ, MSGFLAG_READ);
+}
+
+TEST_F(ImapTest, MovesTakeTheMessageExactlyOnce) {
+    Put(Message("Stay"), "1000.M1P1.test");
+    Put(Message("Move me"), "1001.M2P1.test");
+    auto inbox = Inbox();
+    auto jobs = Child(*OpenFolder({}), "Jobs");
+    auto rows = Contents(*inbox, {PR_SUBJECT, PR_ENTRYID});
+    EntryList move;
+    for (const auto& r : rows) {
+        if (*r[0].Text() == "Move me") {
+            move.push_back(*r[1].Bin());
+        } else {
+            // Reading the first message reads the next one ahead.
+            EXPECT_EQ(Text(*OpenMessage(*r[1].Bin()), PR_SUBJECT), "Stay");
+        }
+    }
+    ASSERT_EQ(inbox->CopyMessages(move, Iid::None, jobs, 0, nullptr, MESSAGE_MOVE), S_OK);
+    // The old identifier no longer names a message of the inbox, though it was
+    // read ahead before the move.
+    std::shared_ptr<IUnknown> obj;
+    EXPECT_EQ(Store().OpenEntry(move[0], Iid::IMessage, 0, nullptr, obj), MAPI_E_NOT_FOUND);
+    EXPECT_EQ(Subjects(*inbox), (std::vector<std::string>{"Stay"}));
+    EXPECT_EQ(Subjects(*jobs), (std::vector<std::string>{"Move me"}));
+    EXPECT_EQ(MessageFiles(root_ / ".Jobs").size(), 1u);
+}
+
+// A server without MOVE: the message is copied, and only the original is
+// marked deleted and expunged; a message another client marked deleted stays.
+TEST_F(ImapTest, WithoutMoveOnlyTheMovedMessageIsExpunged) {
+    server_.reset();
+    server_ = std::make_unique<DovecotServer>(root_.string());
+    server_->AnnounceCapabilities("IMAP4rev1 LITERAL+ SASL-IR LOGIN-REFERRALS ID ENABLE IDLE "
+                                  "UIDPLUS");
+    std::string why;
+    ASSERT_TRUE(server_->Start(why)) << why;
+    UseAccount("store tls = none\n");
+    Put(Message("Theirs"), "1000.M1P1.test", {}, "T"); // marked deleted by another client
+    Put(Message("Move me"), "1001.M2P1.test");
+    auto inbox = Inbox();
+    auto jobs = Child(*OpenFolder({}), "Jobs");
+    EntryList move;
+    for (const auto& r : Contents(*inbox, {PR_SUBJECT, PR_ENTRYID})) {
+        if (*r[0].Text() == "Move me") {
+            move.push_back(*r[1].Bin());
+        }
+    }
+    ASSERT_EQ(move.size(), 1u);
+    ASSERT_EQ(inbox->CopyMessages(move, Iid::None, jobs, 0, nullptr, MESSAGE_MOVE), S_OK);
+    EXPECT_EQ(Subjects(*jobs), (std::vector<std::string>{"Move me"}));
+    EXPECT_EQ(Subjects(*inbox), (std::vector<std::string>{"Theirs"}));
+    const auto files = MessageFiles(root_);
+    ASSERT_EQ(files.size(), 1u);
+    EXPECT_NE(files[0].filename().string().find('T'), std::string::npos) << files[0];
+}
+
+// Between an IMAP account and a Maildir of the same profile, both ways, through
+// the message's bytes: the copy is stored before the original goes.
+TEST_F(ImapTest, MovesBetweenAMaildirAndTheAccountGoBothWays) {
+    const fs::path local = dir_ / "Local";
+    MakeMaildir(local);
+    Put(Message("To the Maildir"), "1000.M1P1.test", {}, "S");
+    Deliver(Message("To the server"), "2000.M2P1.test:2,", local);
+    UseAccount("store tls = none\nstore = maildir | Local | " + local.string() + "\n");
+    auto inbox = Inbox();
+    std::shared_ptr<IMAPITable> table;
+    ASSERT_EQ(session_->GetMsgStoresTable(0, table), S_OK);
+    RowSet stores;
+    const PropTagArray cols{PR_ENTRYID};
+    ASSERT_EQ(HrQueryAllRows(*table, &cols, nullptr, 0, stores), S_OK);
+    ASSERT_EQ(stores.size(), 2u);
+    std::shared_ptr<IMsgStore> maildir;
+    ASSERT_EQ(session_->OpenMsgStore(0, *stores[1][0].Bin(), Iid::IMsgStore, 0x94, maildir), S_OK);
+    EntryId localInboxId;
+    ASSERT_EQ(maildir->GetReceiveFolder("IPM", 0, localInboxId, nullptr), S_OK);
+    std::shared_ptr<IUnknown> obj;
+    ASSERT_EQ(maildir->OpenEntry(localInboxId, Iid::IMAPIFolder, 0, nullptr, obj), S_OK);
+    auto localInbox = As<IMAPIFolder>(obj);
+
+    const auto fromServer = Contents(*inbox, {PR_ENTRYID});
+    const auto fromLocal = Contents(*localInbox, {PR_ENTRYID});
+    ASSERT_EQ(fromServer.size(), 1u);
+    ASSERT_EQ(fromLocal.size(), 1u);
+    ASSERT_EQ(inbox->CopyMessages({*fromServer[0][0].Bin()}, Iid::None, localInbox, 0, nullptr,
+                                  MESSAGE_MOVE),
+              S_OK);
+    ASSERT_EQ(localInbox->CopyMessages({*fromLocal[0][0].Bin()}, Iid::None, inbox, 0, nullptr,
+                                       MESSAGE_MOVE),
+              S_OK);
+    EXPECT_EQ(Subjects(*inbox), (std::vector<std::string>{"To the server"}));
+    EXPECT_EQ(Subjects(*localInbox), (std::vector<std::string>{"To the Maildir"}));
+    const auto serverFiles = MessageFiles(root_);
+    const auto localFiles = MessageFiles(local);
+    ASSERT_EQ(serverFiles.size(), 1u);
+    ASSERT_EQ(localFiles.size(), 1u);
+    // The read flag travels with the message, and the bytes arrive whole.
+    EXPECT_EQ(
+        localFiles[0].filename().string().substr(localFiles[0].filename().string().rfind(',')),
+        ",S");
+    EXPECT_EQ(ReadFile(localFiles[0]), Message("To the Maildir"));
+}
+
+TEST_F(ImapTest, AChangedSubjectAndBodyReplaceTheMessage) {
+    Put(Message("Old subject", "Old body.\n"), "1000.M1P1.test", {}, "S");
+    auto rows = Contents(*Inbox(), {PR_ENTRYID});
+    ASSERT_EQ(rows.size(), 1u);
+    const EntryId oldId = *rows[0][0].Bin();
+    auto message = OpenMessage(oldId);
+    ASSERT_EQ(HrSetOneProp(*message, PropValue{PR_SUBJECT, std::string("New subject")}), S_OK);
+    ASSERT_EQ(HrSetOneProp(*message, PropValue{PR_BODY, std::string("New body.\n")}), S_OK);
+    ASSERT_EQ(message->SaveChanges(0), S_OK);
+    EXPECT_EQ(Text(*message, PR_SUBJECT), "New subject");
+
+    EXPECT_EQ(Subjects(*Inbox()), (std::vector<std::string>{"New subject"}));
+    const auto files = MessageFiles(root_);
+    ASSERT_EQ(files.size(), 1u);
+    EXPECT_NE(files[0].filename().string().find(",S"), std::string::npos) << "read flag kept";
+    // The old identifier leads to the new message.
+    auto again = OpenMessage(oldId);
+    ASSERT_TRUE(again);
+    EXPECT_EQ(Body(*again), "New body.\n");
+}
+
+TEST_F(ImapTest, AListingFinishesAReplacementLeftHalfDone) {
+    Put(Message("Original"), "1000.M1P1.test");
+    auto rows = Contents(*Inbox(), {PR_ENTRYID});
+    ASSERT_EQ(rows.size(), 1u);
+    const std::string name = ParseEntryId(*rows[0][0].Bin())->message;
+    // The replacement was stored, then the process stopped.
+    Put(Message("Replacement", "Hello.\n", "X-Quillfence-Replaces: " + name + "\n"),
+        "1001.M2P1.test");
+    EXPECT_EQ(Subjects(*Inbox()), (std::vector<std::string>{"Replacement"}));
+    EXPECT_EQ(MessageFiles(root_).size(), 1u);
+    // A header that merely resembles the name removes nothing.
+    Put(Message("Other"), "1002.M3P1.test");
+    Put(Message("Lookalike", "x\n", "X-Quillfence-Replaces: " + name + "0\n"), "1003.M4P1.test");
+    EXPECT_EQ(Subjects(*Inbox()), (std::vector<std::string>{"Lookalike", "Other", "Replacement"}));
+}
+
+TEST_F(ImapTest, CraftedIdentifiersAreRefused) {
+    Put(Message("Mine"), "1000.M1P1.test");
+    auto rows = Contents(*Inbox(), {PR_ENTRYID});
+    ASSERT_EQ(rows.size(), 1u);
+    const auto parts = *ParseEntryId(*rows[0][0].Bin());
+    const std::vector<EntryId> crafted = {
+        MakeMessageEntryId(MakeStoreUid("imap", "eve@127.0.0.1:143/"), parts.folder, parts.message),
+        MakeMessageEntryId(parts.store, parts.folder, "1:2:3"),
+        MakeMessageEntryId(parts.store, parts.folder, "0:0"),
+        MakeMessageEntryId(parts.store, parts.folder, "99999999999:1"),
+        MakeMessageEntryId(parts.store, "INBOX\r\nA1 LOGOUT", parts.message),
+        MakeMessageEntryId(parts.store, "*", parts.message),
+        MakeFolderEntryId(parts.store, ""),
+    };
+    for (const auto& id : crafted) {
+        std::shared_ptr<IUnknown> obj;
+        EXPECT_EQ(Store().OpenEntry(id, Iid::None, 0, nullptr, obj), MAPI_E_INVALID_ENTRYID);
+    }
+    // With a root folder, a mailbox outside it is refused as well.
+    UseAccount("store tls = none\nstore root folder = Jobs\n");
+    std::shared_ptr<IUnknown> obj;
+    const auto narrowed =
+        MakeStoreUid("imap", "jane@127.0.0.1:" + std::to_string(server_->port()) + "/Jobs");
+    EXPECT_EQ(Store().OpenEntry(MakeFolderEntryId(narrowed, "INBOX"), Iid::None, 0, nullptr, obj),
+              MAPI_E_INVALID_ENTRYID);
+    EXPECT_EQ(
+        Store().OpenEntry(MakeFolderEntryId(narrowed, "Jobs.Applied"), Iid::None, 0, nullptr, obj),
+        S_OK);
+}
+
+TEST_F(ImapTest, ARenumberedMailboxIsAClearErrorNeverAnotherMessage) {
+    Put(Message("First"), "1000.M1P1.test");
+    auto rows = Contents(*Inbox(), {PR_ENTRYID});
+    ASSERT_EQ(rows.size(), 1u);
+    const EntryId id = *rows[0][0].Bin();
+    Reopen();
+    server_->Stop();
+    server_->ForgetUids(root_.string());
+    std::string why;
+    ASSERT_TRUE(server_->Start(why)) << why;
+    std::shared_ptr<IUnknown> obj;
+    ASSERT_EQ(Store().OpenEntry(id, Iid::IMessage, 0, nullptr, obj), MAPI_E_OBJECT_CHANGED);
+    std::optional<MapiErrorInfo> info;
+    Store().GetLastError(MAPI_E_OBJECT_CHANGED, 0, info);
+    ASSERT_TRUE(info);
+    EXPECT_NE(info->error.find("UIDVALIDITY"), std::string::npos) << info->error;
+}
+
+TEST_F(ImapTest, ReadsReconnectAfterTheServerRestarts) {
+    Put(Message("Survivor", "Still here.\n"), "1000.M1P1.test");
+    auto rows = Contents(*Inbox(), {PR_ENTRYID});
+    ASSERT_EQ(rows.size(), 1u);
+    server_->Kill();
+    std::string why;
+    ASSERT_TRUE(server_->Start(why)) << why;
+    auto message = OpenMessage(*rows[0][0].Bin());
+    ASSERT_TRUE(message);
+    EXPECT_EQ(Body(*message), "Still here.\n");
+    ASSERT_EQ(message->SetReadFlag(SUPPRESS_RECEIPT), S_OK);
+
+    // While the server stays away, the failure says so.
+    server_->Kill();
+    std::optional<PropValue> v;
+    auto inbox = Inbox();
+    std::shared_ptr<IMAPITable> table;
+    EXPECT_EQ(inbox->GetContentsTable(0, table), MAPI_E_NETWORK_ERROR);
+    std::optional<MapiErrorInfo> info;
+    inbox->GetLastError(MAPI_E_NETWORK_ERROR, 0, info);
+    ASSERT_TRUE(info);
+    EXPECT_NE(info->error.find("127.0.0.1"), std::string::npos) << info->error;
+}
+
+TEST_F(ImapTest, AMessageExpungedByAnotherClientIsReportedGone) {
+    Put(Message("Going"), "1000.M1P1.test");
+    auto rows = Contents(*Inbox(), {PR_ENTRYID});
+    ASSERT_EQ(rows.size(), 1u);
+    auto message = OpenMessage(*rows[0][0].Bin());
+    ASSERT_TRUE(message);
+    // Another client removes it (after this one opened it, and before).
+    ExpungeElsewhere();
+    EXPECT_EQ(message->SetReadFlag(SUPPRESS_RECEIPT), MAPI_E_OBJECT_DELETED);
+    std::shared_ptr<IUnknown> obj;
+    EXPECT_EQ(Store().OpenEntry(*rows[0][0].Bin(), Iid::IMessage, 0, nullptr, obj),
+              MAPI_E_NOT_FOUND);
+}
+
+TEST_F(ImapTest, LogonFailuresSayWhy) {
+    UseAccount("store tls = none\n", 0, "wrong");
+    std::string failure = OpenFailure();
+    EXPECT_NE(failure.find("Logging in as \"jane\""), std::string::npos) << failure;
+
+    // A profiles file that holds a password must be its owner's alone.
+    UseAccount("store tls = none\n");
+    ::chmod(profiles_.c_str(), 0644);
+    failure = OpenFailure();
+    EXPECT_NE(failure.find("may be read by others"), std::string::npos) << failure;
+
+    // So must a password file; its first line is the password.
+    const fs::path secret = dir_ / "imap-password";
+    WriteFile(secret, std::string(DovecotServer::kPassword) + "\nnot part of it\n");
+    WriteFile(profiles_, "[profile Test]\nstore = imap | Work mail | 127.0.0.1\nstore port = " +
+                             std::to_string(server_->port()) +
+                             "\nstore user = jane\nstore tls = none\nstore password = file " +
+                             secret.string() + "\n");
+    ::chmod(secret.c_str(), 0640);
+    failure = OpenFailure();
+    EXPECT_NE(failure.find("The password file " + secret.string()), std::string::npos) << failure;
+    ::chmod(secret.c_str(), 0600);
+    EXPECT_EQ(OpenFailure(), "");
+}
+
+// A server that greets, then answers nonsense.
+TEST_F(ImapTest, AServerAnsweringGarbageIsAClearError) {
+    const int listener = ::socket(AF_INET, SOCK_STREAM, 0);
+    sockaddr_in addr{};
+    addr.sin_family = AF_INET;
+    addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    socklen_t len = sizeof addr;
+    ASSERT_EQ(::bind(listener, reinterpret_cast<sockaddr*>(&addr), sizeof addr), 0);
+    ASSERT_EQ(::listen(listener, 1), 0);
+    ::getsockname(listener, reinterpret_cast<sockaddr*>(&addr), &len);
+    std::thread serve([listener] {
+        const int c = ::accept(listener, nullptr, nullptr);
+        const char greeting[] = "* OK ready\r\n";
+        ::send(c, greeting, sizeof greeting - 1, MSG_NOSIGNAL);
+        char buf[512];
+        ::recv(c, buf, sizeof buf, 0);
+        const char garbage[] = "\x01\x02 ((( not imap }}}\r\n* 99999999999999999999 FETCH (\r\n";
+        ::send(c, garbage, sizeof garbage - 1, MSG_NOSIGNAL);
+        ::close(c);
+    });
+    UseAccount("store tls = none\n", ntohs(addr.sin_port));
+    const std::string failure = OpenFailure();
+    serve.join();
+    ::close(listener);
+    EXPECT_FALSE(failure.empty());
+    EXPECT_NE(failure.find("127.0.0.1"), std::string::npos) << failure;
+}
+
+TEST_F(ImapTest, CertificatesAreCheckedUnlessTheProfileSaysOtherwise) {
+    server_.reset();
+    StartServer(true);
+    Put(Message("Secret"), "1000.M1P1.test");
+    const std::string ca = "store ca file = " + server_->caFile() + "\n";
+    UseAccount("store tls = implicit\n" + ca, server_->tlsPort());
+    EXPECT_EQ(OpenFailure(), "");
+    EXPECT_EQ(Subjects(*Inbox()), (std::vector<std::string>{"Secret"}));
+    UseAccount("store tls = starttls\n" + ca, server_->port());
+    EXPECT_EQ(OpenFailure(), "");
+    EXPECT_EQ(Subjects(*Inbox()), (std::vector<std::string>{"Secret"}));
+
+    // The system's authorities do not know the test's.
+    UseAccount("store tls = implicit\n", server_->tlsPort());
+    std::string failure = OpenFailure();
+    EXPECT_NE(failure.find("is not trusted"), std::string::npos) << failure;
+    UseAccount("store tls = starttls\n", server_->port());
+    failure = OpenFailure();
+    EXPECT_NE(failure.find("is not trusted"), std::string::npos) << failure;
+    // Only an explicit setting turns the check off.
+    UseAccount("store tls = implicit\nstore verify certificate = no\n", server_->tlsPort());
+    EXPECT_EQ(OpenFailure(), "");
+}
+
+} // namespace
+} // namespace qf::mapi::testing
