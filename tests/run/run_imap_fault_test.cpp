@@ -39,13 +39,15 @@ protected:
         server = std::make_unique<DovecotServer>(mail.root);
         std::string why;
         ASSERT_TRUE(server->Start(why)) << why;
-        WriteFileAtomic(mail.temp.path() + "profiles.ini",
+        const std::string profiles = mail.temp.path() + "profiles.ini";
+        WriteFileAtomic(profiles,
                         "[profile Test]\ndefault = yes\nstore = imap | Personal Folders | "
                         "127.0.0.1\nstore port = " +
                             std::to_string(server->port()) +
                             "\nstore tls = none\nstore user = jane\nstore password = text " +
-                            DovecotServer::kPassword + "\n",
-                        0600);
+                            DovecotServer::kPassword + "\n");
+        // Owner-only, also when it replaces the fixture's own profiles file.
+        ::chmod(profiles.c_str(), 0600);
     }
 
     Settings MoveAndMarkRead() const {

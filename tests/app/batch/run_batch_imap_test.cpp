@@ -66,8 +66,9 @@ Result RunOver(bool imap, int emailsTo) {
                         "127.0.0.1\nstore port = " +
                             std::to_string(server->port()) +
                             "\nstore tls = none\nstore user = jane\nstore password = text " +
-                            DovecotServer::kPassword + "\n",
-                        0600);
+                            DovecotServer::kPassword + "\n");
+        // Owner-only, also when it replaces the fixture's own profiles file.
+        ::chmod(profiles.c_str(), 0600);
     }
     Settings s = box.settings();
     s.includeAttachments = true;
