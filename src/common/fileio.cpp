@@ -75,7 +75,8 @@ std::string ReadFileBytes(const std::string& path, std::size_t maxBytes, FollowL
     return out;
 }
 
-void WriteFileAtomic(const std::string& path, std::string_view bytes, mode_t mode) {
+void WriteFileAtomic(const std::string& path, std::string_view bytes, mode_t mode,
+                     Durability durability) {
     const std::string tmp = TempNameBeside(path);
     int fd = ::open(tmp.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, mode);
     if (fd < 0) {
@@ -103,7 +104,7 @@ void WriteFileAtomic(const std::string& path, std::string_view bytes, mode_t mod
         }
         done += static_cast<size_t>(n);
     }
-    if (::fsync(fd) != 0) {
+    if (durability == Durability::Immediate && ::fsync(fd) != 0) {
         fail("Cannot write file");
     }
     if (::close(fd) != 0) {
@@ -116,11 +117,35 @@ void WriteFileAtomic(const std::string& path, std::string_view bytes, mode_t mod
         ::unlink(tmp.c_str());
         ThrowSystemError("Cannot create file", path, err);
     }
+    if (durability == Durability::Deferred) {
+        return;
+    }
     // Make the rename itself durable.
     int dfd = ::open(DirectoryOf(path).c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
     if (dfd >= 0) {
         ::fsync(dfd);
         ::close(dfd);
+    }
+}
+
+FileSystemSync::FileSystemSync(const std::string& folder) : folder_(folder) {
+    fd_ = ::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (fd_ < 0) {
+        ThrowSystemError("Cannot open file", folder, errno);
+    }
+    struct stat st {};
+    if (::fstat(fd_, &st) == 0) {
+        device_ = st.st_dev;
+    }
+}
+
+FileSystemSync::~FileSystemSync() {
+    ::close(fd_);
+}
+
+void FileSystemSync::Sync() {
+    if (::syncfs(fd_) != 0) {
+        ThrowSystemError("Cannot write file", folder_, errno);
     }
 }
 

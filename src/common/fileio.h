@@ -45,7 +45,37 @@ std::string ReadFileBytes(const std::string& path, std::size_t maxBytes = kNoSiz
 // half-written file under the final name: the bytes go to a temporary file in
 // the same folder, are flushed to disk, and the temporary file is renamed over
 // the target.  On failure the old file is untouched and FileError is thrown.
-void WriteFileAtomic(const std::string& path, std::string_view bytes, mode_t mode = 0644);
+// With Durability::Deferred the flushes are left out: the caller makes a whole
+// batch of files durable at once with SyncFileSystem() before it relies on
+// them (the rename still never exposes a partly written file).
+enum class Durability { Immediate, Deferred };
+void WriteFileAtomic(const std::string& path, std::string_view bytes, mode_t mode = 0644,
+                     Durability durability = Durability::Immediate);
+
+// Makes everything written to the file system that holds a folder durable
+// with one call (syncfs): a batch of files and renames at once.  The folder is
+// held open from construction on, so that Sync() reports every write-back
+// failure of that file system since then (one that happened between two
+// syncs included).
+class FileSystemSync {
+public:
+    // Throws FileError "Cannot open file <folder>: <reason>".
+    explicit FileSystemSync(const std::string& folder);
+    ~FileSystemSync();
+    FileSystemSync(const FileSystemSync&) = delete;
+    FileSystemSync& operator=(const FileSystemSync&) = delete;
+
+    // Throws FileError "Cannot write file <folder>: <reason>" when a write
+    // back failed (a full disk, an I/O error).
+    void Sync();
+    // The file system's device, to sync each file system once.
+    dev_t Device() const { return device_; }
+
+private:
+    std::string folder_;
+    int fd_ = -1;
+    dev_t device_ = 0;
+};
 
 // Creates `path` and its parents when missing.  Throws FileError.
 void MakeDirectories(const std::string& path);

@@ -82,10 +82,18 @@ RunOutcome ExtractionRun::Execute() {
         Run();
     } catch (const std::exception& e) {
         outcome_ = RunOutcome::Failed;
+        // The emails written before the failure are complete: they are
+        // disposed of when their files can be made durable.
+        try {
+            CommitBatch();
+        } catch (const std::exception&) {
+            // The failure below is the one to tell.
+        }
         context_.Host().ShowError(e.what());
         // The next run must not reuse the numbers of files already written.
         HandBackFileNumber();
     }
+    batch_.clear();
     emails_.clear();
     return outcome_;
 }
@@ -95,6 +103,13 @@ void ExtractionRun::Run() {
     host.Show();
     host.PumpMessages();
     context_.SetFileNumber(settings_.firstNumber);
+    // A run after a crash continues after the files the crashed run wrote:
+    // their emails may already be moved or tagged.
+    if (const auto recorded = record_.Acquire(settings_.directory);
+        recorded && *recorded > context_.FileNumber()) {
+        context_.SetFileNumber(*recorded);
+    }
+    OpenOutputFileSystems();
 
     context_.SetStatus(TranslateMsg(8250, "Connecting to MAPI client..."));
     context_.SetStatus(TranslateMsg(8260, "Locating source mail folder..."));
@@ -202,29 +217,36 @@ int ExtractionRun::ProcessEmails() {
         context_.Pump();
         context_.BeginEmail();
         std::unique_ptr<EmailMessage>& email = emails_[static_cast<size_t>(index - 1)];
-        ProcessEmail(*email, index);
+        ProcessEmail(email, index);
         email.reset();
+        if (BatchDue()) {
+            CommitBatch();
+        }
     }
+    CommitBatch();
     return index - 1;
 }
 
-void ExtractionRun::ProcessEmail(EmailMessage& email, int index) {
-    ShowProgress(email, index);
-    if (TaggedByEarlierRun(email)) {
+void ExtractionRun::ProcessEmail(std::unique_ptr<EmailMessage>& email, int index) {
+    ShowProgress(*email, index);
+    if (TaggedByEarlierRun(*email)) {
         return;
     }
-    EmailAdapter fields(email);
+    EmailAdapter fields(*email);
     // The name is fixed before anything is written: the attachment notes, the
     // output file and its times all use it.
     const std::string outputFile = NameOutputFile(fields);
     CheckNameIsNew(outputFile);
-    const std::string text = ComposeText(email, fields);
+    const std::string text = ComposeText(*email, fields);
     WriteOutputFile(outputFile, text);
-    MarkReadWhenAsked(email);
     SetFileTimes(outputFile, fields.DeliveryTime());
-    DisposeOfEmail(email, outputFile);
     context_.CountFileWritten(outputFile);
     currentWritten_ = false;
+    if (batch_.empty()) {
+        batchStart_ = std::chrono::steady_clock::now();
+    }
+    batch_.push_back(Written{std::move(email), outputFile, context_.ManualIntervention(),
+                             context_.AttachmentsCut()});
 }
 
 void ExtractionRun::ShowProgress(const EmailMessage& email, int index) {
@@ -277,8 +299,55 @@ void ExtractionRun::MarkReadWhenAsked(EmailMessage& email) {
     }
 }
 
-void ExtractionRun::DisposeOfEmail(EmailMessage& email, const std::string& outputFile) {
-    if (context_.AttachmentsCut() && settings_.emailsTo != Settings::kLeaveEmails) {
+void ExtractionRun::OpenOutputFileSystems() {
+    // Opened before the first file is written, so that a sync reports every
+    // write-back failure of the run.
+    outputSyncs_.push_back(std::make_unique<FileSystemSync>(settings_.directory));
+    if (!settings_.includeAttachments || settings_.manualFolder == settings_.directory) {
+        return;
+    }
+    std::unique_ptr<FileSystemSync> sync;
+    try {
+        sync = std::make_unique<FileSystemSync>(settings_.manualFolder);
+    } catch (const FileError&) {
+        return; // no copy can be saved there: each attachment that needs one is an exception
+    }
+    if (sync->Device() != outputSyncs_.front()->Device()) {
+        outputSyncs_.push_back(std::move(sync));
+    }
+}
+
+bool ExtractionRun::BatchDue() const {
+    return !batch_.empty() &&
+           (static_cast<int>(batch_.size()) >= services_.batchEmails ||
+            std::chrono::steady_clock::now() - batchStart_ >= services_.batchTime);
+}
+
+void ExtractionRun::CommitBatch() {
+    if (batch_.empty()) {
+        return;
+    }
+    // Taken out first: a batch whose sync failed is never tried again (the
+    // failure is reported once, and a second sync could succeed although the
+    // files never reached the disk).
+    std::vector<Written> batch = std::move(batch_);
+    batch_.clear();
+    record_.Commit(context_.FileNumber());
+    for (const auto& sync : outputSyncs_) {
+        sync->Sync();
+    }
+    context_.Host().KeepNextFileNumber(context_.FileNumber());
+    for (Written& written : batch) {
+        MarkReadWhenAsked(*written.email);
+        DisposeOfEmail(written);
+        written.email.reset();
+    }
+}
+
+void ExtractionRun::DisposeOfEmail(Written& written) {
+    EmailMessage& email = *written.email;
+    const std::string& outputFile = written.outputFile;
+    if (written.attachmentsCut && settings_.emailsTo != Settings::kLeaveEmails) {
         // Moving or tagging it would hide the attachments that never reached
         // the output from the next run.
         context_.AddException(TranslateFmt(8380,
@@ -289,7 +358,7 @@ void ExtractionRun::DisposeOfEmail(EmailMessage& email, const std::string& outpu
                               &email);
         return;
     }
-    if (context_.ManualIntervention()) {
+    if (written.manualIntervention) {
         return; // a person sees to it first
     }
     if (settings_.emailsTo == Settings::kMoveEmails) {
@@ -306,6 +375,7 @@ void ExtractionRun::ReportComplete() {
     host.SetNextFileNumber(context_.FileNumber());
     host.PumpMessages();
     SaveAfterRun();
+    ReleaseOutputFolder(context_.FileNumber());
     context_.DeleteTempFiles();
     context_.SetProgress(100, "");
     if (services_.registry) {
@@ -327,9 +397,19 @@ void ExtractionRun::ReportInterrupted(int processed) {
 void ExtractionRun::HandBackFileNumber() {
     // A failure can strike after an email's file was written but before its
     // number was counted: that number is taken too.
+    const std::int32_t next = context_.FileNumber() + (currentWritten_ ? 1 : 0);
     if (!context_.FilesWritten().empty() || currentWritten_) {
-        context_.Host().SetNextFileNumber(context_.FileNumber() + (currentWritten_ ? 1 : 0));
+        context_.Host().SetNextFileNumber(next);
         SaveAfterRun();
+    }
+    ReleaseOutputFolder(next);
+}
+
+void ExtractionRun::ReleaseOutputFolder(std::int32_t next) {
+    try {
+        record_.Release(next);
+    } catch (const std::exception& e) {
+        context_.ShowWarning(e.what());
     }
 }
 

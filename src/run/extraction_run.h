@@ -3,13 +3,16 @@
 // when the run is over, with nothing left running.
 #pragma once
 
+#include "common/fileio.h"
 #include "mail/store.h"
 #include "platform/wordproc/word_processor.h"
 #include "run/attachments.h"
 #include "run/filter_tool.h"
 #include "run/run_context.h"
+#include "run/run_record.h"
 #include "settings/settings.h"
 
+#include <chrono>
 #include <functional>
 #include <memory>
 #include <string>
@@ -30,6 +33,11 @@ struct RunServices {
     PrintFn print;
     // The registry, for the filter tool's values; no filter runs without it.
     registry::Registry* registry = nullptr;
+    // A batch of output files is made durable at once, and only then are its
+    // emails moved, tagged or marked read: at most this many emails, or the
+    // emails written within this time, whichever comes first.
+    int batchEmails = 256;
+    std::chrono::milliseconds batchTime{250};
 };
 
 // How a run ended.
@@ -69,7 +77,8 @@ private:
     int ProcessEmails();
 
     // --- One email, step by step ---
-    void ProcessEmail(EmailMessage& email, int index);
+    // Writes the email's output file and adds the email to the batch.
+    void ProcessEmail(std::unique_ptr<EmailMessage>& email, int index);
     void ShowProgress(const EmailMessage& email, int index);
     bool TaggedByEarlierRun(const EmailMessage& email) const;
     std::string NameOutputFile(EmailFields& fields) const;
@@ -77,13 +86,30 @@ private:
     std::string ComposeText(EmailMessage& email, EmailFields& fields);
     void WriteOutputFile(const std::string& outputFile, const std::string& text);
     void MarkReadWhenAsked(EmailMessage& email);
-    void DisposeOfEmail(EmailMessage& email, const std::string& outputFile);
+
+    // --- A batch of written emails ---
+    // An email whose output file is written but not yet known to be durable.
+    struct Written {
+        std::unique_ptr<EmailMessage> email;
+        std::string outputFile;
+        bool manualIntervention = false;
+        bool attachmentsCut = false;
+    };
+    void OpenOutputFileSystems();
+    bool BatchDue() const;
+    // Makes the batch's files and the next file number durable, then moves,
+    // tags or marks read its emails.  A failure to make the files durable
+    // leaves every email of the batch where it is.
+    void CommitBatch();
+    void DisposeOfEmail(Written& written);
 
     // --- After the last email ---
     void ReportComplete();
     void ReportInterrupted(int processed);
     void HandBackFileNumber();
     void SaveAfterRun();
+    // Records the next file number and gives the output folder up.
+    void ReleaseOutputFolder(std::int32_t next);
 
     // Built in this order; each member uses only those above it.
     Settings settings_;
@@ -94,6 +120,10 @@ private:
     OpenedFolderReference source_;
     OpenedFolderReference destination_;
     std::vector<std::unique_ptr<EmailMessage>> emails_;
+    RunRecord record_;
+    std::vector<std::unique_ptr<FileSystemSync>> outputSyncs_;
+    std::vector<Written> batch_;
+    std::chrono::steady_clock::time_point batchStart_;
     int count_ = 0;
     bool currentWritten_ = false; // the email in hand has its output file
     RunOutcome outcome_ = RunOutcome::Failed;

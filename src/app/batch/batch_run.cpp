@@ -106,6 +106,7 @@ ExitCode Run(RunRequest& request) {
     options.answerYes = request.answerYes;
     options.interactive = ::isatty(STDOUT_FILENO) == 1;
     options.saveNextNumber = NumberSaver(request);
+    options.keepEachBatch = request.optionsFile.empty();
     ConsoleHost host(options);
     host.CatchInterrupts();
     // An office instance the run started must not outlive a forced exit.
