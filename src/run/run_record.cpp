@@ -247,8 +247,8 @@ std::optional<std::int32_t> RunRecord::Acquire(const std::string& folder) {
         previous = *parsed;
     }
     const RunOwner self = RunOwner::Self();
-    const bool sameProcess = previous.owner && previous.owner->pid == self.pid &&
-                             previous.owner->OnThisHost() && !busy;
+    const bool sameProcess =
+        previous.owner && previous.owner->pid == self.pid && previous.owner->OnThisHost() && !busy;
     if (busy || (previous.owner && !sameProcess &&
                  (previous.owner->AliveHere() || !previous.owner->OnThisHost()))) {
         Unlock();

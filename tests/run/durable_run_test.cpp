@@ -134,9 +134,9 @@ TEST_F(DurableRunTest, ASecondRunOnTheSameOutputFolderIsRefused) {
     other.Acquire(mail.output);
     EXPECT_EQ(Run(Tagging()), RunOutcome::Failed);
     ASSERT_EQ(host.errors.size(), 1u);
-    EXPECT_NE(host.errors[0].find("is in use by another run: process " +
-                                  std::to_string(::getpid())),
-              std::string::npos)
+    EXPECT_NE(
+        host.errors[0].find("is in use by another run: process " + std::to_string(::getpid())),
+        std::string::npos)
         << host.errors[0];
     EXPECT_TRUE(mail.OutputNames().empty());
     EXPECT_EQ(mail.Subjects(), (std::vector<std::string>{"Application 0", "Application 1"}));

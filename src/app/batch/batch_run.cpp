@@ -12,6 +12,7 @@
 #include "run/extraction_run.h"
 
 #include <cstdio>
+#include <cstdlib>
 #include <optional>
 #include <unistd.h>
 
@@ -134,6 +135,14 @@ ExitCode Run(RunRequest& request) {
     RunServices services{session, wordProcessor.get(),
                          [](const std::string& path) { return ShellPrint(path); },
                          &registry::Current()};
+    // Emails per durable batch; smaller batches cost more syncs (the
+    // crash-safety tests use them to have several batches in a small mailbox).
+    if (const char* batch = std::getenv("QUILLFENCE_BATCH_EMAILS")) {
+        const long n = std::strtol(batch, nullptr, 10);
+        if (n > 0 && n <= 1 << 20) {
+            services.batchEmails = static_cast<int>(n);
+        }
+    }
 
     ExtractionRun run(request.settings, host, services);
     run.Execute();
