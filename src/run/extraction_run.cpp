@@ -5,6 +5,7 @@
 #include "mail/email.h"
 #include "mail/session.h"
 #include "mail/store.h"
+#include "platform/messaging/change_batch.h"
 #include "run/email_text.h"
 #include "run/mail_adapters.h"
 
@@ -337,10 +338,15 @@ void ExtractionRun::CommitBatch() {
         sync->Sync();
     }
     context_.Host().KeepNextFileNumber(context_.FileNumber());
+    // The mail store's changes are batched too: one sync for all of them.
+    mapi::ChangeBatch changes;
     for (Written& written : batch) {
         MarkReadWhenAsked(*written.email);
         DisposeOfEmail(written);
         written.email.reset();
+    }
+    if (const int err = changes.Commit(); err != 0) {
+        ThrowSystemError("Cannot write file", settings_.messageSource, err);
     }
 }
 
