@@ -86,15 +86,21 @@ RunOutcome ExtractionRun::Execute() {
         // The emails written before the failure are complete: they are
         // disposed of when their files can be made durable.
         try {
-            CommitBatch();
+            if (!syncFailed_) {
+                CommitBatch();
+            }
         } catch (const std::exception&) {
             // The failure below is the one to tell.
+        }
+        if (syncDone_.valid()) {
+            syncDone_.wait();
         }
         context_.Host().ShowError(e.what());
         // The next run must not reuse the numbers of files already written.
         HandBackFileNumber();
     }
     batch_.clear();
+    syncing_.clear();
     emails_.clear();
     return outcome_;
 }
@@ -221,7 +227,9 @@ int ExtractionRun::ProcessEmails() {
         ProcessEmail(email, index);
         email.reset();
         if (BatchDue()) {
-            CommitBatch();
+            StartBatchSync();
+        } else if (SyncDone()) {
+            FinishBatchSync();
         }
     }
     CommitBatch();
@@ -325,19 +333,51 @@ bool ExtractionRun::BatchDue() const {
 }
 
 void ExtractionRun::CommitBatch() {
+    StartBatchSync();
+    FinishBatchSync();
+}
+
+void ExtractionRun::StartBatchSync() {
     if (batch_.empty()) {
+        return;
+    }
+    FinishBatchSync(); // one sync at a time: the earlier batch goes first
+    syncing_ = std::move(batch_);
+    batch_.clear();
+    syncingNext_ = context_.FileNumber();
+    record_.Commit(syncingNext_);
+    // The sync works on a thread of its own while this one writes the next
+    // batch; a failure comes back through the future.
+    syncDone_ = std::async(std::launch::async, [this] {
+        for (const auto& sync : outputSyncs_) {
+            sync->Sync();
+        }
+    });
+}
+
+bool ExtractionRun::SyncDone() const {
+    return syncDone_.valid() &&
+           syncDone_.wait_for(std::chrono::seconds(0)) == std::future_status::ready;
+}
+
+void ExtractionRun::FinishBatchSync() {
+    if (!syncDone_.valid()) {
         return;
     }
     // Taken out first: a batch whose sync failed is never tried again (the
     // failure is reported once, and a second sync could succeed although the
     // files never reached the disk).
-    std::vector<Written> batch = std::move(batch_);
-    batch_.clear();
-    record_.Commit(context_.FileNumber());
-    for (const auto& sync : outputSyncs_) {
-        sync->Sync();
+    std::vector<Written> batch = std::move(syncing_);
+    syncing_.clear();
+    try {
+        syncDone_.get();
+    } catch (...) {
+        // The failure is reported once: a later sync could succeed although
+        // files of later batches were lost with this one.
+        syncFailed_ = true;
+        throw;
     }
-    context_.Host().KeepNextFileNumber(context_.FileNumber());
+    context_.Host().KeepNextFileNumber(syncingNext_);
     // The mail store's changes are batched too: one sync for all of them.
     mapi::ChangeBatch changes;
     for (Written& written : batch) {

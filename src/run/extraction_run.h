@@ -14,6 +14,7 @@
 
 #include <chrono>
 #include <functional>
+#include <future>
 #include <memory>
 #include <string>
 #include <vector>
@@ -97,9 +98,15 @@ private:
     };
     void OpenOutputFileSystems();
     bool BatchDue() const;
-    // Makes the batch's files and the next file number durable, then moves,
-    // tags or marks read its emails.  A failure to make the files durable
-    // leaves every email of the batch where it is.
+    // Records the next file number with the batch and starts making its files
+    // durable (after the sync of the batch before has been finished).
+    void StartBatchSync();
+    bool SyncDone() const;
+    // Waits for the batch being synced, then moves, tags or marks read its
+    // emails.  A failure to make the files durable leaves every email of the
+    // batch where it is.
+    void FinishBatchSync();
+    // Both, for the emails written so far.
     void CommitBatch();
     void DisposeOfEmail(Written& written);
 
@@ -122,7 +129,11 @@ private:
     std::vector<std::unique_ptr<EmailMessage>> emails_;
     RunRecord record_;
     std::vector<std::unique_ptr<FileSystemSync>> outputSyncs_;
-    std::vector<Written> batch_;
+    std::vector<Written> batch_;   // written, not yet being synced
+    std::vector<Written> syncing_; // being synced
+    std::int32_t syncingNext_ = 0;
+    std::future<void> syncDone_;
+    bool syncFailed_ = false;
     std::chrono::steady_clock::time_point batchStart_;
     int count_ = 0;
     bool currentWritten_ = false; // the email in hand has its output file

@@ -84,7 +84,8 @@ TEST_F(DurableRunTest, EmailsAreTaggedOnlyAfterTheirBatchIsDurableAndTheNumberKe
         SCOPED_TRACE(b);
         const auto& k = host.kept[b];
         EXPECT_EQ(k.next, nexts[b]);
-        EXPECT_EQ(k.outputs.size(), static_cast<size_t>(k.next - 1));
+        // (The next batch's files may be written while this one is synced.)
+        EXPECT_GE(k.outputs.size(), static_cast<size_t>(k.next - 1));
         const auto tagged = std::count_if(k.subjects.begin(), k.subjects.end(),
                                           [](const std::string& s) { return s.starts_with("*"); });
         EXPECT_EQ(tagged, b * 2);
