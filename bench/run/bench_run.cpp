@@ -15,7 +15,7 @@
 // Mailboxes of plain emails of 2-50 kB (no attachments, default templates);
 // then the peak memory of tagging runs, each in a process of its own.
 //
-//   bench_run [--quick | --full] [--keep DIR]
+//   bench_run [--quick | --full] [--keep DIR] [--batch-emails N] [--batch-ms MS]
 //   bench_run --child MAILDIR OUTPUT      (internal: one run, prints its peak)
 //
 // --quick: 1,000 emails; default: 1,000 and 10,000; --full: also 100,000.
@@ -121,6 +121,10 @@ void WriteProfiles(const std::string& dir, const std::string& root) {
     ::setenv("QUILLFENCE_REGISTRY", (dir + "/registry.reg").c_str(), 1);
 }
 
+// The batch bounds of the runs (--batch-emails, --batch-ms); 0: the run's own.
+int g_batchEmails = 0;
+int g_batchMs = 0;
+
 // One run over the inbox into `output`; returns seconds.
 double RunOnce(const std::string& output, bool tag = true) {
     qf::Settings s = qf::Settings::FirstStartDefaults();
@@ -134,7 +138,14 @@ double RunOnce(const std::string& output, bool tag = true) {
     QuietHost host;
     qf::MapiSession session;
     const auto start = Clock::now();
-    qf::ExtractionRun run(s, host, qf::RunServices{session, nullptr, {}, nullptr});
+    qf::RunServices services{session, nullptr, {}, nullptr};
+    if (g_batchEmails > 0) {
+        services.batchEmails = g_batchEmails;
+    }
+    if (g_batchMs > 0) {
+        services.batchTime = std::chrono::milliseconds(g_batchMs);
+    }
+    qf::ExtractionRun run(s, host, services);
     run.Execute();
     const double seconds = Seconds(Clock::now() - start);
     if (run.Outcome() != qf::RunOutcome::Complete) {
@@ -320,8 +331,13 @@ int main(int argc, char** argv) {
             full = true;
         } else if (std::strcmp(argv[i], "--keep") == 0 && i + 1 < argc) {
             keep = argv[++i];
+        } else if (std::strcmp(argv[i], "--batch-emails") == 0 && i + 1 < argc) {
+            g_batchEmails = std::atoi(argv[++i]);
+        } else if (std::strcmp(argv[i], "--batch-ms") == 0 && i + 1 < argc) {
+            g_batchMs = std::atoi(argv[++i]);
         } else if (std::strcmp(argv[i], "--help") == 0) {
-            std::printf("usage: bench_run [--quick | --full] [--keep DIR]\n");
+            std::printf("usage: bench_run [--quick | --full] [--keep DIR] [--batch-emails N] "
+                        "[--batch-ms MS]\n");
             return 0;
         } else {
             // scripts/bench hands every benchmark the same arguments.
