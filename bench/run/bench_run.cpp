@@ -16,6 +16,7 @@
 // then the peak memory of tagging runs, each in a process of its own.
 //
 //   bench_run [--quick | --full] [--keep DIR] [--batch-emails N] [--batch-ms MS]
+//                         [--memory-only]
 //   bench_run --child MAILDIR OUTPUT      (internal: one run, prints its peak)
 //
 // --quick: 1,000 emails; default: 1,000 and 10,000; --full: also 100,000.
@@ -323,12 +324,15 @@ int main(int argc, char** argv) {
     }
     bool quick = false;
     bool full = false;
+    bool memoryOnly = false;
     std::string keep;
     for (int i = 1; i < argc; ++i) {
         if (std::strcmp(argv[i], "--quick") == 0) {
             quick = true;
         } else if (std::strcmp(argv[i], "--full") == 0) {
             full = true;
+        } else if (std::strcmp(argv[i], "--memory-only") == 0) {
+            memoryOnly = true;
         } else if (std::strcmp(argv[i], "--keep") == 0 && i + 1 < argc) {
             keep = argv[++i];
         } else if (std::strcmp(argv[i], "--batch-emails") == 0 && i + 1 < argc) {
@@ -373,7 +377,7 @@ int main(int argc, char** argv) {
                 "left", "tagflr", "tagged", "python", "", "left/floor", "tag/tagflr",
                 "left/python");
     for (const auto& [label, place] : places) {
-        for (int count : counts) {
+        for (int count : memoryOnly ? std::vector<int>{} : counts) {
             const Speed s = MeasureSpeed(place, count);
             std::printf("%-6s %7d %7.2f %7.2f %7.2f %7.2f %7.2f %7s %11.2f %11.2f %11.2f\n",
                         label.c_str(), count, s.floor, s.left, s.tagFloor, s.tagged, s.python, "",

@@ -253,7 +253,10 @@ void ExtractionRun::ProcessEmail(std::unique_ptr<EmailMessage>& email, int index
     currentWritten_ = false;
     if (batch_.empty()) {
         batchStart_ = std::chrono::steady_clock::now();
+        batchBytes_ = 0;
     }
+    batchBytes_ +=
+        static_cast<std::size_t>(std::max<std::int32_t>(email->messageSize, 0)) + text.size();
     batch_.push_back(Written{std::move(email), outputFile, context_.ManualIntervention(),
                              context_.AttachmentsCut()});
 }
@@ -329,6 +332,7 @@ void ExtractionRun::OpenOutputFileSystems() {
 bool ExtractionRun::BatchDue() const {
     return !batch_.empty() &&
            (static_cast<int>(batch_.size()) >= services_.batchEmails ||
+            batchBytes_ >= services_.batchBytes ||
             std::chrono::steady_clock::now() - batchStart_ >= services_.batchTime);
 }
 

@@ -39,6 +39,9 @@ struct RunServices {
     // emails written within this time, whichever comes first.
     int batchEmails = 256;
     std::chrono::milliseconds batchTime{250};
+    // ... or emails of this many bytes: the emails of a batch stay in memory
+    // until it is committed, so this bounds the memory big emails take.
+    std::size_t batchBytes = 8u << 20;
 };
 
 // How a run ended.
@@ -135,6 +138,7 @@ private:
     std::future<void> syncDone_;
     bool syncFailed_ = false;
     std::chrono::steady_clock::time_point batchStart_;
+    std::size_t batchBytes_ = 0;
     int count_ = 0;
     bool currentWritten_ = false; // the email in hand has its output file
     RunOutcome outcome_ = RunOutcome::Failed;

@@ -50,10 +50,11 @@ protected:
         return s;
     }
 
-    RunOutcome Run(const Settings& s, int batchEmails = 256) {
+    RunOutcome Run(const Settings& s, int batchEmails = 256, std::size_t batchBytes = 8u << 20) {
         MapiSession session;
         RunServices services{session, nullptr, {}, nullptr};
         services.batchEmails = batchEmails;
+        services.batchBytes = batchBytes;
         services.batchTime = std::chrono::hours(1);
         ExtractionRun run(s, host, services);
         return run.Execute();
@@ -95,6 +96,16 @@ TEST_F(DurableRunTest, EmailsAreTaggedOnlyAfterTheirBatchIsDurableAndTheNumberKe
     ASSERT_TRUE(record);
     EXPECT_EQ(record->nextNumber, 6);
     EXPECT_FALSE(record->owner) << "the folder is given up at the end";
+}
+
+TEST_F(DurableRunTest, BigEmailsMakeSmallerBatches) {
+    Deliver(3);
+    // Each email is over the bound: a batch each, so no more than one of
+    // them waits in memory for its commit.
+    ASSERT_EQ(Run(Tagging(), 256, 1), RunOutcome::Complete);
+    ASSERT_EQ(host.kept.size(), 3u);
+    EXPECT_EQ(host.kept[2].next, 4);
+    EXPECT_EQ(Record()->nextNumber, 4);
 }
 
 TEST_F(DurableRunTest, ARunAfterACrashContinuesAfterTheCrashedRunsFiles) {
