@@ -81,7 +81,7 @@ int KeepOwnerAndMode(int fd, const struct stat& old) {
 }
 
 // Writes every byte and flushes them to disk.  Returns 0 or errno.
-int WriteAllAndSync(int fd, std::string_view bytes) {
+int WriteAllAndSync(int fd, std::string_view bytes, bool sync) {
     std::size_t done = 0;
     while (done < bytes.size()) {
         const ssize_t n = ::write(fd, bytes.data() + done, bytes.size() - done);
@@ -93,7 +93,7 @@ int WriteAllAndSync(int fd, std::string_view bytes) {
         }
         done += static_cast<std::size_t>(n);
     }
-    return ::fsync(fd) == 0 ? 0 : errno;
+    return !sync || ::fsync(fd) == 0 ? 0 : errno;
 }
 
 } // namespace
@@ -141,7 +141,7 @@ std::string ReadFileBytes(const std::string& path, std::size_t maxBytes, FollowL
 }
 
 void WriteFileAtomic(const std::string& path, std::string_view bytes, mode_t newFileMode,
-                     FollowLinks links) {
+                     FollowLinks links, Durability durability) {
     const std::string target = WriteTarget(path, links);
     struct stat old {};
     const bool replacing = ::lstat(target.c_str(), &old) == 0;
@@ -158,7 +158,7 @@ void WriteFileAtomic(const std::string& path, std::string_view bytes, mode_t new
     }
     int err = replacing ? KeepOwnerAndMode(fd, old) : 0;
     const char* what = "Cannot create file";
-    if (err == 0 && (err = WriteAllAndSync(fd, bytes)) != 0) {
+    if (err == 0 && (err = WriteAllAndSync(fd, bytes, durability == Durability::Immediate)) != 0) {
         what = "Cannot write file";
     }
     if (::close(fd) != 0 && err == 0) {
@@ -172,6 +172,9 @@ void WriteFileAtomic(const std::string& path, std::string_view bytes, mode_t new
     if (err != 0) {
         ::unlink(tmp.c_str());
         ThrowSystemError(what, path, err);
+    }
+    if (durability == Durability::Deferred) {
+        return;
     }
     // Make the rename itself durable.
     const int dfd = ::open(DirectoryOf(target).c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
@@ -194,6 +197,27 @@ std::size_t FileNameLimit(const std::string& folder) {
         probe = DirectoryOf(probe);
     }
     return fs.f_namemax > 0 ? std::min<std::size_t>(fs.f_namemax, NAME_MAX) : NAME_MAX;
+}
+
+FileSystemSync::FileSystemSync(const std::string& folder) : folder_(folder) {
+    fd_ = ::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (fd_ < 0) {
+        ThrowSystemError("Cannot open file", folder, errno);
+    }
+    struct stat st {};
+    if (::fstat(fd_, &st) == 0) {
+        device_ = st.st_dev;
+    }
+}
+
+FileSystemSync::~FileSystemSync() {
+    ::close(fd_);
+}
+
+void FileSystemSync::Sync() {
+    if (::syncfs(fd_) != 0) {
+        ThrowSystemError("Cannot write file", folder_, errno);
+    }
 }
 
 void MakeDirectories(const std::string& path) {

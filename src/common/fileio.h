@@ -55,8 +55,14 @@ std::string ReadFileBytes(const std::string& path, std::size_t maxBytes = kNoSiz
 // nothing written); with FollowLinks::Yes the file the link leads to is
 // replaced and the link stays.  Anything else that is not a regular file is
 // refused.
+//
+// With Durability::Deferred the flushes are left out: the caller makes a whole
+// batch of files durable at once with FileSystemSync before it relies on them
+// (the rename still never exposes a partly written file).
+enum class Durability { Immediate, Deferred };
 void WriteFileAtomic(const std::string& path, std::string_view bytes, mode_t newFileMode = 0666,
-                     FollowLinks links = FollowLinks::No);
+                     FollowLinks links = FollowLinks::No,
+                     Durability durability = Durability::Immediate);
 // How many bytes longer than the target's path the temporary path of
 // WriteFileAtomic can be (its name is cut to fit the folder's name limit).
 inline constexpr std::size_t kTemporaryNameExtra = 22;
@@ -65,6 +71,31 @@ inline constexpr std::size_t kTemporaryNameExtra = 22;
 // (never more than the system's NAME_MAX).  A folder not there yet is judged
 // by its nearest existing parent.
 std::size_t FileNameLimit(const std::string& folder);
+
+// Makes everything written to the file system that holds a folder durable
+// with one call (syncfs): a batch of files and renames at once.  The folder is
+// held open from construction on, so that Sync() reports every write-back
+// failure of that file system since then (one that happened between two
+// syncs included).
+class FileSystemSync {
+public:
+    // Throws FileError "Cannot open file <folder>: <reason>".
+    explicit FileSystemSync(const std::string& folder);
+    ~FileSystemSync();
+    FileSystemSync(const FileSystemSync&) = delete;
+    FileSystemSync& operator=(const FileSystemSync&) = delete;
+
+    // Throws FileError "Cannot write file <folder>: <reason>" when a write
+    // back failed (a full disk, an I/O error).
+    void Sync();
+    // The file system's device, to sync each file system once.
+    dev_t Device() const { return device_; }
+
+private:
+    std::string folder_;
+    int fd_ = -1;
+    dev_t device_ = 0;
+};
 
 // Creates `path` and its parents when missing.  Throws FileError.
 void MakeDirectories(const std::string& path);

@@ -1,6 +1,7 @@
 #include "common/text.h"
 
 #include <cstdint>
+#include <cstring>
 
 namespace qf {
 namespace {
@@ -121,6 +122,18 @@ bool IsValidUtf8(std::string_view bytes) {
     size_t i = 0;
     bool ok = true;
     while (i < bytes.size()) {
+        // Runs of ASCII, the bulk of most texts, eight bytes at a time.
+        while (i + 8 <= bytes.size()) {
+            std::uint64_t word;
+            std::memcpy(&word, bytes.data() + i, 8);
+            if ((word & 0x8080808080808080ULL) != 0) {
+                break;
+            }
+            i += 8;
+        }
+        if (i >= bytes.size()) {
+            break;
+        }
         DecodeOne(bytes, i, ok);
         if (!ok) {
             return false;

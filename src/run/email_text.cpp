@@ -179,7 +179,9 @@ std::string ComposeEmailText(EmailFields& email, std::string_view emailHeader,
 }
 
 void WriteWholeFile(const std::string& path, std::string_view bytes) {
-    WriteFileAtomic(path, bytes);
+    // The run makes its files durable a batch at a time (FileSystemSync)
+    // before it moves, tags or marks the emails they came from.
+    WriteFileAtomic(path, bytes, 0666, FollowLinks::No, Durability::Deferred);
 }
 
 std::string ReadWholeFile(const std::string& path) {

@@ -39,7 +39,8 @@ std::string ComposeEmailText(EmailFields& email, std::string_view emailHeader,
                              std::string_view emailFooter, std::int32_t fileNumber);
 
 // Creates or replaces the file with exactly `bytes`, through a temporary file
-// in the same folder renamed into place.  Throws FileError.
+// in the same folder renamed into place.  Not yet durable: the run syncs a
+// batch of them at once.  Throws FileError.
 void WriteWholeFile(const std::string& path, std::string_view bytes);
 // All bytes of the file.  Throws FileError.
 std::string ReadWholeFile(const std::string& path);

@@ -5,6 +5,7 @@
 #include "mail/email.h"
 #include "mail/session.h"
 #include "mail/store.h"
+#include "platform/messaging/change_batch.h"
 #include "run/email_text.h"
 #include "run/mail_adapters.h"
 
@@ -82,6 +83,18 @@ RunOutcome ExtractionRun::Execute() {
         Run();
     } catch (const std::exception& e) {
         outcome_ = RunOutcome::Failed;
+        // The emails written before the failure are complete: they are
+        // disposed of when their files can be made durable.
+        try {
+            if (!syncFailed_) {
+                CommitBatch();
+            }
+        } catch (const std::exception&) {
+            // The failure below is the one to tell.
+        }
+        if (syncDone_.valid()) {
+            syncDone_.wait();
+        }
         context_.Report().End(RunEnding::Failed, e.what(), LocalNow());
         context_.Host().ShowError(e.what());
         // The next run must not reuse the numbers of files already written.
@@ -89,6 +102,8 @@ RunOutcome ExtractionRun::Execute() {
     }
     // The attachment copies go however the run ended.
     context_.DeleteTempFiles();
+    batch_.clear();
+    syncing_.clear();
     emails_.clear();
     context_.Host().ReportReady(context_.Report());
     return outcome_;
@@ -99,6 +114,13 @@ void ExtractionRun::Run() {
     host.Show();
     host.PumpMessages();
     context_.SetFileNumber(settings_.firstNumber);
+    // A run after a crash continues after the files the crashed run wrote:
+    // their emails may already be moved or tagged.
+    if (const auto recorded = record_.Acquire(settings_.directory);
+        recorded && *recorded > context_.FileNumber()) {
+        context_.SetFileNumber(*recorded);
+    }
+    OpenOutputFileSystems();
 
     context_.SetStatus(TranslateMsg(8250, "Connecting to MAPI client..."));
     context_.SetStatus(TranslateMsg(8260, "Locating source mail folder..."));
@@ -206,33 +228,46 @@ int ExtractionRun::ProcessEmails() {
         context_.Pump();
         context_.BeginEmail();
         std::unique_ptr<EmailMessage>& email = emails_[static_cast<size_t>(index - 1)];
-        ProcessEmail(*email, index);
+        ProcessEmail(email, index);
         email.reset();
+        if (BatchDue()) {
+            StartBatchSync();
+        } else if (SyncDone()) {
+            FinishBatchSync();
+        }
     }
+    CommitBatch();
     return index - 1;
 }
 
-void ExtractionRun::ProcessEmail(EmailMessage& email, int index) {
-    ShowProgress(email, index);
-    if (TaggedByEarlierRun(email)) {
+void ExtractionRun::ProcessEmail(std::unique_ptr<EmailMessage>& email, int index) {
+    ShowProgress(*email, index);
+    if (TaggedByEarlierRun(*email)) {
         return;
     }
-    EmailAdapter fields(email);
-    context_.Report().BeginEmail(email.senderAddress, email.subject, fields.DeliveryTime());
+    EmailAdapter fields(*email);
+    context_.Report().BeginEmail(email->senderAddress, email->subject, fields.DeliveryTime());
     // The name is fixed before anything is written: the attachment notes, the
     // output file and its times all use it.
     const std::string outputFile = NameOutputFile(fields);
-    if (!NameIsNew(email, outputFile)) {
+    if (!NameIsNew(*email, outputFile)) {
         return;
     }
-    const std::string text = ComposeText(email, fields);
+    const std::string text = ComposeText(*email, fields);
     WriteOutputFile(outputFile, text);
-    MarkReadWhenAsked(email);
     SetFileTimes(outputFile, fields.DeliveryTime());
-    DisposeOfEmail(email, outputFile);
     context_.CountFileWritten(outputFile);
+    const std::optional<std::size_t> reportRow = context_.Report().CurrentRow();
     context_.Report().EndEmail();
     currentWritten_ = false;
+    if (batch_.empty()) {
+        batchStart_ = std::chrono::steady_clock::now();
+        batchBytes_ = 0;
+    }
+    batchBytes_ +=
+        static_cast<std::size_t>(std::max<std::int32_t>(email->messageSize, 0)) + text.size();
+    batch_.push_back(Written{std::move(email), outputFile, context_.ManualIntervention(),
+                             context_.AttachmentsCut(), reportRow});
 }
 
 void ExtractionRun::ShowProgress(const EmailMessage& email, int index) {
@@ -295,8 +330,98 @@ void ExtractionRun::MarkReadWhenAsked(EmailMessage& email) {
     }
 }
 
-void ExtractionRun::DisposeOfEmail(EmailMessage& email, const std::string& outputFile) {
-    if (context_.AttachmentsCut() && settings_.emailsTo != Settings::kLeaveEmails) {
+void ExtractionRun::OpenOutputFileSystems() {
+    // Opened before the first file is written, so that a sync reports every
+    // write-back failure of the run.
+    outputSyncs_.push_back(std::make_unique<FileSystemSync>(settings_.directory));
+    if (!settings_.includeAttachments || settings_.manualFolder == settings_.directory) {
+        return;
+    }
+    std::unique_ptr<FileSystemSync> sync;
+    try {
+        sync = std::make_unique<FileSystemSync>(settings_.manualFolder);
+    } catch (const FileError&) {
+        return; // no copy can be saved there: each attachment that needs one is an exception
+    }
+    if (sync->Device() != outputSyncs_.front()->Device()) {
+        outputSyncs_.push_back(std::move(sync));
+    }
+}
+
+bool ExtractionRun::BatchDue() const {
+    return !batch_.empty() &&
+           (static_cast<int>(batch_.size()) >= services_.batchEmails ||
+            batchBytes_ >= services_.batchBytes ||
+            std::chrono::steady_clock::now() - batchStart_ >= services_.batchTime);
+}
+
+void ExtractionRun::CommitBatch() {
+    StartBatchSync();
+    FinishBatchSync();
+}
+
+void ExtractionRun::StartBatchSync() {
+    if (batch_.empty()) {
+        return;
+    }
+    FinishBatchSync(); // one sync at a time: the earlier batch goes first
+    syncing_ = std::move(batch_);
+    batch_.clear();
+    syncingNext_ = context_.FileNumber();
+    record_.Commit(syncingNext_);
+    // The sync works on a thread of its own while this one writes the next
+    // batch; a failure comes back through the future.
+    syncDone_ = std::async(std::launch::async, [this] {
+        for (const auto& sync : outputSyncs_) {
+            sync->Sync();
+        }
+    });
+}
+
+bool ExtractionRun::SyncDone() const {
+    return syncDone_.valid() &&
+           syncDone_.wait_for(std::chrono::seconds(0)) == std::future_status::ready;
+}
+
+void ExtractionRun::FinishBatchSync() {
+    if (!syncDone_.valid()) {
+        return;
+    }
+    // Taken out first: a batch whose sync failed is never tried again (the
+    // failure is reported once, and a second sync could succeed although the
+    // files never reached the disk).
+    std::vector<Written> batch = std::move(syncing_);
+    syncing_.clear();
+    try {
+        syncDone_.get();
+    } catch (...) {
+        // The failure is reported once: a later sync could succeed although
+        // files of later batches were lost with this one.
+        syncFailed_ = true;
+        throw;
+    }
+    context_.Host().KeepNextFileNumber(syncingNext_);
+    // The mail store's changes are batched too: one sync for all of them.
+    mapi::ChangeBatch changes;
+    // Each email's row in the report takes what becomes of it.
+    RunReport& report = context_.Report();
+    const std::optional<std::size_t> inHand = report.CurrentRow();
+    for (Written& written : batch) {
+        report.SetCurrentRow(written.reportRow);
+        MarkReadWhenAsked(*written.email);
+        DisposeOfEmail(written);
+        written.email.reset();
+    }
+    report.SetCurrentRow(inHand);
+    if (const int err = changes.Commit(); err != 0) {
+        ThrowSystemError("Cannot write file", settings_.messageSource, err);
+    }
+}
+
+void ExtractionRun::DisposeOfEmail(Written& written) {
+    EmailMessage& email = *written.email;
+    const std::string& outputFile = written.outputFile;
+    if (written.attachmentsCut && settings_.emailsTo != Settings::kLeaveEmails) {
         // Moving or tagging it would hide the attachments that never reached
         // the output from the next run.
         context_.AddException(TranslateFmt(8380,
@@ -307,7 +432,7 @@ void ExtractionRun::DisposeOfEmail(EmailMessage& email, const std::string& outpu
                               &email);
         return;
     }
-    if (context_.ManualIntervention()) {
+    if (written.manualIntervention) {
         return; // a person sees to it first
     }
     if (settings_.emailsTo == Settings::kMoveEmails) {
@@ -319,7 +444,7 @@ void ExtractionRun::DisposeOfEmail(EmailMessage& email, const std::string& outpu
         email.TagSubject(settings_.tagText);
         email.SaveChanges("changesubj:");
         RecordDisposition(Disposition::Tagged);
-    } else if (!context_.AttachmentsCut()) {
+    } else if (!written.attachmentsCut) {
         // An email whose output lacks attachments is not done with, even
         // where it stays.
         RecordDisposition(Disposition::Left);
@@ -338,6 +463,7 @@ void ExtractionRun::ReportComplete() {
     host.SetNextFileNumber(context_.FileNumber());
     host.PumpMessages();
     SaveAfterRun();
+    ReleaseOutputFolder(context_.FileNumber());
     context_.DeleteTempFiles();
     context_.SetProgress(100, "");
     if (services_.registry) {
@@ -363,9 +489,19 @@ void ExtractionRun::ReportInterrupted(int processed) {
 void ExtractionRun::HandBackFileNumber() {
     // A failure can strike after an email's file was written but before its
     // number was counted: that number is taken too.
+    const std::int32_t next = context_.FileNumber() + (currentWritten_ ? 1 : 0);
     if (!context_.FilesWritten().empty() || currentWritten_) {
-        context_.Host().SetNextFileNumber(context_.FileNumber() + (currentWritten_ ? 1 : 0));
+        context_.Host().SetNextFileNumber(next);
         SaveAfterRun();
+    }
+    ReleaseOutputFolder(next);
+}
+
+void ExtractionRun::ReleaseOutputFolder(std::int32_t next) {
+    try {
+        record_.Release(next);
+    } catch (const std::exception& e) {
+        context_.ShowWarning(e.what());
     }
 }
 

@@ -3,15 +3,20 @@
 // when the run is over, with nothing left running.
 #pragma once
 
+#include "common/fileio.h"
 #include "mail/store.h"
 #include "platform/wordproc/word_processor.h"
 #include "run/attachments.h"
 #include "run/filter_tool.h"
 #include "run/run_context.h"
+#include "run/run_record.h"
 #include "settings/settings.h"
 
+#include <chrono>
 #include <functional>
+#include <future>
 #include <memory>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -32,6 +37,14 @@ struct RunServices {
     registry::Registry* registry = nullptr;
     // Reads PDF attachments; null: the helper program beside this one.
     pdf::PdfReader* pdfReader = nullptr;
+    // A batch of output files is made durable at once, and only then are its
+    // emails moved, tagged or marked read: at most this many emails, or the
+    // emails written within this time, whichever comes first.
+    int batchEmails = 256;
+    std::chrono::milliseconds batchTime{250};
+    // ... or emails of this many bytes: the emails of a batch stay in memory
+    // until it is committed, so this bounds the memory big emails take.
+    std::size_t batchBytes = 8u << 20;
 };
 
 // How a run ended.
@@ -75,7 +88,8 @@ private:
     int ProcessEmails();
 
     // --- One email, step by step ---
-    void ProcessEmail(EmailMessage& email, int index);
+    // Writes the email's output file and adds the email to the batch.
+    void ProcessEmail(std::unique_ptr<EmailMessage>& email, int index);
     void ShowProgress(const EmailMessage& email, int index);
     bool TaggedByEarlierRun(const EmailMessage& email) const;
     std::string NameOutputFile(EmailFields& fields) const;
@@ -84,7 +98,29 @@ private:
     std::string ComposeText(EmailMessage& email, EmailFields& fields);
     void WriteOutputFile(const std::string& outputFile, const std::string& text);
     void MarkReadWhenAsked(EmailMessage& email);
-    void DisposeOfEmail(EmailMessage& email, const std::string& outputFile);
+
+    // --- A batch of written emails ---
+    // An email whose output file is written but not yet known to be durable.
+    struct Written {
+        std::unique_ptr<EmailMessage> email;
+        std::string outputFile;
+        bool manualIntervention = false;
+        bool attachmentsCut = false;
+        std::optional<std::size_t> reportRow;
+    };
+    void OpenOutputFileSystems();
+    bool BatchDue() const;
+    // Records the next file number with the batch and starts making its files
+    // durable (after the sync of the batch before has been finished).
+    void StartBatchSync();
+    bool SyncDone() const;
+    // Waits for the batch being synced, then moves, tags or marks read its
+    // emails.  A failure to make the files durable leaves every email of the
+    // batch where it is.
+    void FinishBatchSync();
+    // Both, for the emails written so far.
+    void CommitBatch();
+    void DisposeOfEmail(Written& written);
     void RecordDisposition(Disposition disposition);
 
     // --- After the last email ---
@@ -92,6 +128,8 @@ private:
     void ReportInterrupted(int processed);
     void HandBackFileNumber();
     void SaveAfterRun();
+    // Records the next file number and gives the output folder up.
+    void ReleaseOutputFolder(std::int32_t next);
 
     // Built in this order; each member uses only those above it.
     Settings settings_;
@@ -102,6 +140,15 @@ private:
     OpenedFolderReference source_;
     OpenedFolderReference destination_;
     std::vector<std::unique_ptr<EmailMessage>> emails_;
+    RunRecord record_;
+    std::vector<std::unique_ptr<FileSystemSync>> outputSyncs_;
+    std::vector<Written> batch_;   // written, not yet being synced
+    std::vector<Written> syncing_; // being synced
+    std::int32_t syncingNext_ = 0;
+    std::future<void> syncDone_;
+    bool syncFailed_ = false;
+    std::chrono::steady_clock::time_point batchStart_;
+    std::size_t batchBytes_ = 0;
     int count_ = 0;
     bool currentWritten_ = false; // the email in hand has its output file
     RunOutcome outcome_ = RunOutcome::Failed;

@@ -57,6 +57,11 @@ public:
     virtual void SetNextFileNumber(std::int32_t nextNumber) = 0;
     // Saves the open options file when the update-count flag asks for it.
     virtual void SaveAfterRun() = 0;
+    // The next free file number once a batch of output files is durable (and
+    // before their emails are moved or tagged): a host that keeps the number
+    // in the last-used settings saves it here, so that a crash cannot hand
+    // the numbers of those files out again.
+    virtual void KeepNextFileNumber(std::int32_t /*nextNumber*/) {}
 };
 
 } // namespace qf

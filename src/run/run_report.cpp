@@ -97,12 +97,12 @@ void RunReport::BeginEmail(std::string sender, std::string subject,
     record.subject = std::move(subject);
     record.delivered = delivered;
     emails_.push_back(std::move(record));
-    open_ = true;
+    current_ = emails_.size() - 1;
     embedded_.clear();
 }
 
 EmailRecord* RunReport::Current() {
-    return open_ ? &emails_.back() : nullptr;
+    return current_ ? &emails_[*current_] : nullptr;
 }
 
 void RunReport::SetOutputFile(const std::string& path) {
@@ -126,7 +126,7 @@ void RunReport::AddAttachment(const std::string& fileName, AttachmentOutcome out
 }
 
 std::size_t RunReport::AttachmentCount() const {
-    return open_ ? emails_.back().attachments.size() : 0;
+    return current_ ? emails_[*current_].attachments.size() : 0;
 }
 
 void RunReport::LeaveEmbedded() {
@@ -144,11 +144,16 @@ void RunReport::AddException(const std::string& text) {
 }
 
 std::size_t RunReport::ExceptionCount() const {
-    return open_ ? emails_.back().exceptions.size() : runExceptions_.size();
+    return current_ ? emails_[*current_].exceptions.size() : runExceptions_.size();
+}
+
+void RunReport::SetCurrentRow(std::optional<std::size_t> row) {
+    current_ = row && *row < emails_.size() ? row : std::nullopt;
+    embedded_.clear();
 }
 
 void RunReport::End(RunEnding ending, std::string message, std::optional<DateTime> at) {
-    open_ = false;
+    current_.reset();
     embedded_.clear();
     ending_ = ending;
     endingMessage_ = std::move(message);

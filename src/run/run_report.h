@@ -66,7 +66,12 @@ public:
     void BeginEmail(std::string sender, std::string subject, std::optional<DateTime> delivered);
     // The row of the email in hand; null between emails.
     EmailRecord* Current();
-    void EndEmail() { open_ = false; }
+    void EndEmail() { current_.reset(); }
+    // The row of an email handled earlier becomes the one in hand again (an
+    // email is moved or tagged only once its batch of files is durable);
+    // nullopt: none.
+    std::optional<std::size_t> CurrentRow() const { return current_; }
+    void SetCurrentRow(std::optional<std::size_t> row);
     // The email in hand's output file, made a full path: the report is
     // read from other folders than the run's.
     void SetOutputFile(const std::string& path);
@@ -103,7 +108,7 @@ private:
     std::vector<std::string> RunFields(long utcOffsetSeconds) const;
 
     std::vector<EmailRecord> emails_;
-    bool open_ = false;
+    std::optional<std::size_t> current_;
     std::vector<std::string> embedded_;
     std::vector<std::string> runExceptions_;
     RunEnding ending_ = RunEnding::Unfinished;

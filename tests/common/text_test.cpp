@@ -29,6 +29,13 @@ TEST(Text, MalformedInputBecomesReplacementCharacters) {
     EXPECT_EQ(Utf16ToUtf8(std::u16string{0xD800, u'x'}), "\xEF\xBF\xBDx"); // lone surrogate
     EXPECT_FALSE(IsValidUtf8("caf\xE9"));
     EXPECT_TRUE(IsValidUtf8("caf\xC3\xA9"));
+    // Long ASCII runs are checked a word at a time: what follows them still counts.
+    const std::string ascii(19, 'a');
+    EXPECT_FALSE(IsValidUtf8(ascii + "\xE9"));
+    EXPECT_FALSE(IsValidUtf8(ascii.substr(0, 8) + "\xE9" + ascii));
+    EXPECT_FALSE(IsValidUtf8(ascii.substr(0, 7) + "\xC3"));
+    EXPECT_TRUE(IsValidUtf8(ascii.substr(0, 7) + "\xC3\xA9" + ascii));
+    EXPECT_TRUE(IsValidUtf8(ascii));
 }
 
 TEST(Text, AppendCodePointWritesSurrogatePairsAndReplacesNonCharacters) {

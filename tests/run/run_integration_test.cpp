@@ -1142,16 +1142,18 @@ TEST_F(RunTest, AFailureAfterAnEmailsFileWasWrittenStillCountsItsNumber) {
     mail.Deliver(Mail{});
     mail.Deliver(Mail{});
     // Tagging writes the changed message through tmp/ first: with a file in
-    // its place the first email fails after its output file is on disk.
+    // its place the batch's first tag fails after both output files are on
+    // disk.
     fs::remove_all(mail.root + "/tmp");
     WriteFileAtomic(mail.root + "/tmp", "not a folder");
     Settings s = Plain();
     s.emailsTo = Settings::kTagSubject;
     EXPECT_EQ(Run(s), RunOutcome::Failed);
     ASSERT_EQ(host.errors.size(), 1u);
-    EXPECT_EQ(mail.OutputNames(), std::vector<std::string>{"00001.txt"});
-    EXPECT_EQ(host.nextNumber, 2);
+    EXPECT_EQ(mail.OutputNames(), (std::vector<std::string>{"00001.txt", "00002.txt"}));
+    EXPECT_EQ(host.nextNumber, 3);
     EXPECT_EQ(host.saves, 1);
+    EXPECT_EQ(mail.Subjects(), (std::vector<std::string>{"Application", "Application"}));
 }
 
 TEST_F(RunTest, ANameUsedTwiceLeavesThatEmailInPlaceAndTheRunGoesOn) {

@@ -115,10 +115,13 @@ public:
         std::sort(out.begin(), out.end());
         return out;
     }
-    // The output folder's file names, sorted.
+    // The output folder's file names, sorted, without the run record.
     std::vector<std::string> OutputNames(const std::string& dir = "") const {
         std::vector<std::string> names;
         for (const auto& e : std::filesystem::directory_iterator(dir.empty() ? output : dir)) {
+            if (e.path().filename() == ".quillfence-run") {
+                continue;
+            }
             names.push_back(e.path().filename().string());
         }
         std::sort(names.begin(), names.end());

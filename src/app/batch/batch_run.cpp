@@ -12,6 +12,7 @@
 #include "run/extraction_run.h"
 
 #include <cstdio>
+#include <cstdlib>
 #include <optional>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -147,6 +148,7 @@ ExitCode RunAndReport(RunRequest& request) {
     options.answerYes = request.answerYes;
     options.interactive = ::isatty(STDOUT_FILENO) == 1;
     options.saveNextNumber = NumberSaver(request);
+    options.keepEachBatch = request.optionsFile.empty();
     ConsoleHost host(options);
     host.CatchInterrupts();
     // An office instance the run started must not outlive a forced exit.
@@ -181,6 +183,14 @@ ExitCode RunAndReport(RunRequest& request) {
     RunServices services{session, wordProcessor.get(),
                          [](const std::string& path) { return ShellPrint(path); },
                          &registry::Current()};
+    // Emails per durable batch; smaller batches cost more syncs (the
+    // crash-safety tests use them to have several batches in a small mailbox).
+    if (const char* batch = std::getenv("QUILLFENCE_BATCH_EMAILS")) {
+        const long n = std::strtol(batch, nullptr, 10);
+        if (n > 0 && n <= 1 << 20) {
+            services.batchEmails = static_cast<int>(n);
+        }
+    }
 
     ExtractionRun run(request.settings, host, services);
     run.Execute();

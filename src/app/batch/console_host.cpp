@@ -194,6 +194,12 @@ void ConsoleHost::SetNextFileNumber(std::int32_t nextNumber) {
     nextNumber_ = nextNumber;
 }
 
+void ConsoleHost::KeepNextFileNumber(std::int32_t nextNumber) {
+    if (options_.keepEachBatch && options_.saveNextNumber) {
+        options_.saveNextNumber(nextNumber);
+    }
+}
+
 void ConsoleHost::SaveAfterRun() {
     if (options_.saveNextNumber && nextNumber_) {
         options_.saveNextNumber(*nextNumber_);

@@ -24,6 +24,9 @@ public:
         std::FILE* err = stderr;
         // Called by SaveAfterRun with the next file number (--update-count).
         std::function<void(std::int32_t)> saveNextNumber;
+        // Also saves it after each durable batch of output files (the
+        // last-used settings, which a crash would otherwise leave behind).
+        bool keepEachBatch = false;
     };
 
     explicit ConsoleHost(Options options);
@@ -43,6 +46,7 @@ public:
     void PumpMessages() override {}
     void SetNextFileNumber(std::int32_t nextNumber) override;
     void SaveAfterRun() override;
+    void KeepNextFileNumber(std::int32_t nextNumber) override;
 
     // Makes Ctrl-C (SIGINT) and SIGTERM set the cancelled flag while this host
     // lives; a second Ctrl-C ends the program at once.

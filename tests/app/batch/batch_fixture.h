@@ -74,7 +74,9 @@ public:
     std::vector<std::string> Outputs() const {
         std::vector<std::string> names;
         for (const auto& e : std::filesystem::directory_iterator(output)) {
-            names.push_back(e.path().filename().string());
+            if (e.path().filename() != ".quillfence-run") { // the run record
+                names.push_back(e.path().filename().string());
+            }
         }
         std::sort(names.begin(), names.end());
         return names;

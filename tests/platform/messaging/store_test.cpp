@@ -2,6 +2,8 @@
 // and the changes (read flag, subject, body, move) surviving a fresh read.
 #include "maildir_fixture.h"
 
+#include "platform/messaging/change_batch.h"
+
 #include "platform/messaging/entryid.h"
 #include "platform/messaging/maildir/names.h"
 #include "platform/messaging/maildir/recovery.h"
@@ -169,6 +171,48 @@ TEST_F(StoreTest, SubjectAndBodyChangesSurviveARereadAndKeepTheRest) {
     auto byOldId = OpenMessage(*idBefore->Bin());
     ASSERT_TRUE(byOldId);
     EXPECT_EQ(Text(*byOldId, PR_SUBJECT), "[done] Ölwechsel");
+}
+
+// In a batch the changed message waits in tmp/ until the commit; the old file
+// goes only after the new one is in place, and read flags are plain renames.
+TEST_F(StoreTest, ABatchOfChangesTakesEffectAtItsCommit) {
+    Deliver("From: a@example.org\nSubject: First\n\nbody one\n", "300.M1P1.host:2,");
+    Deliver("From: b@example.org\nSubject: Second\n\nbody two\n", "301.M1P1.host:2,");
+    RowSet rows = Contents(*Inbox(), PropTagArray{PR_ENTRYID});
+    ASSERT_EQ(rows.size(), 2u);
+    {
+        ChangeBatch batch;
+        for (const auto& row : rows) {
+            auto m = OpenMessage(*row[0].Bin());
+            ASSERT_TRUE(m);
+            ASSERT_EQ(m->SetReadFlag(0), S_OK);
+            ASSERT_EQ(HrSetOneProp(*m, PropValue{PR_SUBJECT, std::string("[done] x")}), S_OK);
+            ASSERT_EQ(m->SaveChanges(KEEP_OPEN_READWRITE), S_OK);
+        }
+        // Before the commit: the old messages (read now), the new ones in tmp/.
+        const auto before = MessageFiles(root_);
+        ASSERT_EQ(before.size(), 2u);
+        for (const auto& f : before) {
+            EXPECT_EQ(ReadFile(f).find("[done]"), std::string::npos) << f;
+            EXPECT_TRUE(f.filename().string().ends_with(":2,S")) << f;
+        }
+        EXPECT_EQ(std::distance(fs::directory_iterator(root_ / "tmp"), fs::directory_iterator{}),
+                  2);
+        EXPECT_EQ(batch.Commit(), 0);
+    }
+    const auto after = MessageFiles(root_);
+    ASSERT_EQ(after.size(), 2u);
+    for (const auto& f : after) {
+        EXPECT_NE(ReadFile(f).find("Subject: [done] x"), std::string::npos) << f;
+        EXPECT_TRUE(f.filename().string().ends_with(":2,S")) << f;
+    }
+    EXPECT_TRUE(fs::is_empty(root_ / "tmp"));
+    // Read anew, each is found with its change.
+    Reopen();
+    for (const auto& row : Contents(*Inbox(), PropTagArray{PR_SUBJECT})) {
+        ASSERT_TRUE(row[0].Text());
+        EXPECT_EQ(*row[0].Text(), "[done] x");
+    }
 }
 
 // What a move to a store of another provider writes there.

@@ -5,6 +5,7 @@
 // written completely before the original goes; a move first leaves a note in
 // the source folder (recovery.h), so that a listing finishes a move a stopped
 // process left between the copy and the removal.
+#include "platform/messaging/change_batch.h"
 #include "platform/messaging/maildir/fsops.h"
 #include "platform/messaging/maildir/objects.h"
 #include "platform/messaging/maildir/recovery.h"
@@ -114,6 +115,8 @@ int MaildirFolder::RenameInto(const MessageFile& file, MaildirFolder& dest, std:
 }
 
 HRESULT MaildirFolder::CopyAcross(const MessageFile& file, MaildirFolder& dest, bool move) {
+    // The original goes as soon as the copy is durable: no step waits for a batch.
+    ImmediateChanges immediate;
     const std::string from = Path() + "/" + file.subdir + "/" + file.fileName;
     std::string bytes;
     if (const int err = ReadWholeFile(from, bytes); err != 0) {

@@ -2,6 +2,7 @@
 
 #include "common/error.h"
 #include "common/fileio.h"
+#include "platform/messaging/change_batch.h"
 
 #include <cerrno>
 #include <csignal>
@@ -82,7 +83,10 @@ int WriteNewFile(const std::string& path, std::string_view bytes, mode_t mode) {
         done += static_cast<std::size_t>(n);
         Step();
     }
-    if (::fsync(fd) != 0) {
+    if (ChangeBatch* batch = ChangeBatch::Current()) {
+        // Made durable by the batch's sync, before anything relies on it.
+        batch->Touched(path.substr(0, path.find_last_of('/')));
+    } else if (::fsync(fd) != 0) {
         return fail(errno);
     }
     Step();
@@ -121,6 +125,10 @@ int RemoveFile(const std::string& path) {
 }
 
 int SyncFolder(const std::string& path) {
+    if (ChangeBatch* batch = ChangeBatch::Current()) {
+        batch->Touched(path);
+        return 0;
+    }
     const int fd = ::open(path.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
     if (fd < 0) {
         return errno;

@@ -1,5 +1,6 @@
 // Stored messages of the Maildir provider: reading a message file, its read
 // flag, and writing a changed subject or body as a replacement (store.h).
+#include "platform/messaging/change_batch.h"
 #include "platform/messaging/maildir/fsops.h"
 #include "platform/messaging/maildir/objects.h"
 #include "platform/messaging/maildir/recovery.h"
@@ -108,8 +109,9 @@ HRESULT StoredMessage::SaveChanges(std::uint32_t flags) {
     file_ = next;
     pendingSubject_.reset();
     pendingBody_.reset();
+    // Read again only when asked for: a tagging run never reads it again.
     content_.reset();
-    return Load();
+    return S_OK;
 }
 
 // Where the message is now, and whether it is still the one read (a forced save
@@ -164,6 +166,10 @@ HRESULT StoredMessage::WriteReplacement(const MessageFile& now, const std::strin
         return error_.Set(WriteFailure(err), "Cannot write " + tmp, err);
     }
     next = SplitFileName("cur", WithFlags(unique, now.flags));
+    if (ChangeBatch* batch = ChangeBatch::Current()) {
+        DeferReplacement(*batch, tmp, PathOf(next), PathOf(now));
+        return S_OK;
+    }
     if (const int err = RenameNoReplace(tmp, PathOf(next)); err != 0) {
         ::unlink(tmp.c_str());
         return error_.Set(MAPI_E_DISK_ERROR, "Cannot rename " + tmp + " to " + PathOf(next), err);
@@ -173,6 +179,31 @@ HRESULT StoredMessage::WriteReplacement(const MessageFile& now, const std::strin
         SyncFolder(FolderPath() + "/" + now.subdir);
     }
     return S_OK;
+}
+
+// The replacement as a batch does it: the new file waits in tmp/ until the
+// batch's sync, is then renamed into cur/, and the old file is removed once
+// that rename is durable.  Stopped in between, the old message stays (the new
+// one still in tmp/) or the listing finishes the removal.
+void StoredMessage::DeferReplacement(ChangeBatch& batch, const std::string& tmp,
+                                     const std::string& to, const std::string& old) {
+    auto renamed = std::make_shared<bool>(false);
+    batch.AfterSync(
+        [tmp, to, renamed] {
+            const int err = RenameNoReplace(tmp, to);
+            if (err != 0) {
+                ::unlink(tmp.c_str());
+            }
+            *renamed = err == 0;
+            return err;
+        },
+        FolderPath() + "/cur");
+    batch.AfterRenames([old, renamed] {
+        if (*renamed) {
+            RemoveFile(old);
+        }
+        return 0;
+    });
 }
 
 } // namespace qf::mapi::maildir

@@ -4,6 +4,7 @@
 // (copying and moving) and message.cpp (stored messages and their changes).
 #pragma once
 
+#include "platform/messaging/change_batch.h"
 #include "platform/messaging/entryid.h"
 #include "platform/messaging/maildir/names.h"
 #include "platform/messaging/mime/message.h"
@@ -166,6 +167,8 @@ private:
     HRESULT FindCurrentFile(std::uint32_t flags, MessageFile& now);
     HRESULT ChangedBytes(const MessageFile& now, std::string& bytes);
     HRESULT WriteReplacement(const MessageFile& now, const std::string& bytes, MessageFile& next);
+    void DeferReplacement(ChangeBatch& batch, const std::string& tmp, const std::string& to,
+                          const std::string& old);
 
     std::shared_ptr<MaildirStore> store_;
     std::string folder_;
