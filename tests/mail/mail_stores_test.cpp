@@ -131,10 +131,7 @@ protected:
             server = std::make_unique<qf::testing::DovecotServer>(root.string());
             std::string why;
             ASSERT_TRUE(server->Start(why)) << why;
-            first = "store = imap | Personal Folders | 127.0.0.1\nstore port = " +
-                    std::to_string(server->port()) +
-                    "\nstore tls = none\nstore user = jane\nstore password = text " +
-                    qf::testing::DovecotServer::kPassword + "\n";
+            first = server->StoreLines();
         }
         WriteFile(profiles, "[profile Main]\n"
                             "default = yes\n" +

@@ -39,15 +39,7 @@ protected:
         server = std::make_unique<DovecotServer>(mail.root);
         std::string why;
         ASSERT_TRUE(server->Start(why)) << why;
-        const std::string profiles = mail.temp.path() + "profiles.ini";
-        WriteFileAtomic(profiles,
-                        "[profile Test]\ndefault = yes\nstore = imap | Personal Folders | "
-                        "127.0.0.1\nstore port = " +
-                            std::to_string(server->port()) +
-                            "\nstore tls = none\nstore user = jane\nstore password = text " +
-                            DovecotServer::kPassword + "\n");
-        // Owner-only, also when it replaces the fixture's own profiles file.
-        ::chmod(profiles.c_str(), 0600);
+        server->WriteProfiles(mail.temp.path() + "profiles.ini");
     }
 
     Settings MoveAndMarkRead() const {

@@ -275,4 +275,15 @@ void DovecotServer::ForgetUids(const std::string& folderPath) const {
     }
 }
 
+std::string DovecotServer::StoreLines() const {
+    return "store = imap | Personal Folders | 127.0.0.1\nstore port = " + std::to_string(port_) +
+           "\nstore tls = none\nstore user = " + kUser + "\nstore password = text " + kPassword +
+           "\n";
+}
+
+void DovecotServer::WriteProfiles(const std::string& path) const {
+    WriteFileAtomic(path, "[profile Test]\ndefault = yes\n" + StoreLines());
+    ::chmod(path.c_str(), 0600);
+}
+
 } // namespace qf::testing

@@ -46,6 +46,12 @@ public:
     const std::string& caFile() const { return caFile_; } // the test's authority (PEM)
     const std::string& maildirRoot() const { return root_; }
     std::string Log() const;
+    // Profiles-file lines for a store "Personal Folders" that logs on to this
+    // server in plain text with the account's password.
+    std::string StoreLines() const;
+    // A profiles file whose one default profile "Test" holds that store,
+    // owner-only (also when it replaces a file readable by more).
+    void WriteProfiles(const std::string& path) const;
 
     // Hands the Maildir tree (again) to the user the server reads it as.
     void GiveMailToServer() const;

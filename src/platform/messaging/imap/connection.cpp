@@ -412,24 +412,17 @@ HRESULT Connection::SearchHeader(const std::string& name, const std::string& val
     return S_OK;
 }
 
-HRESULT Connection::FetchSummaries(const std::vector<std::uint32_t>& uids,
-                                   std::vector<FetchedSummary>& out) {
-    out.clear();
-    if (uids.empty()) {
-        return S_OK;
-    }
-    SetPtr set = SetOf(uids);
+HRESULT Connection::UidFetch(const std::vector<std::uint32_t>& uids,
+                             const std::vector<mailimap_fetch_att*>& items, const std::string& what,
+                             std::vector<FetchedSummary>& out) {
     FetchTypePtr type(mailimap_fetch_type_new_fetch_att_list_empty());
     mailimap_fetch_type_new_fetch_att_list_add(type.get(), mailimap_fetch_att_new_uid());
-    mailimap_fetch_type_new_fetch_att_list_add(type.get(), mailimap_fetch_att_new_flags());
-    mailimap_fetch_type_new_fetch_att_list_add(type.get(), mailimap_fetch_att_new_rfc822_size());
-    mailimap_fetch_type_new_fetch_att_list_add(type.get(), mailimap_fetch_att_new_internaldate());
-    mailimap_fetch_type_new_fetch_att_list_add(type.get(), mailimap_fetch_att_new_bodystructure());
-    mailimap_fetch_type_new_fetch_att_list_add(
-        type.get(), mailimap_fetch_att_new_body_peek_section(mailimap_section_new_header()));
+    for (mailimap_fetch_att* item : items) {
+        mailimap_fetch_type_new_fetch_att_list_add(type.get(), item);
+    }
+    SetPtr set = SetOf(uids);
     ListAnswer<mailimap_fetch_list_free> answer;
-    HRESULT hr = Check(mailimap_uid_fetch(imap_, set.get(), type.get(), &answer.list),
-                       "Listing folder \"" + selected_ + "\"");
+    HRESULT hr = Check(mailimap_uid_fetch(imap_, set.get(), type.get(), &answer.list), what);
     if (Failed(hr) || answer.list == nullptr) {
         return hr;
     }
@@ -442,33 +435,38 @@ HRESULT Connection::FetchSummaries(const std::vector<std::uint32_t>& uids,
     return S_OK;
 }
 
+HRESULT Connection::FetchSummaries(const std::vector<std::uint32_t>& uids,
+                                   std::vector<FetchedSummary>& out) {
+    out.clear();
+    if (uids.empty()) {
+        return S_OK;
+    }
+    return UidFetch(uids,
+                    {mailimap_fetch_att_new_flags(), mailimap_fetch_att_new_rfc822_size(),
+                     mailimap_fetch_att_new_internaldate(), mailimap_fetch_att_new_bodystructure(),
+                     mailimap_fetch_att_new_body_peek_section(mailimap_section_new_header())},
+                    "Listing folder \"" + selected_ + "\"", out);
+}
+
 HRESULT Connection::FetchMessages(const std::vector<std::uint32_t>& uids,
                                   std::vector<FetchedSummary>& messages) {
     messages.clear();
     if (uids.empty()) {
         return S_OK;
     }
-    SetPtr set = SetOf(uids);
-    FetchTypePtr type(mailimap_fetch_type_new_fetch_att_list_empty());
-    mailimap_fetch_type_new_fetch_att_list_add(type.get(), mailimap_fetch_att_new_uid());
-    mailimap_fetch_type_new_fetch_att_list_add(type.get(), mailimap_fetch_att_new_flags());
-    mailimap_fetch_type_new_fetch_att_list_add(type.get(), mailimap_fetch_att_new_internaldate());
-    mailimap_fetch_type_new_fetch_att_list_add(
-        type.get(), mailimap_fetch_att_new_body_peek_section(mailimap_section_new(nullptr)));
-    ListAnswer<mailimap_fetch_list_free> answer;
-    HRESULT hr = Check(mailimap_uid_fetch(imap_, set.get(), type.get(), &answer.list),
-                       "Reading messages of \"" + selected_ + "\"");
-    if (Failed(hr) || answer.list == nullptr) {
-        return hr;
-    }
-    for (clistiter* it = clist_begin(answer.list); it != nullptr; it = clist_next(it)) {
-        FetchedSummary s = ReadMessage(static_cast<mailimap_msg_att*>(clist_content(it)));
-        if (s.uid != 0 && s.hasBody) {
+    std::vector<FetchedSummary> answered;
+    const HRESULT hr =
+        UidFetch(uids,
+                 {mailimap_fetch_att_new_flags(), mailimap_fetch_att_new_internaldate(),
+                  mailimap_fetch_att_new_body_peek_section(mailimap_section_new(nullptr))},
+                 "Reading messages of \"" + selected_ + "\"", answered);
+    for (FetchedSummary& s : answered) {
+        if (s.hasBody) {
             s.size = static_cast<std::uint32_t>(s.bytes.size());
             messages.push_back(std::move(s));
         }
     }
-    return S_OK;
+    return hr;
 }
 
 HRESULT Connection::FetchMessage(std::uint32_t uid, std::string& bytes, FetchedSummary* facts) {

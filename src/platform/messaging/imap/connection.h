@@ -23,6 +23,7 @@
 #include <vector>
 
 struct mailimap;
+struct mailimap_fetch_att;
 
 namespace qf::mapi::imap {
 
@@ -110,6 +111,11 @@ private:
     HRESULT Login();
     // Turns a libetpan result into a MAPI result, recording the failure.
     HRESULT Check(int r, const std::string& what);
+    // One UID FETCH of `items` (UID is always asked for); the messages that
+    // answered, those gone left out.  Takes ownership of `items`.
+    HRESULT UidFetch(const std::vector<std::uint32_t>& uids,
+                     const std::vector<mailimap_fetch_att*>& items, const std::string& what,
+                     std::vector<FetchedSummary>& out);
 
     AccountSettings settings_;
     std::string password_;
