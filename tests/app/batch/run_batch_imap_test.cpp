@@ -10,6 +10,9 @@
 
 #include <gtest/gtest.h>
 
+#include <csignal>
+#include <filesystem>
+#include <map>
 #include <sys/stat.h>
 #include <sys/wait.h>
 
@@ -127,6 +130,97 @@ TEST(BatchRunOverImap, MoveEndsAsOverMaildir) {
 
 TEST(BatchRunOverImap, TagEndsAsOverMaildir) {
     ExpectTheSameRun(Settings::kTagSubject, {"*QF* One", "*QF* Two", "Zipped"}, {});
+}
+
+// A run in move mode from a Maildir to a folder of an IMAP account of the same
+// profile, killed (SIGKILL, from strace) between storing an email's copy on the
+// server and removing its original, or between removing the original and its
+// note, then run again: every email is once in the account's folder, whole,
+// none is left in the Maildir, and the email cut short is not written again.
+TEST(BatchRunOverImap, AMoveToTheAccountKilledMidwayIsFinishedByTheRerun) {
+    if (std::system("command -v strace >/dev/null") != 0) {
+        GTEST_SKIP() << "needs strace";
+    }
+    const auto files = [](const std::string& folder) {
+        std::vector<std::string> found;
+        for (const char* sub : {"/cur", "/new"}) {
+            for (const auto& e : std::filesystem::directory_iterator(folder + sub)) {
+                found.push_back(e.path().string());
+            }
+        }
+        return found;
+    };
+    for (const bool atNote : {false, true}) {
+        SCOPED_TRACE(atNote ? "killed at removing the note" : "killed at removing the original");
+        MaildirFixture box;
+        ::chmod(box.temp.path().c_str(), 0755);
+        const std::string serverRoot = box.temp.path() + "Server";
+        for (const std::string& folder : {serverRoot, serverRoot + "/.Done"}) {
+            for (const char* sub : {"/cur", "/new", "/tmp"}) {
+                std::filesystem::create_directories(folder + sub);
+            }
+        }
+        std::string cut;
+        for (const char* subject : {"Alpha", "Bravo", "Charlie"}) {
+            Mail m;
+            m.subject = subject;
+            m.body = std::string("Dear team, ") + subject + " here.\n";
+            const std::string file = box.Deliver(m);
+            cut = cut.empty() ? file : cut;
+        }
+        DovecotServer server(serverRoot);
+        std::string why;
+        ASSERT_TRUE(server.Start(why)) << why;
+        const std::string profiles = box.temp.path() + "profiles.ini";
+        WriteFileAtomic(profiles, "[profile Test]\ndefault = yes\nstore = maildir | Local | " +
+                                      box.root + "\nstore = imap | Work mail | 127.0.0.1\n" +
+                                      server.StoreLines().substr(server.StoreLines().find('\n') + 1));
+        ::chmod(profiles.c_str(), 0600);
+        Settings s = box.settings();
+        s.emailsTo = Settings::kMoveEmails;
+        s.destinationFolder = box.FindFolder("Done");
+        s.messageDestination = "Done";
+        ASSERT_FALSE(s.destinationFolder.folderId.IsBlank());
+        s.SaveToFile(box.temp.path() + "run.qfo");
+
+        const std::string unique = cut.substr(cut.rfind('/') + 1, cut.rfind(':') - cut.rfind('/') - 1);
+        const std::string target = atNote ? box.root + "/tmp/" + unique + ".qfmove" : cut;
+        const std::string dir = box.temp.path();
+        const auto run = [&](const std::string& prefix) {
+            return std::system(("cd '" + dir + "' && " + prefix + "'" QF_BATCH_EXE "' --yes run.qfo >'" +
+                                dir + "out' 2>'" + dir + "err' </dev/null")
+                                   .c_str());
+        };
+        // The note is removed once before it is written (a leftover), once after the move.
+        const int killed = run("strace -f -qq -o /dev/null -P '" + target +
+                               "' -e trace=unlink -e inject=unlink:signal=SIGKILL:when=" +
+                               (atNote ? "2" : "1") + " ");
+        ASSERT_TRUE(WIFEXITED(killed) && WEXITSTATUS(killed) == 128 + SIGKILL)
+            << killed << ReadFileBytes(dir + "err");
+        const std::vector<std::string> doneBefore = files(serverRoot + "/.Done");
+        ASSERT_FALSE(doneBefore.empty()) << "the copy was stored before the kill";
+        EXPECT_EQ(std::filesystem::exists(cut), !atNote);
+
+        const int rerun = run("");
+        ASSERT_TRUE(WIFEXITED(rerun) && WEXITSTATUS(rerun) == static_cast<int>(ExitCode::Complete))
+            << ReadFileBytes(dir + "err");
+        EXPECT_TRUE(box.Messages().empty());
+        std::map<std::string, int> copies;
+        for (const auto& f : files(serverRoot + "/.Done")) {
+            const std::string text = MaildirFixture::StoredText(f);
+            for (const char* subject : {"Alpha", "Bravo", "Charlie"}) {
+                if (text.find(std::string("Dear team, ") + subject + " here.") != std::string::npos) {
+                    ++copies[subject];
+                }
+            }
+        }
+        EXPECT_EQ(copies, (std::map<std::string, int>{{"Alpha", 1}, {"Bravo", 1}, {"Charlie", 1}}));
+        int alphaTexts = 0;
+        for (const auto& name : box.OutputNames()) {
+            alphaTexts += ReadFileBytes(box.output + name).find("Alpha here.") != std::string::npos;
+        }
+        EXPECT_EQ(alphaTexts, 1) << "the email cut short is not written again";
+    }
 }
 
 } // namespace
