@@ -172,9 +172,10 @@ TEST(BatchRunOverImap, AMoveToTheAccountKilledMidwayIsFinishedByTheRerun) {
         std::string why;
         ASSERT_TRUE(server.Start(why)) << why;
         const std::string profiles = box.temp.path() + "profiles.ini";
-        WriteFileAtomic(profiles, "[profile Test]\ndefault = yes\nstore = maildir | Local | " +
-                                      box.root + "\nstore = imap | Work mail | 127.0.0.1\n" +
-                                      server.StoreLines().substr(server.StoreLines().find('\n') + 1));
+        WriteFileAtomic(profiles,
+                        "[profile Test]\ndefault = yes\nstore = maildir | Local | " + box.root +
+                            "\nstore = imap | Work mail | 127.0.0.1\n" +
+                            server.StoreLines().substr(server.StoreLines().find('\n') + 1));
         ::chmod(profiles.c_str(), 0600);
         Settings s = box.settings();
         s.emailsTo = Settings::kMoveEmails;
@@ -183,18 +184,20 @@ TEST(BatchRunOverImap, AMoveToTheAccountKilledMidwayIsFinishedByTheRerun) {
         ASSERT_FALSE(s.destinationFolder.folderId.IsBlank());
         s.SaveToFile(box.temp.path() + "run.qfo");
 
-        const std::string unique = cut.substr(cut.rfind('/') + 1, cut.rfind(':') - cut.rfind('/') - 1);
+        const std::string unique =
+            cut.substr(cut.rfind('/') + 1, cut.rfind(':') - cut.rfind('/') - 1);
         const std::string target = atNote ? box.root + "/tmp/" + unique + ".qfmove" : cut;
         const std::string dir = box.temp.path();
         const auto run = [&](const std::string& prefix) {
-            return std::system(("cd '" + dir + "' && " + prefix + "'" QF_BATCH_EXE "' --yes run.qfo >'" +
-                                dir + "out' 2>'" + dir + "err' </dev/null")
+            return std::system(("cd '" + dir + "' && " + prefix +
+                                "'" QF_BATCH_EXE "' --yes run.qfo >'" + dir + "out' 2>'" + dir +
+                                "err' </dev/null")
                                    .c_str());
         };
         // The note is removed once before it is written (a leftover), once after the move.
-        const int killed = run("strace -f -qq -o /dev/null -P '" + target +
-                               "' -e trace=unlink -e inject=unlink:signal=SIGKILL:when=" +
-                               (atNote ? "2" : "1") + " ");
+        const int killed = run(
+            "strace -f -qq -o /dev/null -P '" + target +
+            "' -e trace=unlink -e inject=unlink:signal=SIGKILL:when=" + (atNote ? "2" : "1") + " ");
         ASSERT_TRUE(WIFEXITED(killed) && WEXITSTATUS(killed) == 128 + SIGKILL)
             << killed << ReadFileBytes(dir + "err");
         const std::vector<std::string> doneBefore = files(serverRoot + "/.Done");
@@ -209,7 +212,8 @@ TEST(BatchRunOverImap, AMoveToTheAccountKilledMidwayIsFinishedByTheRerun) {
         for (const auto& f : files(serverRoot + "/.Done")) {
             const std::string text = MaildirFixture::StoredText(f);
             for (const char* subject : {"Alpha", "Bravo", "Charlie"}) {
-                if (text.find(std::string("Dear team, ") + subject + " here.") != std::string::npos) {
+                if (text.find(std::string("Dear team, ") + subject + " here.") !=
+                    std::string::npos) {
                     ++copies[subject];
                 }
             }

@@ -251,6 +251,9 @@ HRESULT MaildirFolder::FindMovedCopy(const std::string& token, bool& found) {
 }
 
 HRESULT MaildirFolder::SaveRawMessage(const std::string& bytes, bool read) {
+    // The caller removes the original as soon as this returns: the copy must be
+    // durable by then, not at the commit of a batch.
+    ImmediateChanges immediate;
     EnsureFolder(Path() + "/tmp");
     return WriteCopy(bytes, *this, NewUniqueName(false), read ? "S" : "");
 }
