@@ -184,7 +184,8 @@ void FinishReplacements(const std::string& folderPath, std::vector<MessageFile>&
 }
 
 // Files left in tmp/ by a process that stopped before renaming them: Maildir
-// readers remove those older than 36 hours.
+// readers remove those older than 36 hours.  A move note still there waits for
+// a destination out of reach (FinishMoves removes every other): it stays.
 void RemoveStaleTemporaryFiles(const std::string& tmpPath) {
     DIR* dir = ::opendir(tmpPath.c_str());
     if (dir == nullptr) {
@@ -195,10 +196,13 @@ void RemoveStaleTemporaryFiles(const std::string& tmpPath) {
                             .count() -
                         36 * 3600;
     while (dirent* e = ::readdir(dir)) {
-        if (e->d_name[0] == '.') {
+        const std::string name = e->d_name;
+        const std::size_t suffix = std::strlen(kMoveNoteSuffix);
+        if (name[0] == '.' || (name.size() > suffix &&
+                               name.compare(name.size() - suffix, suffix, kMoveNoteSuffix) == 0)) {
             continue;
         }
-        const std::string path = tmpPath + "/" + e->d_name;
+        const std::string path = tmpPath + "/" + name;
         struct stat st {};
         if (::lstat(path.c_str(), &st) == 0 && S_ISREG(st.st_mode) && st.st_mtime < cutoff) {
             ::unlink(path.c_str());

@@ -13,7 +13,8 @@
 //    complete in its folder, the listing removes the original and the note.
 //    For a store of another provider the note names the destination folder's
 //    identifier and the token its copy carries (store_moves.h).
-//  - Files left in tmp/ for over 36 hours are removed, as Maildir readers do.
+//  - Files left in tmp/ for over 36 hours are removed, as Maildir readers do
+//    (not move notes: those still there wait for a destination out of reach).
 #pragma once
 
 #include "platform/messaging/maildir/names.h"
