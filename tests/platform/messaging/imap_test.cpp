@@ -432,6 +432,17 @@ TEST_F(ImapTest, AMoveToTheAccountCutShortIsSettledByTheNextListing) {
     EXPECT_TRUE(fs::is_empty(local_ / "tmp")) << "the notes are gone";
 }
 
+// A copy is known by its whole token: the token of one move may be the start
+// of another's (message 5 and message 50 of one folder).
+TEST_F(ImapTest, AMovedCopyIsFoundByItsWholeTokenOnly) {
+    Put(Message("Fifty", "x\n", "X-Quillfence-Move: 0123abcd.7.50\n"), "1000.M1P1.test");
+    bool found = true;
+    ASSERT_EQ(Inbox()->FindMovedCopy("0123abcd.7.5", found), S_OK);
+    EXPECT_FALSE(found);
+    ASSERT_EQ(Inbox()->FindMovedCopy("0123abcd.7.50", found), S_OK);
+    EXPECT_TRUE(found);
+}
+
 // The same from the account to the Maildir: the original's mark is settled by
 // the next listing of the account.
 TEST_F(ImapTest, AMoveFromTheAccountCutShortIsSettledByTheNextListing) {

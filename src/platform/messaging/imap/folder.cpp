@@ -120,6 +120,24 @@ private:
     std::vector<RowState> rows_;
 };
 
+// Whether the selected mailbox holds a message whose `header` is `value`, the
+// whole of it: the server's search matches text within the header, and the
+// token of one move may be the start of another's.
+HRESULT HoldsMessage(Connection& c, const std::string& header, const std::string& value,
+                     bool& holds) {
+    holds = false;
+    std::vector<std::uint32_t> uids;
+    std::vector<FetchedSummary> heads;
+    HRESULT hr = c.SearchHeader(header, value, uids);
+    hr = Failed(hr) || uids.empty() ? hr : c.FetchSummaries(uids, heads);
+    holds = std::any_of(heads.begin(), heads.end(), [&](const FetchedSummary& h) {
+        const auto headers = mime::SplitHeaders(h.bytes).headers;
+        return header == kMoveHeader ? CarriesMoveToken(headers, value)
+                                     : mime::Summarize(headers).messageId == value;
+    });
+    return hr;
+}
+
 } // namespace
 
 std::uint32_t FindReplacement(Connection& connection, const MessageName& name) {
@@ -311,11 +329,11 @@ HRESULT ImapFolder::SaveRawMessage(const std::string& bytes, bool read) {
         const auto token = mime::HeaderWords(headers, kMoveHeader);
         const std::string header = token.size() == 1 ? kMoveHeader : "Message-ID";
         const std::string value = token.size() == 1 ? token[0] : mime::Summarize(headers).messageId;
-        std::vector<std::uint32_t> found;
+        bool stored = false;
         SelectedInfo info;
         if (!value.empty() && Succeeded(hr = c.Reconnect()) &&
             Succeeded(hr = c.Select(mailbox_, info, true)) &&
-            Succeeded(hr = c.SearchHeader(header, value, found)) && found.empty()) {
+            Succeeded(hr = HoldsMessage(c, header, value, stored)) && !stored) {
             hr = c.Append(mailbox_, bytes, read, std::nullopt);
         }
     }
@@ -362,22 +380,12 @@ HRESULT ImapFolder::FindMessage(const EntryId& id, MessageName& name) {
 HRESULT ImapFolder::FindMovedCopy(const std::string& token, bool& found) {
     found = false;
     Connection& c = store_->connection();
-    std::vector<std::uint32_t> uids;
-    std::vector<FetchedSummary> heads;
     HRESULT hr = store_->WithConnection([&] {
         SelectedInfo info;
         HRESULT r = c.Select(mailbox_, info, true);
-        r = Failed(r) ? r : c.SearchHeader(kMoveHeader, token, uids);
-        return Failed(r) ? r : c.FetchSummaries(uids, heads);
+        return Failed(r) ? r : HoldsMessage(c, kMoveHeader, token, found);
     });
-    if (Failed(hr)) {
-        return error_.Set(hr, c.Failure());
-    }
-    // The search matches text within the header; the token must match whole.
-    found = std::any_of(heads.begin(), heads.end(), [&](const FetchedSummary& h) {
-        return CarriesMoveToken(mime::SplitHeaders(h.bytes).headers, token);
-    });
-    return S_OK;
+    return Failed(hr) ? error_.Set(hr, c.Failure()) : S_OK;
 }
 
 // The token the copy of a move of message `name` carries: the same whenever
