@@ -166,8 +166,8 @@ protected:
         }
     }
 
-    // The inbox of the profile's second store, a Maildir (UseLocalStore).
-    std::shared_ptr<IMAPIFolder> LocalInbox() {
+    // The inbox of the profile's second store (a Maildir after UseLocalStore).
+    std::shared_ptr<IMAPIFolder> SecondInbox() {
         if (!session_) {
             EXPECT_EQ(MAPILogonEx(0, nullptr, nullptr, 0x62, session_), S_OK);
         }
@@ -176,17 +176,17 @@ protected:
         const PropTagArray cols{PR_ENTRYID};
         EXPECT_EQ(session_->GetMsgStoresTable(0, table), S_OK);
         EXPECT_EQ(HrQueryAllRows(*table, &cols, nullptr, 0, stores), S_OK);
-        std::shared_ptr<IMsgStore> maildir;
+        std::shared_ptr<IMsgStore> second;
         EntryId inboxId;
         std::shared_ptr<IUnknown> obj;
         if (stores.size() != 2 ||
-            session_->OpenMsgStore(0, *stores[1][0].Bin(), Iid::IMsgStore, 0x94, maildir) != S_OK ||
-            maildir->GetReceiveFolder("IPM", 0, inboxId, nullptr) != S_OK ||
-            maildir->OpenEntry(inboxId, Iid::IMAPIFolder, 0, nullptr, obj) != S_OK) {
-            ADD_FAILURE() << "no local store";
+            session_->OpenMsgStore(0, *stores[1][0].Bin(), Iid::IMsgStore, 0x94, second) != S_OK ||
+            second->GetReceiveFolder("IPM", 0, inboxId, nullptr) != S_OK ||
+            second->OpenEntry(inboxId, Iid::IMAPIFolder, 0, nullptr, obj) != S_OK) {
+            ADD_FAILURE() << "no second store";
             return nullptr;
         }
-        localStore_ = maildir;
+        secondStore_ = second;
         return As<IMAPIFolder>(obj);
     }
     // A profile with the account and, as its second store, the Maildir `local_`.
@@ -195,11 +195,11 @@ protected:
         UseAccount("store tls = none\nstore = maildir | Local | " + local_.string() + "\n");
     }
 
-    // Moves the one message of the server's inbox (`fromServer`) or of the
-    // local inbox to the other one, in a child process killed at `step`.
+    // Moves the one message of the account's inbox (`fromServer`) or of the
+    // second store's inbox to the other one, in a child process killed at `step`.
     void MoveKilledAt(bool fromServer, MoveStep step) {
         Reopen(); // the child opens its own connections
-        localStore_.reset();
+        secondStore_.reset();
         const pid_t pid = ::fork();
         if (pid == 0) {
             mapi::testing::SetMoveStepHook([step](MoveStep now) {
@@ -208,7 +208,7 @@ protected:
                 }
             });
             auto server = Inbox();
-            auto local = LocalInbox();
+            auto local = SecondInbox();
             auto& from = fromServer ? server : local;
             auto& to = fromServer ? local : server;
             const auto rows = Contents(*from, {PR_ENTRYID});
@@ -224,7 +224,7 @@ protected:
 
     std::unique_ptr<DovecotServer> server_;
     fs::path local_; // a Maildir beside the account's tree
-    std::shared_ptr<IMsgStore> localStore_;
+    std::shared_ptr<IMsgStore> secondStore_;
 };
 
 // The message as the copy of a move stores it, without the move's header.
@@ -382,7 +382,7 @@ TEST_F(ImapTest, MovesBetweenAMaildirAndTheAccountGoBothWays) {
     UseLocalStore();
     Deliver(Message("To the server"), "2000.M2P1.test:2,", local);
     auto inbox = Inbox();
-    auto localInbox = LocalInbox();
+    auto localInbox = SecondInbox();
     ASSERT_TRUE(localInbox);
 
     const auto fromServer = Contents(*inbox, {PR_ENTRYID});
@@ -418,7 +418,7 @@ TEST_F(ImapTest, AMoveToTheAccountCutShortIsSettledByTheNextListing) {
     MoveKilledAt(false, MoveStep::CopyStored);
     ASSERT_EQ(MessageFiles(root_).size(), 1u) << "the copy was stored";
     ASSERT_EQ(MessageFiles(local_).size(), 1u) << "the original is still there";
-    EXPECT_EQ(Subjects(*LocalInbox()), std::vector<std::string>{});
+    EXPECT_EQ(Subjects(*SecondInbox()), std::vector<std::string>{});
     EXPECT_EQ(Subjects(*Inbox()), (std::vector<std::string>{"Copied"}));
     ASSERT_EQ(MessageFiles(root_).size(), 1u);
     EXPECT_EQ(WithoutMoveHeader(ReadFile(MessageFiles(root_)[0])), Message("Copied"));
@@ -426,10 +426,27 @@ TEST_F(ImapTest, AMoveToTheAccountCutShortIsSettledByTheNextListing) {
 
     Deliver(Message("Not copied"), "2001.M3P1.test:2,", local_);
     MoveKilledAt(false, MoveStep::NoteWritten);
-    EXPECT_EQ(Subjects(*LocalInbox()), (std::vector<std::string>{"Not copied"}));
+    EXPECT_EQ(Subjects(*SecondInbox()), (std::vector<std::string>{"Not copied"}));
     EXPECT_EQ(Subjects(*Inbox()), (std::vector<std::string>{"Copied"}));
     EXPECT_EQ(ReadFile(MessageFiles(local_)[0]), Message("Not copied"));
     EXPECT_TRUE(fs::is_empty(local_ / "tmp")) << "the notes are gone";
+}
+
+// Between two accounts (two stores of one server here: the whole account, and
+// its folder Jobs as an account of its own), the destination folder is found
+// again from the original's mark.
+TEST_F(ImapTest, AMoveToAnotherAccountCutShortIsSettledByTheNextListing) {
+    Put(Message("Across"), "1000.M1P1.test");
+    UseAccount("store tls = none\nstore = imap | Jobs account | 127.0.0.1\nstore port = " +
+               std::to_string(server_->port()) +
+               "\nstore tls = none\nstore user = jane\nstore password = text " +
+               DovecotServer::kPassword + "\nstore root folder = Jobs\n");
+    MoveKilledAt(true, MoveStep::CopyStored);
+    ASSERT_EQ(MessageFiles(root_ / ".Jobs").size(), 1u) << "the copy was stored";
+    ASSERT_EQ(MessageFiles(root_).size(), 1u) << "the original is still there";
+    EXPECT_EQ(Subjects(*Inbox()), std::vector<std::string>{});
+    EXPECT_TRUE(MessageFiles(root_).empty());
+    EXPECT_EQ(Subjects(*SecondInbox()), (std::vector<std::string>{"Across"}));
 }
 
 // A copy is known by its whole token: the token of one move may be the start
@@ -453,13 +470,13 @@ TEST_F(ImapTest, AMoveFromTheAccountCutShortIsSettledByTheNextListing) {
     ASSERT_EQ(MessageFiles(root_).size(), 1u) << "the original is still there";
     EXPECT_EQ(Subjects(*Inbox()), std::vector<std::string>{});
     EXPECT_TRUE(MessageFiles(root_).empty());
-    EXPECT_EQ(Subjects(*LocalInbox()), (std::vector<std::string>{"Copied"}));
+    EXPECT_EQ(Subjects(*SecondInbox()), (std::vector<std::string>{"Copied"}));
     EXPECT_EQ(WithoutMoveHeader(ReadFile(MessageFiles(local_)[0])), Message("Copied"));
 
     Put(Message("Not copied"), "1001.M2P1.test");
     MoveKilledAt(true, MoveStep::NoteWritten);
     EXPECT_EQ(Subjects(*Inbox()), (std::vector<std::string>{"Not copied"}));
-    EXPECT_EQ(Subjects(*LocalInbox()), (std::vector<std::string>{"Copied"}));
+    EXPECT_EQ(Subjects(*SecondInbox()), (std::vector<std::string>{"Copied"}));
     // The mark is gone: a later listing asks no one.
     imap::Connection other(AccountOf(*server_), DovecotServer::kPassword, "other client");
     ASSERT_EQ(other.Open(), S_OK) << other.Failure();
@@ -481,13 +498,13 @@ TEST_F(ImapTest, AMoveCutShortIsFinishedByTheNextAttemptOrOnceTheServerIsBack) {
     Deliver(Message("Again"), "2000.M2P1.test:2,", local_);
     // The run listed the folder before the cut, and moves the message again by
     // that listing's identifier.
-    const auto listed = Contents(*LocalInbox(), {PR_ENTRYID});
+    const auto listed = Contents(*SecondInbox(), {PR_ENTRYID});
     ASSERT_EQ(listed.size(), 1u);
     MoveKilledAt(false, MoveStep::CopyStored);
     ASSERT_FALSE(fs::is_empty(local_ / "tmp"));
     auto server = Inbox();
-    ASSERT_EQ(LocalInbox()->CopyMessages({*listed[0][0].Bin()}, Iid::None, server, 0, nullptr,
-                                         MESSAGE_MOVE),
+    ASSERT_EQ(SecondInbox()->CopyMessages({*listed[0][0].Bin()}, Iid::None, server, 0, nullptr,
+                                          MESSAGE_MOVE),
               S_OK);
     EXPECT_EQ(MessageFiles(root_).size(), 1u) << "one copy on the server";
     EXPECT_TRUE(MessageFiles(local_).empty());
@@ -496,12 +513,12 @@ TEST_F(ImapTest, AMoveCutShortIsFinishedByTheNextAttemptOrOnceTheServerIsBack) {
     MoveKilledAt(false, MoveStep::CopyStored);
     server_->Kill();
     Reopen();
-    EXPECT_EQ(Subjects(*LocalInbox()), (std::vector<std::string>{"Waits"}));
+    EXPECT_EQ(Subjects(*SecondInbox()), (std::vector<std::string>{"Waits"}));
     EXPECT_FALSE(fs::is_empty(local_ / "tmp")) << "the note waits";
     std::string why;
     ASSERT_TRUE(server_->Start(why)) << why;
     Reopen();
-    EXPECT_EQ(Subjects(*LocalInbox()), std::vector<std::string>{});
+    EXPECT_EQ(Subjects(*SecondInbox()), std::vector<std::string>{});
     EXPECT_EQ(Subjects(*Inbox()), (std::vector<std::string>{"Again", "Waits"}));
     EXPECT_TRUE(fs::is_empty(local_ / "tmp"));
 }
