@@ -1,7 +1,9 @@
 // The IMAP provider against a private Dovecot serving a Maildir tree: folders
 // from LIST, listing in batches, reading without marking read, the read flag,
-// moves, changed subjects and bodies, crafted identifiers, a renumbered
-// mailbox, lost connections, and logon and certificate failures.
+// moves (also to a Maildir and another account of the profile, and those cut
+// short by a killed process), changed subjects and bodies, crafted
+// identifiers, a renumbered mailbox, lost connections, and logon and
+// certificate failures.
 #include "maildir_fixture.h"
 
 #include "platform/messaging/entryid.h"

@@ -17,7 +17,8 @@ namespace {
 // Summaries are fetched this many messages to a command.
 constexpr std::size_t kBatch = 500;
 // The keyword that marks the original of a move to another store: this and
-// the destination's FolderCode.
+// the destination's FolderCode, 40 characters (servers limit a keyword's
+// length; Dovecot to 50 by default).
 constexpr const char* kMoveKeyword = "$QfMove.";
 
 // The rows of a mailbox's contents table, fetched a batch at a time as they
