@@ -192,7 +192,8 @@ HRESULT MaildirFolder::MoveToOtherProvider(const MessageFile& file, const std::s
         return error_.Set(MAPI_E_INVALID_PARAMETER, "The destination folder has no identifier");
     }
     const std::string note = MoveNotePath(Path(), file.unique);
-    if (const auto earlier = ReadMoveNote(note); earlier && earlier->destinationFolder) {
+    const auto earlier = ReadMoveNote(note);
+    if (earlier && earlier->destinationFolder) {
         MovedCopyFinder finder(store_->profile());
         if (finder.Find(*earlier->destinationFolder, earlier->token) == CopyState::Found) {
             if (HRESULT hr = RemoveMovedOriginal(file, note); Failed(hr)) {
@@ -204,7 +205,10 @@ HRESULT MaildirFolder::MoveToOtherProvider(const MessageFile& file, const std::s
                                                           " had already moved to another folder");
         }
     }
-    const std::string token = NewMoveToken();
+    // Another try for the same folder keeps the token: whichever copy arrives
+    // settles the move.
+    const bool again = earlier && earlier->destinationFolder == *destId->Bin();
+    const std::string token = again ? earlier->token : NewMoveToken();
     EnsureFolder(Path() + "/tmp");
     if (const int err = WriteMoveNote(note, MoveNote{"", "", *destId->Bin(), token}); err != 0) {
         return error_.Set(WriteFailure(err), "Cannot write " + note, err);
