@@ -42,7 +42,8 @@ std::vector<PropValue> StoreRow(const StoreConfig& s, bool isDefault) {
 class Session : public IMAPISession {
 public:
     Session(Profile profile, std::optional<std::string> password)
-        : profile_(std::move(profile)), password_(std::move(password)) {
+        : profile_(std::move(profile)), password_(std::move(password)),
+          stores_(MakeProfileStores(profile_, password_)) {
         error_.SetComponent("Messaging session");
     }
 
@@ -86,8 +87,8 @@ public:
         for (std::size_t i = 0; i < profile_.stores.size(); ++i) {
             const StoreConfig& s = profile_.stores[i];
             if (MakeStoreUid(s.kind, s.Identity()) == parts->store) {
-                return OpenProviderStore(s, StoreLogon{i == profile_.defaultStore, password_},
-                                         store, error_);
+                return OpenProviderStore(
+                    s, StoreLogon{i == profile_.defaultStore, password_, stores_}, store, error_);
             }
         }
         return error_.Set(MAPI_E_NOT_FOUND, "The message store named is not part of profile \"" +
@@ -100,8 +101,32 @@ public:
     }
 
 private:
+    // The profile's stores as its stores see them.  A store opened through it
+    // sees none: it is asked about its messages, never left to finish moves.
+    static std::shared_ptr<const ProfileStores>
+    MakeProfileStores(const Profile& profile, const std::optional<std::string>& password) {
+        auto stores = std::make_shared<ProfileStores>();
+        for (const StoreConfig& s : profile.stores) {
+            stores->stores.push_back(MakeStoreUid(s.kind, s.Identity()));
+        }
+        stores->open = [profile, password](const StoreUid& uid, std::shared_ptr<IMsgStore>& store,
+                                           LastError& error) {
+            for (std::size_t i = 0; i < profile.stores.size(); ++i) {
+                const StoreConfig& s = profile.stores[i];
+                if (MakeStoreUid(s.kind, s.Identity()) == uid) {
+                    return OpenProviderStore(
+                        s, StoreLogon{i == profile.defaultStore, password, nullptr}, store, error);
+                }
+            }
+            return error.Set(MAPI_E_NOT_FOUND,
+                             "The store is not part of profile \"" + profile.name + "\"");
+        };
+        return stores;
+    }
+
     Profile profile_;
     std::optional<std::string> password_;
+    std::shared_ptr<const ProfileStores> stores_;
     bool loggedOff_ = false;
     LastError error_;
 };

@@ -415,6 +415,13 @@ public:
     virtual HRESULT SaveRawMessage(const std::string& /*bytes*/, bool /*read*/) {
         return MAPI_E_NO_SUPPORT;
     }
+    // Whether the folder holds the copy that a move from another store marked
+    // with `token` (store_moves.h): how a move the process stopped in is
+    // finished.  S_OK with the answer only when the folder could be searched.
+    virtual HRESULT FindMovedCopy(const std::string& /*token*/, bool& found) {
+        found = false;
+        return MAPI_E_NO_SUPPORT;
+    }
 };
 
 class IAttach : public IMAPIProp {};

@@ -4,6 +4,7 @@
 // classes.
 #pragma once
 
+#include "platform/messaging/entryid.h"
 #include "platform/messaging/mapi.h"
 #include "platform/messaging/profiles.h"
 #include "platform/messaging/props.h"
@@ -17,10 +18,22 @@
 
 namespace qf::mapi {
 
+// The stores of the logon's profile, as a store sees them: a move to another
+// store that a stopped process left half done is finished by opening the store
+// it went to (store_moves.h).
+struct ProfileStores {
+    using Opener =
+        std::function<HRESULT(const StoreUid& store, std::shared_ptr<IMsgStore>&, LastError&)>;
+    std::vector<StoreUid> stores; // every store of the profile
+    Opener open;                  // opens one of them; MAPI_E_NOT_FOUND for another
+};
+
 // What a provider is given, besides the store's settings, to open a store.
 struct StoreLogon {
     bool isDefault = false;              // the profile's default store
     std::optional<std::string> password; // the password given at logon, when one was
+    // The other stores of the profile; null when the store is opened alone.
+    std::shared_ptr<const ProfileStores> profile;
 };
 
 // Opens a store; records a failure in `error`.

@@ -1,19 +1,24 @@
 // The IMAP provider against a private Dovecot serving a Maildir tree: folders
 // from LIST, listing in batches, reading without marking read, the read flag,
-// moves, changed subjects and bodies, crafted identifiers, a renumbered
-// mailbox, lost connections, and logon and certificate failures.
+// moves (also to a Maildir and another account of the profile, and those cut
+// short by a killed process), changed subjects and bodies, crafted
+// identifiers, a renumbered mailbox, lost connections, and logon and
+// certificate failures.
 #include "maildir_fixture.h"
 
 #include "platform/messaging/entryid.h"
 #include "platform/messaging/imap/connection.h"
+#include "platform/messaging/store_moves.h"
 #include "support/dovecot_fixture.h"
 
 #include <algorithm>
 #include <arpa/inet.h>
+#include <csignal>
 #include <map>
 #include <netinet/in.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
+#include <sys/wait.h>
 #include <thread>
 #include <unistd.h>
 
@@ -37,6 +42,16 @@ std::string WithAttachment(const std::string& subject) {
            "Content-Transfer-Encoding: base64\n\nJVBERi0xLjQK\n--b--\n";
 }
 
+// The account of the test server, for a second client.
+AccountSettings AccountOf(const DovecotServer& server) {
+    AccountSettings account;
+    account.host = "127.0.0.1";
+    account.port = server.port();
+    account.user = DovecotServer::kUser;
+    account.tls = TlsMode::None;
+    return account;
+}
+
 class ImapTest : public MaildirTest {
 protected:
     void SetUp() override {
@@ -45,6 +60,7 @@ protected:
         MakeMaildir(root_ / ".Jobs");
         MakeMaildir(root_ / ".Jobs.Applied");
         MakeMaildir(root_ / ".Entw&APw-rfe");
+        local_ = dir_ / "Local";
         StartServer(false);
     }
     void TearDown() override {
@@ -141,12 +157,7 @@ protected:
 
     // Another client removes every message of the inbox.
     void ExpungeElsewhere() {
-        AccountSettings account;
-        account.host = "127.0.0.1";
-        account.port = server_->port();
-        account.user = DovecotServer::kUser;
-        account.tls = TlsMode::None;
-        imap::Connection other(account, DovecotServer::kPassword, "other client");
+        imap::Connection other(AccountOf(*server_), DovecotServer::kPassword, "other client");
         ASSERT_EQ(other.Open(), S_OK) << other.Failure();
         imap::SelectedInfo info;
         ASSERT_EQ(other.Select("INBOX", info), S_OK);
@@ -157,8 +168,75 @@ protected:
         }
     }
 
+    // The inbox of the profile's second store (a Maildir after UseLocalStore).
+    std::shared_ptr<IMAPIFolder> SecondInbox() {
+        if (!session_) {
+            EXPECT_EQ(MAPILogonEx(0, nullptr, nullptr, 0x62, session_), S_OK);
+        }
+        std::shared_ptr<IMAPITable> table;
+        RowSet stores;
+        const PropTagArray cols{PR_ENTRYID};
+        EXPECT_EQ(session_->GetMsgStoresTable(0, table), S_OK);
+        EXPECT_EQ(HrQueryAllRows(*table, &cols, nullptr, 0, stores), S_OK);
+        std::shared_ptr<IMsgStore> second;
+        EntryId inboxId;
+        std::shared_ptr<IUnknown> obj;
+        if (stores.size() != 2 ||
+            session_->OpenMsgStore(0, *stores[1][0].Bin(), Iid::IMsgStore, 0x94, second) != S_OK ||
+            second->GetReceiveFolder("IPM", 0, inboxId, nullptr) != S_OK ||
+            second->OpenEntry(inboxId, Iid::IMAPIFolder, 0, nullptr, obj) != S_OK) {
+            ADD_FAILURE() << "no second store";
+            return nullptr;
+        }
+        secondStore_ = second;
+        return As<IMAPIFolder>(obj);
+    }
+    // A profile with the account and, as its second store, the Maildir `local_`.
+    void UseLocalStore() {
+        MakeMaildir(local_);
+        UseAccount("store tls = none\nstore = maildir | Local | " + local_.string() + "\n");
+    }
+
+    // Moves the one message of the account's inbox (`fromServer`) or of the
+    // second store's inbox to the other one, in a child process killed at `step`.
+    void MoveKilledAt(bool fromServer, MoveStep step) {
+        Reopen(); // the child opens its own connections
+        secondStore_.reset();
+        const pid_t pid = ::fork();
+        if (pid == 0) {
+            mapi::testing::SetMoveStepHook([step](MoveStep now) {
+                if (now == step) {
+                    ::raise(SIGKILL);
+                }
+            });
+            auto server = Inbox();
+            auto local = SecondInbox();
+            auto& from = fromServer ? server : local;
+            auto& to = fromServer ? local : server;
+            const auto rows = Contents(*from, {PR_ENTRYID});
+            if (rows.size() == 1) {
+                from->CopyMessages({*rows[0][0].Bin()}, Iid::None, to, 0, nullptr, MESSAGE_MOVE);
+            }
+            ::_exit(3); // the step was never reached
+        }
+        int status = 0;
+        ASSERT_EQ(::waitpid(pid, &status, 0), pid);
+        ASSERT_TRUE(WIFSIGNALED(status) && WTERMSIG(status) == SIGKILL) << status;
+    }
+
     std::unique_ptr<DovecotServer> server_;
+    fs::path local_; // a Maildir beside the account's tree
+    std::shared_ptr<IMsgStore> secondStore_;
 };
+
+// The message as the copy of a move stores it, without the move's header.
+std::string WithoutMoveHeader(std::string bytes) {
+    const std::size_t at = bytes.find("X-Quillfence-Move: ");
+    if (at != std::string::npos) {
+        bytes.erase(at, bytes.find('\n', at) + 1 - at);
+    }
+    return bytes;
+}
 
 TEST_F(ImapTest, FoldersComeFromListWithDecodedNames) {
     auto root = OpenFolder({});
@@ -301,25 +379,13 @@ TEST_F(ImapTest, WithoutMoveOnlyTheMovedMessageIsExpunged) {
 // Between an IMAP account and a Maildir of the same profile, both ways, through
 // the message's bytes: the copy is stored before the original goes.
 TEST_F(ImapTest, MovesBetweenAMaildirAndTheAccountGoBothWays) {
-    const fs::path local = dir_ / "Local";
-    MakeMaildir(local);
+    const fs::path& local = local_;
     Put(Message("To the Maildir"), "1000.M1P1.test", {}, "S");
+    UseLocalStore();
     Deliver(Message("To the server"), "2000.M2P1.test:2,", local);
-    UseAccount("store tls = none\nstore = maildir | Local | " + local.string() + "\n");
     auto inbox = Inbox();
-    std::shared_ptr<IMAPITable> table;
-    ASSERT_EQ(session_->GetMsgStoresTable(0, table), S_OK);
-    RowSet stores;
-    const PropTagArray cols{PR_ENTRYID};
-    ASSERT_EQ(HrQueryAllRows(*table, &cols, nullptr, 0, stores), S_OK);
-    ASSERT_EQ(stores.size(), 2u);
-    std::shared_ptr<IMsgStore> maildir;
-    ASSERT_EQ(session_->OpenMsgStore(0, *stores[1][0].Bin(), Iid::IMsgStore, 0x94, maildir), S_OK);
-    EntryId localInboxId;
-    ASSERT_EQ(maildir->GetReceiveFolder("IPM", 0, localInboxId, nullptr), S_OK);
-    std::shared_ptr<IUnknown> obj;
-    ASSERT_EQ(maildir->OpenEntry(localInboxId, Iid::IMAPIFolder, 0, nullptr, obj), S_OK);
-    auto localInbox = As<IMAPIFolder>(obj);
+    auto localInbox = SecondInbox();
+    ASSERT_TRUE(localInbox);
 
     const auto fromServer = Contents(*inbox, {PR_ENTRYID});
     const auto fromLocal = Contents(*localInbox, {PR_ENTRYID});
@@ -341,7 +407,122 @@ TEST_F(ImapTest, MovesBetweenAMaildirAndTheAccountGoBothWays) {
     EXPECT_EQ(
         localFiles[0].filename().string().substr(localFiles[0].filename().string().rfind(',')),
         ",S");
-    EXPECT_EQ(ReadFile(localFiles[0]), Message("To the Maildir"));
+    EXPECT_EQ(WithoutMoveHeader(ReadFile(localFiles[0])), Message("To the Maildir"));
+    EXPECT_EQ(WithoutMoveHeader(ReadFile(serverFiles[0])), Message("To the server"));
+}
+
+// A move from the Maildir to the account that the process stopped in: when the
+// copy was stored, the next listing removes the original and does not show it;
+// when it was not, the original stays.  No note is left either way.
+TEST_F(ImapTest, AMoveToTheAccountCutShortIsSettledByTheNextListing) {
+    UseLocalStore();
+    Deliver(Message("Copied"), "2000.M2P1.test:2,S", local_);
+    MoveKilledAt(false, MoveStep::CopyStored);
+    ASSERT_EQ(MessageFiles(root_).size(), 1u) << "the copy was stored";
+    ASSERT_EQ(MessageFiles(local_).size(), 1u) << "the original is still there";
+    EXPECT_EQ(Subjects(*SecondInbox()), std::vector<std::string>{});
+    EXPECT_EQ(Subjects(*Inbox()), (std::vector<std::string>{"Copied"}));
+    ASSERT_EQ(MessageFiles(root_).size(), 1u);
+    EXPECT_EQ(WithoutMoveHeader(ReadFile(MessageFiles(root_)[0])), Message("Copied"));
+    EXPECT_TRUE(MessageFiles(local_).empty());
+
+    Deliver(Message("Not copied"), "2001.M3P1.test:2,", local_);
+    MoveKilledAt(false, MoveStep::NoteWritten);
+    EXPECT_EQ(Subjects(*SecondInbox()), (std::vector<std::string>{"Not copied"}));
+    EXPECT_EQ(Subjects(*Inbox()), (std::vector<std::string>{"Copied"}));
+    EXPECT_EQ(ReadFile(MessageFiles(local_)[0]), Message("Not copied"));
+    EXPECT_TRUE(fs::is_empty(local_ / "tmp")) << "the notes are gone";
+}
+
+// Between two accounts (two stores of one server here: the whole account, and
+// its folder Jobs as an account of its own), the destination folder is found
+// again from the original's mark.
+TEST_F(ImapTest, AMoveToAnotherAccountCutShortIsSettledByTheNextListing) {
+    Put(Message("Across"), "1000.M1P1.test");
+    UseAccount("store tls = none\nstore = imap | Jobs account | 127.0.0.1\nstore port = " +
+               std::to_string(server_->port()) +
+               "\nstore tls = none\nstore user = jane\nstore password = text " +
+               DovecotServer::kPassword + "\nstore root folder = Jobs\n");
+    MoveKilledAt(true, MoveStep::CopyStored);
+    ASSERT_EQ(MessageFiles(root_ / ".Jobs").size(), 1u) << "the copy was stored";
+    ASSERT_EQ(MessageFiles(root_).size(), 1u) << "the original is still there";
+    EXPECT_EQ(Subjects(*Inbox()), std::vector<std::string>{});
+    EXPECT_TRUE(MessageFiles(root_).empty());
+    EXPECT_EQ(Subjects(*SecondInbox()), (std::vector<std::string>{"Across"}));
+}
+
+// A copy is known by its whole token: the token of one move may be the start
+// of another's (message 5 and message 50 of one folder).
+TEST_F(ImapTest, AMovedCopyIsFoundByItsWholeTokenOnly) {
+    Put(Message("Fifty", "x\n", "X-Quillfence-Move: 0123abcd.7.50\n"), "1000.M1P1.test");
+    bool found = true;
+    ASSERT_EQ(Inbox()->FindMovedCopy("0123abcd.7.5", found), S_OK);
+    EXPECT_FALSE(found);
+    ASSERT_EQ(Inbox()->FindMovedCopy("0123abcd.7.50", found), S_OK);
+    EXPECT_TRUE(found);
+}
+
+// The same from the account to the Maildir: the original's mark is settled by
+// the next listing of the account.
+TEST_F(ImapTest, AMoveFromTheAccountCutShortIsSettledByTheNextListing) {
+    Put(Message("Copied"), "1000.M1P1.test", {}, "S");
+    UseLocalStore();
+    MoveKilledAt(true, MoveStep::CopyStored);
+    ASSERT_EQ(MessageFiles(local_).size(), 1u) << "the copy was stored";
+    ASSERT_EQ(MessageFiles(root_).size(), 1u) << "the original is still there";
+    EXPECT_EQ(Subjects(*Inbox()), std::vector<std::string>{});
+    EXPECT_TRUE(MessageFiles(root_).empty());
+    EXPECT_EQ(Subjects(*SecondInbox()), (std::vector<std::string>{"Copied"}));
+    EXPECT_EQ(WithoutMoveHeader(ReadFile(MessageFiles(local_)[0])), Message("Copied"));
+
+    Put(Message("Not copied"), "1001.M2P1.test");
+    MoveKilledAt(true, MoveStep::NoteWritten);
+    EXPECT_EQ(Subjects(*Inbox()), (std::vector<std::string>{"Not copied"}));
+    EXPECT_EQ(Subjects(*SecondInbox()), (std::vector<std::string>{"Copied"}));
+    // The mark is gone: a later listing asks no one.
+    imap::Connection other(AccountOf(*server_), DovecotServer::kPassword, "other client");
+    ASSERT_EQ(other.Open(), S_OK) << other.Failure();
+    imap::SelectedInfo info;
+    ASSERT_EQ(other.Select("INBOX", info), S_OK);
+    std::vector<imap::FetchedSummary> heads;
+    std::vector<std::uint32_t> uids;
+    ASSERT_EQ(other.Uids(uids), S_OK);
+    ASSERT_EQ(other.FetchSummaries(uids, heads), S_OK);
+    ASSERT_EQ(heads.size(), 1u);
+    EXPECT_EQ(heads[0].keywords, std::vector<std::string>{});
+}
+
+// Moving the message again after a cut finishes the first move instead of
+// storing a second copy; while the destination is away, the listing keeps the
+// original and its note, and settles them once it is back.
+TEST_F(ImapTest, AMoveCutShortIsFinishedByTheNextAttemptOrOnceTheServerIsBack) {
+    UseLocalStore();
+    Deliver(Message("Again"), "2000.M2P1.test:2,", local_);
+    // The run listed the folder before the cut, and moves the message again by
+    // that listing's identifier.
+    const auto listed = Contents(*SecondInbox(), {PR_ENTRYID});
+    ASSERT_EQ(listed.size(), 1u);
+    MoveKilledAt(false, MoveStep::CopyStored);
+    ASSERT_FALSE(fs::is_empty(local_ / "tmp"));
+    auto server = Inbox();
+    ASSERT_EQ(SecondInbox()->CopyMessages({*listed[0][0].Bin()}, Iid::None, server, 0, nullptr,
+                                          MESSAGE_MOVE),
+              S_OK);
+    EXPECT_EQ(MessageFiles(root_).size(), 1u) << "one copy on the server";
+    EXPECT_TRUE(MessageFiles(local_).empty());
+
+    Deliver(Message("Waits"), "2001.M3P1.test:2,", local_);
+    MoveKilledAt(false, MoveStep::CopyStored);
+    server_->Kill();
+    Reopen();
+    EXPECT_EQ(Subjects(*SecondInbox()), (std::vector<std::string>{"Waits"}));
+    EXPECT_FALSE(fs::is_empty(local_ / "tmp")) << "the note waits";
+    std::string why;
+    ASSERT_TRUE(server_->Start(why)) << why;
+    Reopen();
+    EXPECT_EQ(Subjects(*SecondInbox()), std::vector<std::string>{});
+    EXPECT_EQ(Subjects(*Inbox()), (std::vector<std::string>{"Again", "Waits"}));
+    EXPECT_TRUE(fs::is_empty(local_ / "tmp"));
 }
 
 TEST_F(ImapTest, AChangedSubjectAndBodyReplaceTheMessage) {

@@ -8,7 +8,9 @@
 #include "platform/messaging/maildir/names.h"
 #include "platform/messaging/maildir/recovery.h"
 #include "platform/messaging/modified_utf7.h"
+#include "platform/messaging/store_moves.h"
 
+#include <chrono>
 #include <sys/stat.h>
 
 namespace qf::mapi::testing {
@@ -489,6 +491,99 @@ TEST_F(StoreTest, MoveToAnotherStoreCopiesCompletelyThenRemoves) {
     EXPECT_EQ(moved[0].filename(), "800.M1P1.host:2,S");
     EXPECT_EQ(ReadFile(moved[0]), bytes);
     EXPECT_TRUE(fs::is_empty(other / "tmp"));
+}
+
+// A note of a move to a store of another provider names the destination
+// folder and the copy's token; the listing asks that folder through the
+// profile.  Another Maildir store stands in for the destination here.
+TEST_F(StoreTest, ListingSettlesMoveNotesByAskingTheDestinationForTheToken) {
+    const fs::path other = dir_ / "Other";
+    MakeMaildir(other);
+    WriteFile(profiles_, "[profile Test]\nstore = maildir | Personal Folders | " + root_.string() +
+                             "\nstore = maildir | Other | " + other.string() + "\n");
+    std::shared_ptr<IMAPITable> t;
+    RowSet stores;
+    const PropTagArray cols{PR_ENTRYID};
+    Store();
+    ASSERT_EQ(session_->GetMsgStoresTable(0, t), S_OK);
+    ASSERT_EQ(HrQueryAllRows(*t, &cols, nullptr, 0, stores), S_OK);
+    ASSERT_EQ(stores.size(), 2u);
+    const StoreUid otherUid = ParseEntryId(*stores[1][0].Bin())->store;
+    const EntryId otherInbox = MakeFolderEntryId(otherUid, "");
+    const auto note = [&](const std::string& unique, const EntryId& folder,
+                          const std::string& token) {
+        fs::create_directories(root_ / "tmp");
+        ASSERT_EQ(maildir::WriteMoveNote(maildir::MoveNotePath(root_.string(), unique),
+                                         maildir::MoveNote{"", "", folder, token}),
+                  0);
+    };
+    const std::string date = "Mon, 01 Jun 2026 10:00:00 +0000";
+    // Copied: the original goes.  A lookalike token proves nothing.  A store
+    // outside the profile cannot hold the copy.  An unreadable note is left.
+    Deliver(Message("copied", date), "801.M1P1.host:2,");
+    Deliver(MarkAsMovedCopy(Message("copied", date), "tok1"), "801.M1P1.host:2,", other);
+    note("801.M1P1.host", otherInbox, "tok1");
+    Deliver(Message("lookalike", date), "802.M1P1.host:2,");
+    Deliver(MarkAsMovedCopy(Message("lookalike", date), "tok20"), "900.M1P1.host:2,", other);
+    note("802.M1P1.host", otherInbox, "tok2");
+    Deliver(Message("elsewhere", date), "803.M1P1.host:2,");
+    note("803.M1P1.host", MakeFolderEntryId(MakeStoreUid("maildir", "/gone"), ""), "tok1");
+    Deliver(Message("garbled", date), "804.M1P1.host:2,");
+    WriteFile(root_ / "tmp" / "804.M1P1.host.qfmove", "folder 0g\ntok1\n");
+
+    EXPECT_EQ(Contents(*Inbox(), {PR_ENTRYID}).size(), 3u);
+    std::vector<std::string> left;
+    for (const auto& f : MessageFiles(root_)) {
+        left.push_back(f.filename().string());
+    }
+    EXPECT_EQ(left, (std::vector<std::string>{"802.M1P1.host:2,", "803.M1P1.host:2,",
+                                              "804.M1P1.host:2,"}));
+    EXPECT_EQ(MessageFiles(other).size(), 2u) << "the destination is never touched";
+    std::vector<std::string> notes;
+    for (const auto& e : fs::directory_iterator(root_ / "tmp")) {
+        notes.push_back(e.path().filename().string());
+    }
+    EXPECT_EQ(notes, std::vector<std::string>{"804.M1P1.host.qfmove"});
+}
+
+// While the destination's server cannot be reached, the original is listed (it
+// may be taken again, never hidden) and its note waits, however old it gets.
+TEST_F(StoreTest, AMoveNoteWaitsWhileItsDestinationIsOutOfReach) {
+    WriteFile(profiles_, "[profile Test]\nstore = maildir | Personal Folders | " + root_.string() +
+                             "\nstore = imap | Away | 127.0.0.1\nstore port = 1\n"
+                             "store tls = none\nstore user = u\nstore password = text p\n");
+    fs::permissions(profiles_, fs::perms::owner_read | fs::perms::owner_write);
+    std::shared_ptr<IMAPITable> t;
+    RowSet stores;
+    const PropTagArray cols{PR_ENTRYID};
+    Store();
+    ASSERT_EQ(session_->GetMsgStoresTable(0, t), S_OK);
+    ASSERT_EQ(HrQueryAllRows(*t, &cols, nullptr, 0, stores), S_OK);
+    ASSERT_EQ(stores.size(), 2u);
+    Deliver(Message("waiting", "Mon, 01 Jun 2026 10:00:00 +0000"), "805.M1P1.host:2,");
+    fs::create_directories(root_ / "tmp");
+    const std::string note = maildir::MoveNotePath(root_.string(), "805.M1P1.host");
+    ASSERT_EQ(maildir::WriteMoveNote(
+                  note,
+                  maildir::MoveNote{
+                      "", "", MakeFolderEntryId(ParseEntryId(*stores[1][0].Bin())->store, "INBOX"),
+                      "tok"}),
+              0);
+    fs::last_write_time(note, fs::file_time_type::clock::now() - std::chrono::hours(40));
+    EXPECT_EQ(Contents(*Inbox(), {PR_ENTRYID}).size(), 1u);
+    EXPECT_TRUE(fs::exists(note));
+}
+
+TEST(MoveToken, TheCopyCarriesExactlyOneTokenAndOnlyAWholeMatchCounts) {
+    const std::string moved = MarkAsMovedCopy("Subject: s\nX-Quillfence-Move: old\n\nbody\n", "t1");
+    EXPECT_EQ(moved, "Subject: s\nX-Quillfence-Move: t1\n\nbody\n");
+    const auto headers = mime::SplitHeaders(moved).headers;
+    EXPECT_TRUE(CarriesMoveToken(headers, "t1"));
+    EXPECT_FALSE(CarriesMoveToken(headers, "t"));
+    EXPECT_FALSE(CarriesMoveToken(headers, ""));
+    EXPECT_FALSE(
+        CarriesMoveToken(mime::SplitHeaders("X-Quillfence-Move: t1 t2\n\nb").headers, "t1"));
+    EXPECT_NE(NewMoveToken(), NewMoveToken());
 }
 
 TEST(MarkAsReplacement, ReplacesTheSubjectKeepsTheRestAndListsEveryReplacedName) {

@@ -116,6 +116,10 @@ void ReadFlags(const mailimap_msg_att_dynamic* dyn, FetchedSummary& out) {
         }
         out.seen = out.seen || ff->fl_flag->fl_type == MAILIMAP_FLAG_SEEN;
         out.deleted = out.deleted || ff->fl_flag->fl_type == MAILIMAP_FLAG_DELETED;
+        if (ff->fl_flag->fl_type == MAILIMAP_FLAG_KEYWORD &&
+            ff->fl_flag->fl_data.fl_keyword != nullptr) {
+            out.keywords.emplace_back(ff->fl_flag->fl_data.fl_keyword);
+        }
     }
 }
 
@@ -370,6 +374,15 @@ HRESULT Connection::Select(const std::string& mailbox, SelectedInfo& info, bool 
     if (const mailimap_selection_info* sel = imap_->imap_selection_info) {
         selectedInfo_.uidValidity = sel->sel_uidvalidity;
         selectedInfo_.exists = sel->sel_exists;
+        if (sel->sel_flags != nullptr && sel->sel_flags->fl_list != nullptr) {
+            for (clistiter* it = clist_begin(sel->sel_flags->fl_list); it != nullptr;
+                 it = clist_next(it)) {
+                const auto* flag = static_cast<const mailimap_flag*>(clist_content(it));
+                if (flag->fl_type == MAILIMAP_FLAG_KEYWORD && flag->fl_data.fl_keyword != nullptr) {
+                    selectedInfo_.keywords.emplace_back(flag->fl_data.fl_keyword);
+                }
+            }
+        }
     }
     info = selectedInfo_;
     return S_OK;
@@ -379,12 +392,13 @@ HRESULT Connection::Refresh() {
     return Check(mailimap_noop(imap_), "Refreshing folder \"" + selected_ + "\"");
 }
 
-HRESULT Connection::Uids(std::vector<std::uint32_t>& uids) {
+HRESULT Connection::UidSearch(mailimap_search_key* key, const std::string& what,
+                              std::vector<std::uint32_t>& uids) {
+    SearchKeyPtr owned(key);
     uids.clear();
-    SearchKeyPtr key(mailimap_search_key_new_all());
     ListAnswer<mailimap_search_result_free> answer;
-    HRESULT hr = Check(mailimap_uid_search(imap_, nullptr, key.get(), &answer.list),
-                       "Listing folder \"" + selected_ + "\"");
+    HRESULT hr = Check(mailimap_uid_search(imap_, nullptr, owned.get(), &answer.list),
+                       what + " folder \"" + selected_ + "\"");
     if (Failed(hr) || answer.list == nullptr) {
         return hr;
     }
@@ -395,21 +409,18 @@ HRESULT Connection::Uids(std::vector<std::uint32_t>& uids) {
     return S_OK;
 }
 
+HRESULT Connection::Uids(std::vector<std::uint32_t>& uids) {
+    return UidSearch(mailimap_search_key_new_all(), "Listing", uids);
+}
+
 HRESULT Connection::SearchHeader(const std::string& name, const std::string& value,
                                  std::vector<std::uint32_t>& uids) {
-    uids.clear();
-    SearchKeyPtr key(mailimap_search_key_new_header(strdup(name.c_str()), strdup(value.c_str())));
-    ListAnswer<mailimap_search_result_free> answer;
-    HRESULT hr = Check(mailimap_uid_search(imap_, nullptr, key.get(), &answer.list),
-                       "Searching folder \"" + selected_ + "\"");
-    if (Failed(hr) || answer.list == nullptr) {
-        return hr;
-    }
-    for (clistiter* it = clist_begin(answer.list); it != nullptr; it = clist_next(it)) {
-        uids.push_back(*static_cast<std::uint32_t*>(clist_content(it)));
-    }
-    std::sort(uids.begin(), uids.end());
-    return S_OK;
+    return UidSearch(mailimap_search_key_new_header(strdup(name.c_str()), strdup(value.c_str())),
+                     "Searching", uids);
+}
+
+HRESULT Connection::SearchKeyword(const std::string& keyword, std::vector<std::uint32_t>& uids) {
+    return UidSearch(mailimap_search_key_new_keyword(strdup(keyword.c_str())), "Searching", uids);
 }
 
 HRESULT Connection::UidFetch(const std::vector<std::uint32_t>& uids,
@@ -498,6 +509,17 @@ HRESULT Connection::SetSeen(std::uint32_t uid, bool seen) {
     mailimap_flag_list_add(flags, mailimap_flag_new_seen());
     StoreAttPtr att(seen ? mailimap_store_att_flags_new_add_flags_silent(flags)
                          : mailimap_store_att_flags_new_remove_flags_silent(flags));
+    return Check(mailimap_uid_store(imap_, set.get(), att.get()),
+                 "Marking message " + std::to_string(uid) + " of \"" + selected_ + "\"");
+}
+
+HRESULT Connection::SetKeyword(std::uint32_t uid, const std::string& keyword, bool on) {
+    changed_.emplace_back(selected_, uid);
+    SetPtr set = SetOf(uid);
+    mailimap_flag_list* flags = mailimap_flag_list_new_empty();
+    mailimap_flag_list_add(flags, mailimap_flag_new_flag_keyword(strdup(keyword.c_str())));
+    StoreAttPtr att(on ? mailimap_store_att_flags_new_add_flags_silent(flags)
+                       : mailimap_store_att_flags_new_remove_flags_silent(flags));
     return Check(mailimap_uid_store(imap_, set.get(), att.get()),
                  "Marking message " + std::to_string(uid) + " of \"" + selected_ + "\"");
 }

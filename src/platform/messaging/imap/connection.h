@@ -24,6 +24,7 @@
 
 struct mailimap;
 struct mailimap_fetch_att;
+struct mailimap_search_key;
 
 namespace qf::mapi::imap {
 
@@ -36,6 +37,7 @@ struct MailboxInfo {
 struct SelectedInfo {
     std::uint32_t uidValidity = 0;
     std::uint32_t exists = 0;
+    std::vector<std::string> keywords; // the keywords the mailbox's FLAGS name
 };
 
 // What one listing fetch gives of a message.
@@ -43,6 +45,7 @@ struct FetchedSummary {
     std::uint32_t uid = 0;
     bool seen = false;
     bool deleted = false;
+    std::vector<std::string> keywords;
     std::uint32_t size = 0;
     std::optional<std::int64_t> internalDate; // seconds since 1970, UTC
     std::string bytes;                        // the header block, or the whole message read
@@ -94,8 +97,12 @@ public:
     // UIDs of the selected mailbox whose header `name` contains `value`.
     HRESULT SearchHeader(const std::string& name, const std::string& value,
                          std::vector<std::uint32_t>& uids);
+    // UIDs of the selected mailbox that carry `keyword`.
+    HRESULT SearchKeyword(const std::string& keyword, std::vector<std::uint32_t>& uids);
 
     HRESULT SetSeen(std::uint32_t uid, bool seen);
+    // Adds or removes a keyword of one message.
+    HRESULT SetKeyword(std::uint32_t uid, const std::string& keyword, bool on);
     // Moves one message: UID MOVE, else UID COPY and, when that succeeded,
     // the removal of the original.
     HRESULT Move(std::uint32_t uid, const std::string& destination);
@@ -111,6 +118,9 @@ private:
     HRESULT Login();
     // Turns a libetpan result into a MAPI result, recording the failure.
     HRESULT Check(int r, const std::string& what);
+    // One UID SEARCH for `key` (taken over); `what` starts the failure's words.
+    HRESULT UidSearch(mailimap_search_key* key, const std::string& what,
+                      std::vector<std::uint32_t>& uids);
     // One UID FETCH of `items` (UID is always asked for); the messages that
     // answered, those gone left out.  Takes ownership of `items`.
     HRESULT UidFetch(const std::vector<std::uint32_t>& uids,

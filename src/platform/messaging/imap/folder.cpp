@@ -3,8 +3,10 @@
 #include "platform/messaging/imap/objects.h"
 #include "platform/messaging/maildir/recovery.h"
 #include "platform/messaging/modified_utf7.h"
+#include "platform/messaging/store_moves.h"
 
 #include <algorithm>
+#include <cstring>
 #include <map>
 #include <set>
 
@@ -14,6 +16,10 @@ namespace {
 
 // Summaries are fetched this many messages to a command.
 constexpr std::size_t kBatch = 500;
+// The keyword that marks the original of a move to another store: this and
+// the destination's FolderCode, 40 characters (servers limit a keyword's
+// length; Dovecot to 50 by default).
+constexpr const char* kMoveKeyword = "$QfMove.";
 
 // The rows of a mailbox's contents table, fetched a batch at a time as they
 // are read: the header block and the BODYSTRUCTURE tell every listed property.
@@ -115,6 +121,24 @@ private:
     std::vector<RowState> rows_;
 };
 
+// Whether the selected mailbox holds a message whose `header` is `value`, the
+// whole of it: the server's search matches text within the header, and the
+// token of one move may be the start of another's.
+HRESULT HoldsMessage(Connection& c, const std::string& header, const std::string& value,
+                     bool& holds) {
+    holds = false;
+    std::vector<std::uint32_t> uids;
+    std::vector<FetchedSummary> heads;
+    HRESULT hr = c.SearchHeader(header, value, uids);
+    hr = Failed(hr) || uids.empty() ? hr : c.FetchSummaries(uids, heads);
+    holds = std::any_of(heads.begin(), heads.end(), [&](const FetchedSummary& h) {
+        const auto headers = mime::SplitHeaders(h.bytes).headers;
+        return header == kMoveHeader ? CarriesMoveToken(headers, value)
+                                     : mime::Summarize(headers).messageId == value;
+    });
+    return hr;
+}
+
 } // namespace
 
 std::uint32_t FindReplacement(Connection& connection, const MessageName& name) {
@@ -152,6 +176,9 @@ HRESULT ImapFolder::GetContentsTable(std::uint32_t, std::shared_ptr<IMAPITable>&
     });
     if (Succeeded(hr)) {
         hr = FinishReplacements(uids);
+    }
+    if (Succeeded(hr)) {
+        hr = FinishMoves(info, uids);
     }
     if (Failed(hr)) {
         std::optional<MapiErrorInfo> why;
@@ -194,6 +221,44 @@ HRESULT ImapFolder::FinishReplacements(std::vector<std::uint32_t>& uids) {
     for (std::uint32_t uid : leftovers) {
         if (Succeeded(store_->WithConnection([&] { return c.Remove(uid); }))) {
             uids.erase(std::remove(uids.begin(), uids.end(), uid), uids.end());
+        }
+    }
+    return S_OK;
+}
+
+// A message marked as the original of a move to another store is what a
+// stopped process left behind when the destination holds its copy: it goes.
+// When the destination does not, the mark goes; when the destination cannot be
+// asked, both stay (store_moves.h).
+HRESULT ImapFolder::FinishMoves(const SelectedInfo& info, std::vector<std::uint32_t>& uids) {
+    Connection& c = store_->connection();
+    MovedCopyFinder finder(store_->profile());
+    for (const std::string& keyword : info.keywords) {
+        if (keyword.rfind(kMoveKeyword, 0) != 0) {
+            continue;
+        }
+        std::vector<std::uint32_t> marked;
+        if (HRESULT hr = store_->WithConnection([&] { return c.SearchKeyword(keyword, marked); });
+            Failed(hr)) {
+            return hr;
+        }
+        if (marked.empty()) {
+            continue;
+        }
+        CopyState state = CopyState::Unknown;
+        const auto dest = finder.FolderOfCode(keyword.substr(std::strlen(kMoveKeyword)), state);
+        for (std::uint32_t uid : marked) {
+            const CopyState now =
+                dest ? finder.Find(*dest, MoveToken(MessageName{info.uidValidity, uid})) : state;
+            if (now == CopyState::Unknown) {
+                continue;
+            }
+            const bool found = now == CopyState::Found;
+            const HRESULT hr = store_->WithConnection(
+                [&] { return found ? c.Remove(uid) : c.SetKeyword(uid, keyword, false); });
+            if (found && Succeeded(hr)) {
+                uids.erase(std::remove(uids.begin(), uids.end(), uid), uids.end());
+            }
         }
     }
     return S_OK;
@@ -258,14 +323,18 @@ HRESULT ImapFolder::SaveRawMessage(const std::string& bytes, bool read) {
     }
     if (hr == MAPI_E_NETWORK_ERROR) {
         // The message may have been stored before the connection went: it is
-        // looked for by its Message-ID before it is stored again, and without
-        // one it is not stored again.
-        const std::string messageId = mime::Summarize(mime::SplitHeaders(bytes).headers).messageId;
-        std::vector<std::uint32_t> found;
+        // looked for by its move token (the copy of a move carries one), else
+        // by its Message-ID, before it is stored again, and without either it
+        // is not stored again.
+        const auto headers = mime::SplitHeaders(bytes).headers;
+        const auto token = mime::HeaderWords(headers, kMoveHeader);
+        const std::string header = token.size() == 1 ? kMoveHeader : "Message-ID";
+        const std::string value = token.size() == 1 ? token[0] : mime::Summarize(headers).messageId;
+        bool stored = false;
         SelectedInfo info;
-        if (!messageId.empty() && Succeeded(hr = c.Reconnect()) &&
+        if (!value.empty() && Succeeded(hr = c.Reconnect()) &&
             Succeeded(hr = c.Select(mailbox_, info, true)) &&
-            Succeeded(hr = c.SearchHeader("Message-ID", messageId, found)) && found.empty()) {
+            Succeeded(hr = HoldsMessage(c, header, value, stored)) && !stored) {
             hr = c.Append(mailbox_, bytes, read, std::nullopt);
         }
     }
@@ -309,6 +378,24 @@ HRESULT ImapFolder::FindMessage(const EntryId& id, MessageName& name) {
     return S_OK;
 }
 
+HRESULT ImapFolder::FindMovedCopy(const std::string& token, bool& found) {
+    found = false;
+    Connection& c = store_->connection();
+    HRESULT hr = store_->WithConnection([&] {
+        SelectedInfo info;
+        HRESULT r = c.Select(mailbox_, info, true);
+        return Failed(r) ? r : HoldsMessage(c, kMoveHeader, token, found);
+    });
+    return Failed(hr) ? error_.Set(hr, c.Failure()) : S_OK;
+}
+
+// The token the copy of a move of message `name` carries: the same whenever
+// the message is moved, so that a listing can ask for it again.
+std::string ImapFolder::MoveToken(const MessageName& name) const {
+    return FolderCode(MakeFolderEntryId(store_->uid(), mailbox_)) + "." +
+           std::to_string(name.uidValidity) + "." + std::to_string(name.uid);
+}
+
 // A folder of another store receives the message's bytes; the original goes
 // only once the destination has stored them.
 HRESULT ImapFolder::CopyToOtherStore(const EntryId& id, IMAPIFolder& dest, bool move) {
@@ -323,15 +410,51 @@ HRESULT ImapFolder::CopyToOtherStore(const EntryId& id, IMAPIFolder& dest, bool 
     if (Failed(hr)) {
         return error_.Set(hr, c.Failure());
     }
+    if (move) {
+        return MoveToOtherStore(name, bytes, facts, dest);
+    }
     if (hr = dest.SaveRawMessage(bytes, facts.seen); Failed(hr)) {
         std::optional<MapiErrorInfo> why;
         dest.GetLastError(hr, 0, why);
         return error_.Set(hr, why ? why->error : "The destination did not store the message");
     }
-    if (!move) {
-        return S_OK;
+    return S_OK;
+}
+
+// The original is marked with the destination's keyword before the copy is
+// stored, and the copy carries the move's token, so that a listing finishes a
+// move the process stopped in (store_moves.h).  A mark an earlier, interrupted
+// move to the same folder left is settled first: when its copy arrived, the
+// move is done.  A server that keeps no keywords moves without the mark.
+HRESULT ImapFolder::MoveToOtherStore(const MessageName& name, const std::string& bytes,
+                                     const FetchedSummary& facts, IMAPIFolder& dest) {
+    std::optional<PropValue> destId;
+    if (Failed(HrGetOneProp(dest, PR_ENTRYID, destId)) || destId->Bin() == nullptr) {
+        return error_.Set(MAPI_E_INVALID_PARAMETER, "The destination folder has no identifier");
     }
-    if (hr = store_->SelectChecked(mailbox_, name.uidValidity); Succeeded(hr)) {
+    Connection& c = store_->connection();
+    const std::string keyword = kMoveKeyword + FolderCode(*destId->Bin());
+    const std::string token = MoveToken(name);
+    bool copied = false;
+    if (std::find(facts.keywords.begin(), facts.keywords.end(), keyword) != facts.keywords.end() &&
+        Succeeded(dest.FindMovedCopy(token, copied)) && copied) {
+        return RemoveOriginal(name);
+    }
+    store_->WithConnection([&] { return c.SetKeyword(name.uid, keyword, true); });
+    ReachedMoveStep(MoveStep::NoteWritten);
+    if (HRESULT hr = dest.SaveRawMessage(MarkAsMovedCopy(bytes, token), facts.seen); Failed(hr)) {
+        std::optional<MapiErrorInfo> why;
+        dest.GetLastError(hr, 0, why);
+        return error_.Set(hr, why ? why->error : "The destination did not store the message");
+    }
+    ReachedMoveStep(MoveStep::CopyStored);
+    return RemoveOriginal(name);
+}
+
+HRESULT ImapFolder::RemoveOriginal(const MessageName& name) {
+    Connection& c = store_->connection();
+    HRESULT hr = store_->SelectChecked(mailbox_, name.uidValidity);
+    if (Succeeded(hr)) {
         hr = store_->WithConnection([&] { return c.Remove(name.uid); });
     }
     if (Failed(hr)) {

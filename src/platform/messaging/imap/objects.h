@@ -6,7 +6,10 @@
 // One connection per store; its objects use it in turn (a session is never
 // shared between threads).  Reads that lose the connection reconnect once and
 // are repeated; a change is repeated only after checking that it did not
-// happen (see folder.cpp and message.cpp).
+// happen (see folder.cpp and message.cpp).  A move to another store marks the
+// original with a keyword naming the destination folder ("$QfMove." and its
+// FolderCode) until the original is removed, so that a listing finishes a move
+// the process stopped in (store_moves.h).
 #pragma once
 
 #include "platform/messaging/entryid.h"
@@ -14,6 +17,7 @@
 #include "platform/messaging/mime/message.h"
 #include "platform/messaging/profiles.h"
 #include "platform/messaging/props.h"
+#include "platform/messaging/provider.h"
 
 #include <functional>
 #include <map>
@@ -48,6 +52,9 @@ public:
     LastError& error() { return error_; }
     Connection& connection() { return connection_; }
     mime::MessageOrigin Origin() const { return {uid_, kSupportMask, kComponent}; }
+    // The other stores of the profile, where moves out of this store go.
+    const std::shared_ptr<const ProfileStores>& profile() const { return profile_; }
+    void SetProfile(std::shared_ptr<const ProfileStores> profile) { profile_ = std::move(profile); }
 
     // Runs a read against the server; when the connection was lost, connects
     // again and runs it once more.  A failure is recorded with the server's reason.
@@ -105,6 +112,7 @@ private:
     StoreConfig config_;
     bool isDefault_;
     StoreUid uid_;
+    std::shared_ptr<const ProfileStores> profile_;
     std::string root_; // the mailbox shown as the IPM subtree
     Connection connection_;
     std::vector<MailboxInfo> mailboxes_;
@@ -147,11 +155,17 @@ public:
     HRESULT CopyMessages(const EntryList& messages, Iid, const std::shared_ptr<IMAPIFolder>& dest,
                          std::uintptr_t, void*, std::uint32_t flags) override;
     HRESULT SaveRawMessage(const std::string& bytes, bool read) override;
+    HRESULT FindMovedCopy(const std::string& token, bool& found) override;
 
 private:
     HRESULT FindMessage(const EntryId& id, MessageName& name);
     HRESULT CopyToOtherStore(const EntryId& id, IMAPIFolder& dest, bool move);
+    HRESULT MoveToOtherStore(const MessageName& name, const std::string& bytes,
+                             const FetchedSummary& facts, IMAPIFolder& dest);
+    HRESULT RemoveOriginal(const MessageName& name);
+    std::string MoveToken(const MessageName& name) const;
     HRESULT FinishReplacements(std::vector<std::uint32_t>& uids);
+    HRESULT FinishMoves(const SelectedInfo& info, std::vector<std::uint32_t>& uids);
     HRESULT CopyOne(const EntryId& id, ImapFolder& dest, bool move);
     HRESULT MoveChecked(const MessageName& name, const std::string& destination);
 

@@ -451,6 +451,7 @@ HRESULT OpenImapStore(const StoreConfig& config, const StoreLogon& logon,
     if (HRESULT hr = imap->RefreshMailboxes(); Failed(hr)) {
         return error.Set(hr, imap->connection().Failure());
     }
+    imap->SetProfile(logon.profile);
     store = imap;
     return S_OK;
 }

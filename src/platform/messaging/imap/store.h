@@ -17,8 +17,10 @@
 //    and, only when that succeeded, \Deleted and UID EXPUNGE of that one UID;
 //    a changed subject or body by APPENDing the new message, which carries
 //    the same replaces-header as in Maildir stores, then removing the old one
-//    the same way.  A listing finishes a replacement a stopped process left
-//    half done.
+//    the same way.  A move to another store of the profile marks the original
+//    with a keyword, stores the copy there, then removes the original.  A
+//    listing finishes a replacement or such a move a stopped process left half
+//    done (store_moves.h).
 #pragma once
 
 #include "platform/messaging/provider.h"

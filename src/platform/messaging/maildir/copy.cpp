@@ -3,12 +3,14 @@
 // Within one store a move is a rename, which keeps the message exactly once at
 // every instant.  To another store or file system (and for a copy) the copy is
 // written completely before the original goes; a move first leaves a note in
-// the source folder (recovery.h), so that a listing finishes a move a stopped
-// process left between the copy and the removal.
+// the source folder (recovery.h; to a store of another provider, store_moves.h),
+// so that a listing finishes a move a stopped process left between the copy and
+// the removal.
 #include "platform/messaging/change_batch.h"
 #include "platform/messaging/maildir/fsops.h"
 #include "platform/messaging/maildir/objects.h"
 #include "platform/messaging/maildir/recovery.h"
+#include "platform/messaging/store_moves.h"
 
 #include <cerrno>
 #include <sys/stat.h>
@@ -131,7 +133,8 @@ HRESULT MaildirFolder::CopyAcross(const MessageFile& file, MaildirFolder& dest, 
     EnsureFolder(Path() + "/tmp");
     const std::string note = MoveNotePath(Path(), file.unique);
     if (move) {
-        if (const int err = WriteMoveNote(note, MoveNote{dest.Path(), unique}); err != 0) {
+        if (const int err = WriteMoveNote(note, MoveNote{dest.Path(), unique, std::nullopt, ""});
+            err != 0) {
             return error_.Set(WriteFailure(err), "Cannot write " + note, err);
         }
     }
@@ -154,8 +157,7 @@ HRESULT MaildirFolder::CopyAcross(const MessageFile& file, MaildirFolder& dest, 
 }
 
 // A folder of another provider receives the message's bytes; the original goes
-// only once the destination has stored them.  Should the process stop in
-// between, the message is in both places, never in neither.
+// only once the destination has stored them.
 HRESULT MaildirFolder::CopyToOtherProvider(const EntryId& id, IMAPIFolder& dest, bool move) {
     MessageFile file;
     if (HRESULT hr = FindSource(id, file); Failed(hr)) {
@@ -166,24 +168,96 @@ HRESULT MaildirFolder::CopyToOtherProvider(const EntryId& id, IMAPIFolder& dest,
     if (const int err = ReadWholeFile(from, bytes); err != 0) {
         return error_.Set(MAPI_E_DISK_ERROR, "Cannot read " + from, err);
     }
+    if (move) {
+        return MoveToOtherProvider(file, bytes, dest);
+    }
     if (HRESULT hr = dest.SaveRawMessage(bytes, file.flags.find('S') != std::string::npos);
         Failed(hr)) {
         std::optional<MapiErrorInfo> why;
         dest.GetLastError(hr, 0, why);
         return error_.Set(hr, why ? why->error : "The destination did not store " + from);
     }
-    if (!move) {
-        return S_OK;
+    return S_OK;
+}
+
+// A move notes the destination and the copy's token beside the original first
+// (store_moves.h), so that a listing finishes a move the process stopped in
+// between the copy and the removal.  A note an earlier, interrupted move of
+// the message left is settled first: when its copy arrived, the move is done.
+HRESULT MaildirFolder::MoveToOtherProvider(const MessageFile& file, const std::string& bytes,
+                                           IMAPIFolder& dest) {
+    ImmediateChanges immediate;
+    std::optional<PropValue> destId;
+    if (Failed(HrGetOneProp(dest, PR_ENTRYID, destId)) || destId->Bin() == nullptr) {
+        return error_.Set(MAPI_E_INVALID_PARAMETER, "The destination folder has no identifier");
     }
+    const std::string note = MoveNotePath(Path(), file.unique);
+    const auto earlier = ReadMoveNote(note);
+    if (earlier && earlier->destinationFolder) {
+        MovedCopyFinder finder(store_->profile());
+        if (finder.Find(*earlier->destinationFolder, earlier->token) == CopyState::Found) {
+            if (HRESULT hr = RemoveMovedOriginal(file, note); Failed(hr)) {
+                return hr;
+            }
+            return *earlier->destinationFolder == *destId->Bin()
+                       ? S_OK
+                       : error_.Set(MAPI_E_NOT_FOUND, "Message " + file.unique +
+                                                          " had already moved to another folder");
+        }
+    }
+    // Another try for the same folder keeps the token: whichever copy arrives
+    // settles the move.
+    const bool again = earlier && earlier->destinationFolder == *destId->Bin();
+    const std::string token = again ? earlier->token : NewMoveToken();
+    EnsureFolder(Path() + "/tmp");
+    if (const int err = WriteMoveNote(note, MoveNote{"", "", *destId->Bin(), token}); err != 0) {
+        return error_.Set(WriteFailure(err), "Cannot write " + note, err);
+    }
+    ReachedMoveStep(MoveStep::NoteWritten);
+    // On failure the note stays: the copy may have been stored all the same,
+    // and the next listing asks the destination.
+    if (HRESULT hr = dest.SaveRawMessage(MarkAsMovedCopy(bytes, token),
+                                         file.flags.find('S') != std::string::npos);
+        Failed(hr)) {
+        std::optional<MapiErrorInfo> why;
+        dest.GetLastError(hr, 0, why);
+        return error_.Set(hr, why ? why->error : "The destination did not store " + file.unique);
+    }
+    ReachedMoveStep(MoveStep::CopyStored);
+    return RemoveMovedOriginal(file, note);
+}
+
+HRESULT MaildirFolder::RemoveMovedOriginal(const MessageFile& file, const std::string& notePath) {
+    const std::string from = Path() + "/" + file.subdir + "/" + file.fileName;
     if (const int rm = RemoveFile(from); rm != 0 && rm != ENOENT) {
         return error_.Set(MAPI_E_DISK_ERROR, "Copied, but cannot remove " + from, rm);
     }
     SyncFolder(Path() + "/" + file.subdir);
+    RemoveFile(notePath);
     store_->Forget(folder_, file.unique);
     return S_OK;
 }
 
+HRESULT MaildirFolder::FindMovedCopy(const std::string& token, bool& found) {
+    found = false;
+    if (!store_->FolderExists(folder_)) {
+        return error_.Set(MAPI_E_NOT_FOUND, "Folder " + Path() + " no longer exists");
+    }
+    for (const MessageFile& f : ListMessageFiles(Path())) {
+        std::string head;
+        if (ReadHeaderBytes(Path() + "/" + f.subdir + "/" + f.fileName, head) == 0 &&
+            CarriesMoveToken(mime::SplitHeaders(head).headers, token)) {
+            found = true;
+            return S_OK;
+        }
+    }
+    return S_OK;
+}
+
 HRESULT MaildirFolder::SaveRawMessage(const std::string& bytes, bool read) {
+    // The caller removes the original as soon as this returns: the copy must be
+    // durable by then, not at the commit of a batch.
+    ImmediateChanges immediate;
     EnsureFolder(Path() + "/tmp");
     return WriteCopy(bytes, *this, NewUniqueName(false), read ? "S" : "");
 }

@@ -10,6 +10,7 @@
 #include "platform/messaging/mime/message.h"
 #include "platform/messaging/profiles.h"
 #include "platform/messaging/props.h"
+#include "platform/messaging/provider.h"
 
 #include <map>
 #include <memory>
@@ -67,6 +68,9 @@ public:
     LastError& error() { return error_; }
     // What messages of this store take from it.
     mime::MessageOrigin Origin() const { return {uid_, kSupportMask, kComponent}; }
+    // The other stores of the profile, where moves out of this store go.
+    const std::shared_ptr<const ProfileStores>& profile() const { return profile_; }
+    void SetProfile(std::shared_ptr<const ProfileStores> profile) { profile_ = std::move(profile); }
 
     std::string FolderPath(const std::string& folder) const {
         return folder.empty() ? root_ : root_ + "/" + folder;
@@ -109,6 +113,7 @@ private:
     std::string root_;
     bool isDefault_;
     StoreUid uid_;
+    std::shared_ptr<const ProfileStores> profile_;
     std::map<std::string, std::map<std::string, MessageFile>> index_;
 };
 
@@ -131,10 +136,14 @@ public:
     HRESULT CopyMessages(const EntryList& messages, Iid, const std::shared_ptr<IMAPIFolder>& dest,
                          std::uintptr_t, void*, std::uint32_t flags) override;
     HRESULT SaveRawMessage(const std::string& bytes, bool read) override;
+    HRESULT FindMovedCopy(const std::string& token, bool& found) override;
 
 private:
     // copy.cpp
     HRESULT CopyToOtherProvider(const EntryId& id, IMAPIFolder& dest, bool move);
+    HRESULT MoveToOtherProvider(const MessageFile& file, const std::string& bytes,
+                                IMAPIFolder& dest);
+    HRESULT RemoveMovedOriginal(const MessageFile& file, const std::string& notePath);
     HRESULT CopyOne(const EntryId& id, MaildirFolder& dest, bool move);
     HRESULT FindSource(const EntryId& id, MessageFile& file);
     int RenameInto(const MessageFile& file, MaildirFolder& dest, std::string& to);

@@ -10,6 +10,7 @@
 #include <map>
 #include <sys/stat.h>
 #include <unistd.h>
+#include <utility>
 
 namespace qf::mapi::maildir {
 
@@ -17,6 +18,38 @@ namespace {
 
 constexpr const char* kMoveNoteSuffix = ".qfmove";
 constexpr int kMaxEarlierNames = 32;
+// A note of a move to a store of another provider starts with this and the
+// destination folder's identifier in hex (a folder path never does).
+constexpr const char* kFolderPrefix = "folder ";
+
+std::string HexOf(const EntryId& bytes) {
+    static const char* digits = "0123456789abcdef";
+    std::string hex;
+    for (std::uint8_t b : bytes) {
+        hex += digits[b >> 4];
+        hex += digits[b & 15];
+    }
+    return hex;
+}
+
+std::optional<EntryId> BytesOfHex(const std::string& hex) {
+    auto value = [](char c) {
+        return c >= '0' && c <= '9' ? c - '0' : c >= 'a' && c <= 'f' ? c - 'a' + 10 : -1;
+    };
+    if (hex.empty() || hex.size() % 2 != 0) {
+        return std::nullopt;
+    }
+    EntryId bytes;
+    for (std::size_t i = 0; i < hex.size(); i += 2) {
+        const int hi = value(hex[i]);
+        const int lo = value(hex[i + 1]);
+        if (hi < 0 || lo < 0) {
+            return std::nullopt;
+        }
+        bytes.push_back(static_cast<std::uint8_t>(hi * 16 + lo));
+    }
+    return bytes;
+}
 
 std::string PathOf(const std::string& folderPath, const MessageFile& f) {
     return folderPath + "/" + f.subdir + "/" + f.fileName;
@@ -71,10 +104,32 @@ bool CopyIsComplete(const MoveNote& note) {
     return false;
 }
 
+// Removes the original of a finished move from the folder and from `files`.
+void RemoveOriginal(const std::string& folderPath, const std::string& unique,
+                    std::vector<MessageFile>& files, std::vector<std::string>& movedAway) {
+    for (auto it = files.begin(); it != files.end();) {
+        if (it->unique == unique && RemoveLeftover(folderPath, *it)) {
+            movedAway.push_back(unique);
+            it = files.erase(it);
+        } else {
+            ++it;
+        }
+    }
+}
+
+// Whether the copy a note names is in its destination; Unknown keeps the note.
+CopyState CopyStateOf(const MoveNote& note, MovedCopyFinder* finder) {
+    if (note.destinationFolder) {
+        return finder != nullptr ? finder->Find(*note.destinationFolder, note.token)
+                                 : CopyState::Unknown;
+    }
+    return CopyIsComplete(note) ? CopyState::Found : CopyState::Absent;
+}
+
 // Finishes the moves out of a folder that a stopped process left half done: when
 // the copy a note names is complete in its folder, the original goes.
 void FinishMoves(const std::string& folderPath, std::vector<MessageFile>& files,
-                 std::vector<std::string>& movedAway) {
+                 MovedCopyFinder* finder, std::vector<std::string>& movedAway) {
     const std::string tmp = folderPath + "/tmp";
     const std::size_t suffix = std::strlen(kMoveNoteSuffix);
     for (const std::string& n : MoveNoteNames(tmp)) {
@@ -83,17 +138,17 @@ void FinishMoves(const std::string& folderPath, std::vector<MessageFile>& files,
         if (!note) {
             continue;
         }
+        const bool originalHere = std::any_of(
+            files.begin(), files.end(), [&](const MessageFile& f) { return f.unique == unique; });
         // A note naming the same place and name as the original would remove the copy.
         const bool samePlace = note->destinationPath == folderPath && note->copyUnique == unique;
-        if (CopyIsComplete(*note) && !samePlace) {
-            for (auto it = files.begin(); it != files.end();) {
-                if (it->unique == unique && RemoveLeftover(folderPath, *it)) {
-                    movedAway.push_back(unique);
-                    it = files.erase(it);
-                } else {
-                    ++it;
-                }
-            }
+        const CopyState state =
+            originalHere && !samePlace ? CopyStateOf(*note, finder) : CopyState::Absent;
+        if (state == CopyState::Unknown) {
+            continue;
+        }
+        if (state == CopyState::Found) {
+            RemoveOriginal(folderPath, unique, files, movedAway);
         }
         RemoveFile(tmp + "/" + n);
     }
@@ -129,7 +184,8 @@ void FinishReplacements(const std::string& folderPath, std::vector<MessageFile>&
 }
 
 // Files left in tmp/ by a process that stopped before renaming them: Maildir
-// readers remove those older than 36 hours.
+// readers remove those older than 36 hours.  A move note still there waits for
+// a destination out of reach (FinishMoves removes every other): it stays.
 void RemoveStaleTemporaryFiles(const std::string& tmpPath) {
     DIR* dir = ::opendir(tmpPath.c_str());
     if (dir == nullptr) {
@@ -140,10 +196,13 @@ void RemoveStaleTemporaryFiles(const std::string& tmpPath) {
                             .count() -
                         36 * 3600;
     while (dirent* e = ::readdir(dir)) {
-        if (e->d_name[0] == '.') {
+        const std::string name = e->d_name;
+        const std::size_t suffix = std::strlen(kMoveNoteSuffix);
+        if (name[0] == '.' || (name.size() > suffix &&
+                               name.compare(name.size() - suffix, suffix, kMoveNoteSuffix) == 0)) {
             continue;
         }
-        const std::string path = tmpPath + "/" + e->d_name;
+        const std::string path = tmpPath + "/" + name;
         struct stat st {};
         if (::lstat(path.c_str(), &st) == 0 && S_ISREG(st.st_mode) && st.st_mtime < cutoff) {
             ::unlink(path.c_str());
@@ -201,7 +260,11 @@ std::string MoveNotePath(const std::string& folderPath, const std::string& uniqu
 
 int WriteMoveNote(const std::string& notePath, const MoveNote& note) {
     ::unlink(notePath.c_str());
-    const int err = WriteNewFile(notePath, note.destinationPath + "\n" + note.copyUnique + "\n");
+    std::string text = note.destinationPath + "\n" + note.copyUnique + "\n";
+    if (note.destinationFolder) {
+        text = kFolderPrefix + HexOf(*note.destinationFolder) + "\n" + note.token + "\n";
+    }
+    const int err = WriteNewFile(notePath, text);
     if (err == 0) {
         SyncFolder(notePath.substr(0, notePath.rfind('/')));
     }
@@ -219,13 +282,23 @@ std::optional<MoveNote> ReadMoveNote(const std::string& notePath) {
     if (nl != std::string::npos) {
         note.copyUnique = text.substr(nl + 1, text.find('\n', nl + 1) - nl - 1);
     }
+    const std::size_t prefix = std::strlen(kFolderPrefix);
+    if (note.destinationPath.compare(0, prefix, kFolderPrefix) == 0) {
+        note.destinationFolder = BytesOfHex(note.destinationPath.substr(prefix));
+        if (!note.destinationFolder || note.copyUnique.empty()) {
+            return std::nullopt;
+        }
+        note.token = std::exchange(note.copyUnique, "");
+        note.destinationPath.clear();
+    }
     return note;
 }
 
 std::vector<std::string> FinishInterruptedChanges(const std::string& folderPath,
-                                                  std::vector<MessageFile>& files) {
+                                                  std::vector<MessageFile>& files,
+                                                  MovedCopyFinder* finder) {
     std::vector<std::string> movedAway;
-    FinishMoves(folderPath, files, movedAway);
+    FinishMoves(folderPath, files, finder, movedAway);
     FinishReplacements(folderPath, files);
     RemoveStaleTemporaryFiles(folderPath + "/tmp");
     return movedAway;

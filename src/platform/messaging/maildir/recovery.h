@@ -11,11 +11,15 @@
 //  - Moves to another store or file system.  A note in the source folder's tmp/
 //    names the destination folder and the copy's unique name; once the copy is
 //    complete in its folder, the listing removes the original and the note.
-//  - Files left in tmp/ for over 36 hours are removed, as Maildir readers do.
+//    For a store of another provider the note names the destination folder's
+//    identifier and the token its copy carries (store_moves.h).
+//  - Files left in tmp/ for over 36 hours are removed, as Maildir readers do
+//    (not move notes: those still there wait for a destination out of reach).
 #pragma once
 
 #include "platform/messaging/maildir/names.h"
 #include "platform/messaging/mime/headers.h"
+#include "platform/messaging/store_moves.h"
 
 #include <optional>
 #include <string>
@@ -43,6 +47,9 @@ std::optional<MessageFile> FindReplacement(const std::string& folderPath,
 struct MoveNote {
     std::string destinationPath; // the destination folder
     std::string copyUnique;      // the copy's unique name there
+    // To a store of another provider, instead: the folder and the copy's token.
+    std::optional<EntryId> destinationFolder;
+    std::string token;
 };
 // Where the note of a move of message `unique` out of a folder lies.
 std::string MoveNotePath(const std::string& folderPath, const std::string& unique);
@@ -52,9 +59,11 @@ std::optional<MoveNote> ReadMoveNote(const std::string& notePath);
 
 // Finishes, for a folder whose message files are `files`, the moves and
 // replacements a stopped process left half done, and removes stale temporary
-// files.  `files` loses the files removed; the unique names of the messages
-// that moved away are returned.
+// files; `finder` asks the stores of other providers for the copies of moves
+// there (null: those moves wait).  `files` loses the files removed; the unique
+// names of the messages that moved away are returned.
 std::vector<std::string> FinishInterruptedChanges(const std::string& folderPath,
-                                                  std::vector<MessageFile>& files);
+                                                  std::vector<MessageFile>& files,
+                                                  MovedCopyFinder* finder);
 
 } // namespace qf::mapi::maildir

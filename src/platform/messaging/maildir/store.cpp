@@ -240,8 +240,10 @@ HRESULT OpenMaildirStore(const StoreConfig& config, const StoreLogon& logon,
         real.location = resolved;
         std::free(resolved);
     }
-    store = std::make_shared<MaildirStore>(real, logon.isDefault,
-                                           MakeStoreUid(config.kind, config.Identity()));
+    auto maildir = std::make_shared<MaildirStore>(real, logon.isDefault,
+                                                  MakeStoreUid(config.kind, config.Identity()));
+    maildir->SetProfile(logon.profile);
+    store = maildir;
     return S_OK;
 }
 

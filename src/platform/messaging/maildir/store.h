@@ -18,7 +18,8 @@
 //  - move: a rename into the other folder.  To another store or file system: a
 //    note goes to the source's tmp/, the copy is written to the destination's
 //    tmp/, synced and renamed into cur/, then the original and the note are
-//    removed.
+//    removed.  To a store of another provider: the note names the destination
+//    folder and the token the copy carries (store_moves.h).
 //
 // Identifiers are validated: a folder name is "" or one ".name" component, a
 // message's unique name one file name; anything else, or the identity of another

@@ -209,7 +209,8 @@ HRESULT MaildirFolder::GetContentsTable(std::uint32_t, std::shared_ptr<IMAPITabl
         return error_.Set(MAPI_E_OBJECT_DELETED, "Folder " + Path() + " no longer exists");
     }
     auto files = ListMessageFiles(Path());
-    for (const std::string& unique : FinishInterruptedChanges(Path(), files)) {
+    MovedCopyFinder finder(store_->profile());
+    for (const std::string& unique : FinishInterruptedChanges(Path(), files, &finder)) {
         store_->Forget(folder_, unique);
     }
     table = MakeTable(std::make_shared<ContentsSource>(store_, folder_, std::move(files)));
