@@ -502,10 +502,10 @@ HRESULT ImapFolder::MoveChecked(const MessageName& name, const std::string& dest
     if (!c.HasMove()) {
         const std::string messageId =
             mime::Summarize(mime::SplitHeaders(still[0].bytes).headers).messageId;
-        std::vector<std::uint32_t> copies;
         SelectedInfo info;
+        bool copied = false;
         if (!messageId.empty() && Succeeded(c.Select(destination, info)) &&
-            Succeeded(c.SearchHeader("Message-ID", messageId, copies)) && !copies.empty()) {
+            Succeeded(HoldsMessage(c, "Message-ID", messageId, copied)) && copied) {
             hr = store_->SelectChecked(mailbox_, name.uidValidity);
             return Failed(hr) ? hr : store_->WithConnection([&] { return c.Remove(name.uid); });
         }
