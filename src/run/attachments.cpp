@@ -221,7 +221,7 @@ void AttachmentHandler::Handle(EmailMessage& email, Attachment& attachment, std:
 
 void AttachmentHandler::ConvertDocumentsAhead(
     EmailMessage& email, const std::vector<std::unique_ptr<Attachment>>& attachments) {
-    if (!documents_.ConvertsAhead()) {
+    if (!documents_.ConvertsAhead() || context_.Cancelled()) {
         return;
     }
     for (const auto& attachment : attachments) {
