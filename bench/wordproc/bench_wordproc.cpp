@@ -439,9 +439,13 @@ int main(int argc, char** argv) {
         double coldPer = coldDocs ? coldTotal / coldDocs : 0;
         std::printf("%-6s %10d %12.1f %12.1f %12.1f %7.1fx\n", "all", warmDocs, warmPer * 1000,
                     1 / warmPer, coldPer * 1000, coldDocs ? coldPer / warmPer : 0.0);
-        std::printf("\nwarm path: %.1f documents/s; one process per document: %.2f documents/s; "
-                    "warm is %.1fx faster per document\n",
-                    1 / warmPer, coldDocs ? 1 / coldPer : 0.0, coldDocs ? coldPer / warmPer : 0.0);
+        if (coldDocs > 0) {
+            std::printf("\nwarm path: %.1f documents/s; one process per document: %.2f "
+                        "documents/s; warm is %.1fx faster per document\n",
+                        1 / warmPer, 1 / coldPer, coldPer / warmPer);
+        } else {
+            std::printf("\nwarm path: %.1f documents/s\n", 1 / warmPer);
+        }
         office.Quit();
         if (poolMax > 0) {
             BenchPools(options, poolMax, rounds, allFiles, allTexts, warmTotal);
