@@ -363,7 +363,8 @@ SideBySideRun RunDocumentsOn(int instances) {
     box.Deliver(one);
     Mail more;
     more.subject = "More";
-    more.parts = {{"crash.doc", "CRASH"}, {"last.doc", "BLOCK last"}, {"after.rtf", "After"}};
+    more.parts = {{"crash.doc", "CRASH"},     {"last.doc", "BLOCK last"}, {"noise.doc", "NOISE"},
+                  {"loop.doc", "LOOP again"}, {"dies.doc", "CLOSE-DIES"}, {"after.rtf", "After"}};
     box.Deliver(more);
 
     Settings s = box.settings();
@@ -374,6 +375,7 @@ SideBySideRun RunDocumentsOn(int instances) {
     s.extensionActions.push_back("1");
     s.includeAttachments = true;
     s.emailsTo = Settings::kTagSubject;
+    s.wordMacro = "Hang"; // loses "LOOP..." to the deadline
     FakeWordProcessor word;
     word.instanceLimit = instances;
     word.family->blockUntilAnotherText = instances > 1;
@@ -418,7 +420,8 @@ TEST_F(RunTest, DocumentsConvertedSideBySideLeaveWhatOneAtATimeLeaves) {
     EXPECT_TRUE(Contains(one.files[0], "[cv.doc]Converted: My CV\r\nline two[end]"
                                        "[notes.txt]plain notes[end]"))
         << one.files[0];
-    EXPECT_EQ(one.rows.size(), 5u);
+    EXPECT_EQ(one.rows.size(), 8u);
+    EXPECT_EQ(one.warnings.size(), 3u);
     EXPECT_EQ(one.furtherInstances, 0);
 
     const SideBySideRun two = RunDocumentsOn(2);
