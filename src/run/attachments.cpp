@@ -245,7 +245,11 @@ void AttachmentHandler::ConvertDocumentsAhead(
             continue;
         }
         savedAhead_[attachment.get()] = name;
-        documents_.ConvertAhead(name);
+        try {
+            documents_.ConvertAhead(name);
+        } catch (const std::exception&) {
+            // Handed over again in its turn, where a failure is recorded.
+        }
     }
 }
 

@@ -54,6 +54,7 @@ public:
     // Hands the document at `path` (a copy that stays until the run ends) to
     // a free instance now; ConvertDocument(path) takes its result.  Does
     // nothing unless ConvertsAhead(), or when `path` is already handed over.
+    // Throws std::system_error when no thread can be had for the pool.
     void ConvertAhead(const std::string& path);
     // The text of the PDF at `path`, pages separated by form feeds, or
     // nullopt when it gave none; failures go to `recordIntervention` as

@@ -4,6 +4,7 @@
 #include <fstream>
 #include <sched.h>
 #include <sstream>
+#include <system_error>
 
 namespace qf::wordproc {
 namespace {
@@ -96,21 +97,38 @@ std::future<void> WordProcessorPool::Submit(Job job) {
 
 // More documents wait than instances are free or starting, and another may start.
 bool WordProcessorPool::WantsAnotherInstance() const {
-    const int instances = static_cast<int>(workers_.size());
-    return !noMoreInstances_ &&
-           instances<size_&& static_cast<int>(queue_.size())> idle_ + starting_ && memoryCheck_();
+    if (noMoreInstances_ || static_cast<int>(workers_.size()) >= size_) {
+        return false;
+    }
+    const int waiting = static_cast<int>(queue_.size());
+    return waiting > idle_ + starting_ && memoryCheck_();
 }
 
 void WordProcessorPool::StartWorker(std::unique_ptr<WordProcessor> own) {
     Worker& worker = workers_.emplace_back();
-    if (own) {
+    const bool further = own != nullptr;
+    if (further) {
         worker.own = std::move(own);
         ++starting_;
     } else {
         worker.processor = &first_;
         ++serving_;
     }
-    worker.thread = std::thread([this, &worker] { Serve(worker); });
+    try {
+        worker.thread = std::thread([this, &worker] { Serve(worker); });
+    } catch (const std::system_error&) {
+        // No thread to be had: no further instance; without the first, the
+        // job cannot be served at all and is not taken.
+        workers_.pop_back();
+        if (further) {
+            --starting_;
+            noMoreInstances_ = true;
+            return;
+        }
+        --serving_;
+        queue_.pop_back();
+        throw;
+    }
 }
 
 void WordProcessorPool::Serve(Worker& worker) {
@@ -161,16 +179,21 @@ bool WordProcessorPool::ConnectOwn(Worker& worker) {
         worker.own->Connect();
     } catch (const std::exception& e) {
         failure = e.what();
+    } catch (...) {
+        failure = "the instance could not be started";
+    }
+    if (!failure.empty()) {
+        try {
+            worker.own->Quit();
+        } catch (...) {
+            // Quit kills what does not stop when asked; nothing more to do.
+        }
     }
     std::lock_guard lock(mutex_);
     --starting_;
     if (!failure.empty()) {
         noMoreInstances_ = true;
         startFailure_ = failure;
-        try {
-            worker.own->Quit();
-        } catch (...) {
-        }
         return false;
     }
     worker.processor = worker.own.get();

@@ -57,7 +57,8 @@ public:
     // the first free instance.  The future is ready once the job has ended
     // and its instance is free again (so a job submitted then finds it free);
     // it holds what the job threw.  A job dropped by Shutdown, or submitted
-    // after it, leaves its future broken.
+    // after it, leaves its future broken.  Throws std::system_error when not
+    // even the first instance's thread can be started.
     std::future<void> Submit(Job job);
     // Drops the jobs that have not started, waits for those that have, ends
     // the threads and quits the instances this pool started.  No job is
