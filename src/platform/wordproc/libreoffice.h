@@ -1,6 +1,8 @@
 // The word processor on this platform: LibreOffice, driven over UNO through a
-// pipe.  One instance serves a whole run; documents are bounded by a deadline,
-// and an instance that hangs, crashes or is killed is replaced by a new one.
+// pipe.  One instance serves a whole run (or several side by side, one object
+// each: see NewInstance and office_pool.h); documents are bounded by a
+// deadline, and an instance that hangs, crashes or is killed is replaced by a
+// new one.
 #pragma once
 
 #include "platform/wordproc/word_processor.h"
