@@ -1,25 +1,34 @@
 // Documents per second through one warm LibreOffice, next to starting
 // `soffice --convert-to txt` once per document, measured in the same run;
-// and PDFs through quillfence-pdftext (one process per PDF, as a run reads
-// them) next to `pdftotext` started once per PDF.
+// the same documents through a pool of 1, 2, ... warm instances side by side
+// (their texts checked against the single instance's); and PDFs through
+// quillfence-pdftext (one process per PDF, as a run reads them) next to
+// `pdftotext` started once per PDF.
 //
-//   bench_wordproc [--count N] [--cold-count N] [--keep DIR] [--pdftext PROGRAM]
+//   bench_wordproc [--count N] [--cold-count N] [--pool MAX] [--rounds N]
+//                  [--keep DIR] [--pdftext PROGRAM]
 //
 // N small documents of each kind (.doc, .docx, .rtf, .odt, .html, .pdf) are
 // made first; the warm path opens each, takes its text and closes it; the
 // cold path converts the first --cold-count of each kind one process at a
-// time.
+// time; pools of 1 to MAX instances (default 2; 0: none) convert all the
+// documents in turn, --rounds times (default 3).
 #include "common/process.h"
 #include "platform/wordproc/libreoffice.h"
+#include "platform/wordproc/office_pool.h"
 #include "platform/wordproc/pdf/pdf_text_process.h"
 
+#include <algorithm>
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
+#include <future>
 #include <map>
+#include <sstream>
 #include <string>
+#include <sys/resource.h>
 #include <unistd.h>
 #include <vector>
 
@@ -28,6 +37,8 @@ using Clock = std::chrono::steady_clock;
 using qf::wordproc::DocumentId;
 using qf::wordproc::LibreOffice;
 using qf::wordproc::LibreOfficeOptions;
+using qf::wordproc::WordProcessor;
+using qf::wordproc::WordProcessorPool;
 
 namespace {
 
@@ -94,6 +105,164 @@ std::map<std::string, std::vector<fs::path>> MakeDocuments(LibreOffice& office, 
     return docs;
 }
 
+std::string TextOf(WordProcessor& office, const fs::path& file) {
+    DocumentId d = office.Open(file.string(), "tqmzv", "tqmzv");
+    std::string text = office.WholeText(d);
+    office.Close(d);
+    return text;
+}
+
+// CPU seconds used so far by this process and by the processes whose
+// command line names `marker` (the offices with their profiles under it).
+double CpuSeconds(const std::string& marker) {
+    rusage self{};
+    ::getrusage(RUSAGE_SELF, &self);
+    double seconds = static_cast<double>(self.ru_utime.tv_sec + self.ru_stime.tv_sec) +
+                     static_cast<double>(self.ru_utime.tv_usec + self.ru_stime.tv_usec) / 1e6;
+    const double tick = static_cast<double>(::sysconf(_SC_CLK_TCK));
+    std::error_code ec;
+    for (const auto& entry : fs::directory_iterator("/proc", ec)) {
+        std::ifstream cmd(entry.path() / "cmdline", std::ios::binary);
+        std::string cmdline((std::istreambuf_iterator<char>(cmd)),
+                            std::istreambuf_iterator<char>());
+        if (cmdline.find(marker) == std::string::npos) {
+            continue;
+        }
+        std::ifstream stat(entry.path() / "stat");
+        std::string line;
+        std::getline(stat, line);
+        const auto close = line.rfind(')');
+        if (close == std::string::npos) {
+            continue;
+        }
+        std::istringstream fields(line.substr(close + 2));
+        std::string field;
+        double utime = 0, stime = 0;
+        for (int i = 0; fields >> field; ++i) {
+            if (i == 11) {
+                utime = std::stod(field);
+            } else if (i == 12) {
+                stime = std::stod(field);
+                break;
+            }
+        }
+        seconds += (utime + stime) / tick;
+    }
+    return seconds;
+}
+
+struct PoolTime {
+    double seconds = 0;
+    double cpuSeconds = 0; // this process and the offices
+};
+
+// A pool of warm instances, each of which has converted a few documents.
+class WarmPool {
+public:
+    WarmPool(const LibreOfficeOptions& base, int instances, const std::vector<fs::path>& files)
+        : options_(WithInstances(base, instances)), first_(options_),
+          pool_((first_.Connect(), first_), instances) {
+        const std::vector<fs::path> warmUp(
+            files.begin(),
+            files.begin() + std::min<std::ptrdiff_t>(4 * instances, std::ssize(files)));
+        const auto until = Clock::now() + std::chrono::minutes(2);
+        do {
+            ConvertAll(warmUp);
+        } while (pool_.Instances() < instances && Clock::now() < until);
+        ConvertAll(warmUp);
+        if (pool_.Instances() < instances) {
+            throw std::runtime_error("only " + std::to_string(pool_.Instances()) +
+                                     " instances started: " + pool_.StartFailure());
+        }
+    }
+    ~WarmPool() {
+        pool_.Shutdown();
+        first_.Quit();
+    }
+
+    // Every document handed over at once and the texts taken in order, as a
+    // run does; the texts must be `expected`.
+    PoolTime Time(const std::vector<fs::path>& files, const std::vector<std::string>& expected) {
+        const double cpu0 = CpuSeconds(options_.profileParent);
+        const auto t0 = Clock::now();
+        const std::vector<std::string> texts = ConvertAll(files);
+        const double seconds = Seconds(Clock::now() - t0);
+        const double cpu = CpuSeconds(options_.profileParent) - cpu0;
+        for (std::size_t i = 0; i < files.size(); ++i) {
+            if (texts[i] != expected[i]) {
+                throw std::runtime_error("a pool of " + std::to_string(options_.instances) +
+                                         " gave another text for " + files[i].string());
+            }
+        }
+        return {seconds, cpu};
+    }
+
+private:
+    static LibreOfficeOptions WithInstances(LibreOfficeOptions options, int instances) {
+        options.instances = instances;
+        return options;
+    }
+    std::vector<std::string> ConvertAll(const std::vector<fs::path>& files) {
+        std::vector<std::string> texts(files.size());
+        std::vector<std::future<void>> done;
+        for (std::size_t i = 0; i < files.size(); ++i) {
+            done.push_back(pool_.Submit([&texts, &files, i](WordProcessor& office) {
+                texts[i] = TextOf(office, files[i]);
+            }));
+        }
+        for (auto& d : done) {
+            d.get();
+        }
+        return texts;
+    }
+
+    LibreOfficeOptions options_;
+    LibreOffice first_;
+    WordProcessorPool pool_;
+};
+
+// Pools of 1 to `maxInstances` instances, all warm at once and measured in
+// turn, `rounds` times, so that a change in the machine's load falls on each
+// alike; the median round of each is shown.
+void BenchPools(const LibreOfficeOptions& options, int maxInstances, int rounds,
+                const std::vector<fs::path>& files, const std::vector<std::string>& expected,
+                double singleSeconds) {
+    std::vector<std::unique_ptr<WarmPool>> pools;
+    for (int n = 1; n <= maxInstances; ++n) {
+        pools.push_back(std::make_unique<WarmPool>(options, n, files));
+    }
+    std::vector<std::vector<PoolTime>> times(pools.size());
+    for (int r = 0; r < rounds; ++r) {
+        for (std::size_t p = 0; p < pools.size(); ++p) {
+            times[p].push_back(pools[p]->Time(files, expected));
+        }
+    }
+    std::printf("\n%-10s %10s %12s %12s %14s %14s %12s\n", "instances", "docs", "ms/doc", "docs/s",
+                "vs 1 in pool", "vs warm loop", "cores busy");
+    std::vector<double> medians;
+    for (std::size_t p = 0; p < pools.size(); ++p) {
+        auto sorted = times[p];
+        std::sort(sorted.begin(), sorted.end(),
+                  [](const PoolTime& a, const PoolTime& b) { return a.seconds < b.seconds; });
+        const PoolTime& median = sorted[sorted.size() / 2];
+        medians.push_back(median.seconds);
+        const double per = median.seconds / static_cast<double>(files.size());
+        std::printf("%-10zu %10zu %12.1f %12.1f %13.2fx %13.2fx %12.2f\n", p + 1, files.size(),
+                    per * 1000, 1 / per, medians.front() / median.seconds,
+                    singleSeconds / median.seconds, median.cpuSeconds / median.seconds);
+    }
+    std::printf("(median of %d rounds; the warm loop above: one instance, %.1f ms/doc; every pool "
+                "gave the warm loop's texts)\n",
+                rounds, singleSeconds / static_cast<double>(files.size()) * 1000);
+    for (int r = 0; r < rounds; ++r) {
+        std::printf("round %d:", r + 1);
+        for (std::size_t p = 0; p < pools.size(); ++p) {
+            std::printf(" %zu: %.2f s", p + 1, times[p][static_cast<std::size_t>(r)].seconds);
+        }
+        std::printf("\n");
+    }
+}
+
 // Runs argv to its end without a shell; its output goes to /dev/null.
 void RunQuietly(const std::vector<std::string>& argv) {
     qf::SpawnOptions options;
@@ -157,6 +326,8 @@ void BenchPdfs(const fs::path& dir, const std::vector<fs::path>& odt, const std:
 int main(int argc, char** argv) {
     int count = 50;
     int coldCount = 50;
+    int poolMax = 2;
+    int rounds = 3;
     std::string keep;
     std::string pdfReader = QF_PDFTEXT_EXE;
     for (int i = 1; i < argc; ++i) {
@@ -165,18 +336,26 @@ int main(int argc, char** argv) {
             count = std::atoi(argv[++i]);
         } else if (a == "--cold-count" && i + 1 < argc) {
             coldCount = std::atoi(argv[++i]);
+        } else if (a == "--pool" && i + 1 < argc) {
+            poolMax = std::atoi(argv[++i]);
+        } else if (a == "--rounds" && i + 1 < argc) {
+            rounds = std::atoi(argv[++i]);
         } else if (a == "--keep" && i + 1 < argc) {
             keep = argv[++i];
         } else if (a == "--pdftext" && i + 1 < argc) {
             pdfReader = argv[++i];
         } else {
-            std::fprintf(stderr, "usage: bench_wordproc [--count N] [--cold-count N] [--keep DIR] "
-                                 "[--pdftext PROGRAM]\n");
+            std::fprintf(stderr, "usage: bench_wordproc [--count N] [--cold-count N] [--pool MAX] "
+                                 "[--rounds N] [--keep DIR] [--pdftext PROGRAM]\n");
             return 2;
         }
     }
-    if (count < 1 || coldCount < 0 || coldCount > count) {
-        std::fprintf(stderr, "bench_wordproc: need 1 <= --cold-count <= --count\n");
+    if (count < 1 || coldCount < 0 || coldCount > count || poolMax < 0 ||
+        poolMax > qf::wordproc::kMaxInstances || rounds < 1) {
+        std::fprintf(stderr,
+                     "bench_wordproc: need 0 <= --cold-count <= --count, 1 <= --count, "
+                     "0 <= --pool <= %d, 1 <= --rounds\n",
+                     qf::wordproc::kMaxInstances);
         return 2;
     }
 
@@ -213,6 +392,8 @@ int main(int argc, char** argv) {
                     "warm docs/s", "cold ms/doc", "ratio");
         double warmTotal = 0, coldTotal = 0;
         int warmDocs = 0, coldDocs = 0;
+        std::vector<fs::path> allFiles;
+        std::vector<std::string> allTexts;
         // The cold path's profile is made once, outside the measurement.
         std::string coldProfile = "file://" + (dir / "cold-profile").string();
         fs::create_directories(dir / "cold-out");
@@ -225,11 +406,11 @@ int main(int argc, char** argv) {
             std::size_t chars = 0;
             auto t0 = Clock::now();
             for (const auto& f : files) {
-                DocumentId d = office.Open(f.string(), "tqmzv", "tqmzv");
-                chars += office.WholeText(d).size();
-                office.Close(d);
+                allTexts.push_back(TextOf(office, f));
+                chars += allTexts.back().size();
             }
             double warm = Seconds(Clock::now() - t0);
+            allFiles.insert(allFiles.end(), files.begin(), files.end());
             if (chars == 0) {
                 throw std::runtime_error(std::string("no text from the .") + kind + " files");
             }
@@ -258,10 +439,17 @@ int main(int argc, char** argv) {
         double coldPer = coldDocs ? coldTotal / coldDocs : 0;
         std::printf("%-6s %10d %12.1f %12.1f %12.1f %7.1fx\n", "all", warmDocs, warmPer * 1000,
                     1 / warmPer, coldPer * 1000, coldDocs ? coldPer / warmPer : 0.0);
-        std::printf("\nwarm path: %.1f documents/s; one process per document: %.2f documents/s; "
-                    "warm is %.1fx faster per document\n",
-                    1 / warmPer, coldDocs ? 1 / coldPer : 0.0, coldDocs ? coldPer / warmPer : 0.0);
+        if (coldDocs > 0) {
+            std::printf("\nwarm path: %.1f documents/s; one process per document: %.2f "
+                        "documents/s; warm is %.1fx faster per document\n",
+                        1 / warmPer, 1 / coldPer, coldPer / warmPer);
+        } else {
+            std::printf("\nwarm path: %.1f documents/s\n", 1 / warmPer);
+        }
         office.Quit();
+        if (poolMax > 0) {
+            BenchPools(options, poolMax, rounds, allFiles, allTexts, warmTotal);
+        }
         BenchPdfs(dir, docs["odt"], pdfReader);
     } catch (const std::exception& e) {
         std::fprintf(stderr, "bench_wordproc: %s\n", e.what());

@@ -9,6 +9,7 @@
 #include "run/mail_adapters.h"
 
 #include <sys/stat.h>
+#include <unistd.h>
 
 namespace qf {
 namespace {
@@ -138,6 +139,17 @@ std::string AttachmentExtension(const std::string& fileName) {
 void AttachmentHandler::ProcessAttachments(EmailMessage& email, std::string& text, int depth) {
     std::vector<std::unique_ptr<Attachment>> attachments;
     email.ListAttachments(attachments);
+    // Copies not taken (a cancel) are forgotten with their attachments.
+    struct Forget {
+        std::map<const Attachment*, std::string>& saved;
+        const std::vector<std::unique_ptr<Attachment>>& attachments;
+        ~Forget() {
+            for (const auto& attachment : attachments) {
+                saved.erase(attachment.get());
+            }
+        }
+    } forget{savedAhead_, attachments};
+    ConvertDocumentsAhead(email, attachments);
     for (auto& attachment : attachments) {
         if (context_.Cancelled()) {
             context_.FlagAttachmentsCut();
@@ -207,8 +219,48 @@ void AttachmentHandler::Handle(EmailMessage& email, Attachment& attachment, std:
     }
 }
 
+void AttachmentHandler::ConvertDocumentsAhead(
+    EmailMessage& email, const std::vector<std::unique_ptr<Attachment>>& attachments) {
+    if (!documents_.ConvertsAhead() || context_.Cancelled()) {
+        return;
+    }
+    for (const auto& attachment : attachments) {
+        std::string ext = AttachmentExtension(attachment->fileName);
+        // PDFs go to the PDF reader when their turn comes.
+        if (ext == ".PDF" || AttachmentActionFromCode(context_.RunSettings().ActionForExtension(
+                                 ext)) != AttachmentAction::ConvertDocument) {
+            continue;
+        }
+        std::string name;
+        try {
+            name = DetachFileName(ext);
+            context_.AddTempFile(name);
+            attachment->SaveContentToFile(ErrorDetails(email), name);
+        } catch (const std::exception&) {
+            // Saved again in its turn, where a failure is recorded as for
+            // any attachment.
+            if (!name.empty()) {
+                ::unlink(name.c_str());
+            }
+            continue;
+        }
+        savedAhead_[attachment.get()] = name;
+        try {
+            documents_.ConvertAhead(name);
+        } catch (const std::exception&) {
+            // Handed over again in its turn, where a failure is recorded.
+        }
+    }
+}
+
 void AttachmentHandler::ConvertDocument(InHand& item, std::string& text) {
-    const std::string name = SaveTemporaryCopy(item);
+    std::string name;
+    if (const auto saved = savedAhead_.find(&item.attachment); saved != savedAhead_.end()) {
+        name = saved->second;
+        savedAhead_.erase(saved);
+    } else {
+        name = SaveTemporaryCopy(item);
+    }
     const RecordReasonFn record = [this, &item](const std::string& reason) {
         RecordManualIntervention(item.email, item.attachment, reason);
     };

@@ -8,7 +8,10 @@
 #include "run/run_context.h"
 
 #include <functional>
+#include <map>
+#include <memory>
 #include <string>
+#include <vector>
 
 namespace qf {
 
@@ -50,7 +53,9 @@ public:
     DocumentConversion& Documents() { return documents_; }
 
     // Handles every attachment of `email` in order, appending to `text`;
-    // stops early when the run is cancelled.
+    // stops early when the run is cancelled.  Where documents convert ahead,
+    // all of the email's documents are handed over first, so that they
+    // convert side by side; their texts are taken in order.
     void ProcessAttachments(EmailMessage& email, std::string& text, int depth = 0);
     // Handles one attachment.  Never throws: a failure is recorded as a
     // manual intervention naming the error.
@@ -61,6 +66,10 @@ private:
     struct InHand;
 
     void Handle(EmailMessage& email, Attachment& attachment, std::string& text, int depth);
+    // Saves the copies of the attachments to convert through the word
+    // processor and hands them over ahead; notes each copy in savedAhead_.
+    void ConvertDocumentsAhead(EmailMessage& email,
+                               const std::vector<std::unique_ptr<Attachment>>& attachments);
     void ConvertDocument(InHand& item, std::string& text);
     void FlagForManualHandling(InHand& item, std::string& text);
     void PrintCopy(InHand& item, std::string& text);
@@ -87,6 +96,8 @@ private:
     RunContext& context_;
     DocumentConversion documents_;
     PrintFn print_;
+    // The copies saved and handed over ahead, until their attachment's turn.
+    std::map<const Attachment*, std::string> savedAhead_;
 };
 
 // The extension of a file name from its last dot, upper-cased, made safe to

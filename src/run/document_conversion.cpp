@@ -8,53 +8,8 @@
 namespace qf {
 namespace {
 
-using wordproc::DocumentId;
 using wordproc::Failure;
 using wordproc::WordProcessorError;
-
-// Output files end their lines in CR LF, as a copied document's text does.
-std::string WithCrLf(const std::string& text) {
-    std::string out;
-    out.reserve(text.size() + text.size() / 16);
-    for (size_t i = 0; i < text.size(); ++i) {
-        const char c = text[i];
-        if (c == '\r' || c == '\n') {
-            out += "\r\n";
-            if (c == '\r' && i + 1 < text.size() && text[i + 1] == '\n') {
-                ++i;
-            }
-        } else {
-            out += c;
-        }
-    }
-    return out;
-}
-
-// The reason a user reads in the exception row and in the note written into
-// the email, in the user's language.  The word processor's own wording is
-// technical English; failures with no text of their own keep it.
-std::string ReasonText(const WordProcessorError& e) {
-    switch (e.failure()) {
-    case Failure::CannotOpen:
-        return TranslateMsg(8211, "Invalid password");
-    case Failure::Timeout:
-        return TranslateMsg(8710, "The word processor did not finish the document in the time "
-                                  "allowed; it was started again");
-    case Failure::OfficeDied:
-        return TranslateMsg(8711, "The word processor stopped working while handling the "
-                                  "document; it was started again");
-    case Failure::WrongFormat:
-        return TranslateMsg(8712, "The attachment is not a document the word processor can read");
-    case Failure::Unreadable:
-        return TranslateMsg(8713, "The document's text came back mostly unprintable");
-    case Failure::AlreadyOpen:
-        return TranslateMsg(8714, "The same file is open in the word processor; it was left alone");
-    case Failure::NotAvailable:
-        return TranslateMsg(8715, "The word processor could not be started");
-    default:
-        return e.what();
-    }
-}
 
 // The reason a PDF gave no text, in the user's language.  A PDF that needs a
 // password reads as a Word document that needs one does.
@@ -75,15 +30,18 @@ std::string PdfReasonText(const pdf::PdfError& e) {
     }
 }
 
-// True when the step's failure took the document with it (a deadline, a
-// crash of the instance): the reason is recorded and the conversion ends.
-bool LostDocument(const WordProcessorError& e, const RecordReasonFn& record) {
-    if (!e.EndsDocument()) {
-        return false;
-    }
-    record(ReasonText(e));
-    return true;
-}
+// Notes that reach the user and the email as they come.
+class LiveNotes final : public ConversionNotes {
+public:
+    LiveNotes(RunContext& context, const RecordReasonFn& record)
+        : context_(context), record_(record) {}
+    void Warning(const std::string& text) override { context_.ShowWarning(text); }
+    void Reason(const std::string& text) override { record_(text); }
+
+private:
+    RunContext& context_;
+    const RecordReasonFn& record_;
+};
 
 } // namespace
 
@@ -105,118 +63,60 @@ void DocumentConversion::ConnectWordProcessor() {
     wordProcessor_->Hide();
 }
 
+DocumentConversion::~DocumentConversion() {
+    EndPool();
+}
+
 std::optional<std::string>
 DocumentConversion::ConvertDocument(const std::string& path,
                                     const RecordReasonFn& recordIntervention) {
-    // An empty file holds no text: nothing for the word processor to do.
-    std::error_code ec;
-    if (std::filesystem::file_size(path, ec) == 0 && !ec) {
-        return std::string();
+    LiveNotes notes(context_, recordIntervention);
+    // With a pool, the first instance belongs to the pool's thread: every
+    // document goes through it.
+    ConvertAhead(path);
+    if (const auto found = ahead_.find(path); found != ahead_.end()) {
+        Ahead ahead = std::move(found->second);
+        ahead_.erase(found);
+        // Throws what the conversion threw, as one document at a time would.
+        ahead.done.get();
+        ahead.converted->notes.ReplayTo(notes);
+        return std::move(ahead.converted->text);
     }
-    const std::optional<DocumentId> doc = OpenDocument(path, recordIntervention);
-    if (!doc || !PrepareDocument(*doc, recordIntervention)) {
-        return std::nullopt;
-    }
-    std::optional<std::string> text = TakeText(*doc, recordIntervention);
-    if (!text) {
-        return std::nullopt;
-    }
-    return CloseDocument(*doc, std::move(*text), recordIntervention);
+    return ConvertWithWordProcessor(*wordProcessor_, path, context_.RunSettings().wordMacro, notes);
 }
 
-std::optional<DocumentId> DocumentConversion::OpenDocument(const std::string& path,
-                                                           const RecordReasonFn& record) {
-    try {
-        return wordProcessor_->Open(path, kDocumentPassword, kDocumentPassword);
-    } catch (const WordProcessorError& e) {
-        // A document that needs a password, or is damaged, fails to open; a
-        // file that is not a document, a deadline or a crash of the instance
-        // carry their own, clearer reason.
-        record(ReasonText(e));
-        return std::nullopt;
-    }
+bool DocumentConversion::ConvertsAhead() const {
+    return connected_ && wordProcessor_ && wordProcessor_->InstanceLimit() > 1;
 }
 
-bool DocumentConversion::PrepareDocument(DocumentId doc, const RecordReasonFn& record) {
-    try {
-        wordProcessor_->ClearMailMerge(doc);
-    } catch (const WordProcessorError& e) {
-        if (LostDocument(e, record)) {
-            return false;
-        }
-        context_.ShowWarning(TranslateMsg(
-            8140, "Please close any warning dialog boxes in MS Word before continuing"));
-        record(TranslateMsg(8150, "Attachment is a mail merged document"));
+void DocumentConversion::ConvertAhead(const std::string& path) {
+    if (!ConvertsAhead() || ahead_.contains(path)) {
+        return;
     }
-
-    try {
-        wordProcessor_->Unprotect(doc, kProtectionPassword);
-    } catch (const WordProcessorError& e) {
-        if (LostDocument(e, record)) {
-            return false;
-        }
+    if (!pool_) {
+        pool_ = std::make_unique<wordproc::WordProcessorPool>(*wordProcessor_,
+                                                              wordProcessor_->InstanceLimit());
     }
-
-    const std::string& macro = context_.RunSettings().wordMacro;
-    if (!macro.empty()) {
-        try {
-            wordProcessor_->RunMacro(doc, macro);
-        } catch (const WordProcessorError& e) {
-            // A missing or failing macro leaves no trace; a macro that hung
-            // or brought the instance down took the document with it.
-            if (LostDocument(e, record)) {
-                return false;
-            }
-        }
-    }
-    return true;
+    auto converted = std::make_shared<Converted>();
+    std::future<void> done =
+        pool_->Submit([converted, path, macro = context_.RunSettings().wordMacro](
+                          wordproc::WordProcessor& wordProcessor) {
+            converted->text =
+                ConvertWithWordProcessor(wordProcessor, path, macro, converted->notes);
+        });
+    ahead_.emplace(path, Ahead{std::move(converted), std::move(done)});
 }
 
-std::optional<std::string> DocumentConversion::TakeText(DocumentId doc,
-                                                        const RecordReasonFn& record) {
-    try {
-        return WithCrLf(wordProcessor_->WholeText(doc));
-    } catch (const WordProcessorError& e) {
-        // A lost document, or text that came back as mostly unprintable
-        // bytes (a file that only posed as a document), gives nothing; text
-        // that could not be taken at all is a protected document.
-        if (LostDocument(e, record)) {
-            return std::nullopt;
-        }
-        if (e.failure() == Failure::Unreadable) {
-            record(ReasonText(e));
-            CloseQuietly(doc);
-            return std::nullopt;
-        }
-        std::string text = TranslateMsg(
-            8170, "This document is protected and cannot be copied without entering a password");
-        record(TranslateMsg(8180, "Attachment is a protected document"));
-        return text;
-    }
+int DocumentConversion::Instances() const {
+    return pool_ ? pool_->Instances() : (connected_ ? 1 : 0);
 }
 
-std::string DocumentConversion::CloseDocument(DocumentId doc, std::string text,
-                                              const RecordReasonFn& record) {
-    try {
-        wordProcessor_->Close(doc);
-    } catch (const WordProcessorError&) {
-        // Whatever made the close fail -- an error, the instance dying or
-        // running past its deadline -- the user is told, and the email waits
-        // for a person: the text taken before may not be all there is.
-        context_.ShowWarning(TranslateMsg(
-            8190, "Please close any warning dialog boxes in MS Word before continuing"));
-        text = TranslateMsg(8200, "Word had problems with this Attachment");
-        record(TranslateMsg(8210, "Word had problems with this Attachment"));
+void DocumentConversion::EndPool() {
+    if (pool_) {
+        pool_->Shutdown();
+        pool_.reset();
     }
-    return text;
-}
-
-void DocumentConversion::CloseQuietly(DocumentId doc) {
-    try {
-        wordProcessor_->Close(doc);
-    } catch (const WordProcessorError&) {
-        // The attachment is already recorded; nothing more to say about it.
-    }
+    ahead_.clear();
 }
 
 std::optional<std::string>
@@ -249,6 +149,7 @@ pdf::PdfReader& DocumentConversion::Pdf() {
 }
 
 void DocumentConversion::QuitWordProcessor() {
+    EndPool();
     // The user's instance may have died during the run and been replaced by
     // one of ours: that one is ours to quit as well.
     if (connected_ && (startedInstance_ || wordProcessor_->Started())) {

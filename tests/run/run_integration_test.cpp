@@ -16,6 +16,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <filesystem>
 #include <iconv.h>
 #include <sys/stat.h>
@@ -333,6 +334,105 @@ TEST_F(RunTest, WordDocumentsAreConvertedAndTheirFailuresFlagTheEmail) {
         }
     }
     EXPECT_TRUE(noted);
+}
+
+// What a run leaves when its documents convert on `instances` instances:
+// output files, rows, warnings, the notes written into the emails and the
+// subjects, with the output folder's path taken out.
+struct SideBySideRun {
+    std::vector<std::string> files, rows, warnings, notes, subjects;
+    int furtherInstances = 0, blockedInVain = 0;
+};
+
+SideBySideRun RunDocumentsOn(int instances) {
+    MaildirFixture box;
+    Mail several;
+    several.subject = "Several";
+    several.parts = {{"block.doc", "BLOCK first"},
+                     {"cv.doc", "My CV\nline two"},
+                     {"notes.txt", "plain notes"},
+                     {"lock.docx", "PASSWORD x"},
+                     {"merge.doc", "MERGE letter"},
+                     {"prot.doc", "PROTECTED"},
+                     {"empty.rtf", ""},
+                     {"close.doc", "CLOSE-FAILS"}};
+    box.Deliver(several);
+    Mail one;
+    one.subject = "One";
+    one.parts = {{"only.rtf", "Only one"}};
+    box.Deliver(one);
+    Mail more;
+    more.subject = "More";
+    more.parts = {{"crash.doc", "CRASH"},     {"last.doc", "BLOCK last"}, {"noise.doc", "NOISE"},
+                  {"loop.doc", "LOOP again"}, {"dies.doc", "CLOSE-DIES"}, {"after.rtf", "After"}};
+    box.Deliver(more);
+
+    Settings s = box.settings();
+    s.emailHeader = "Subject: %SUBJECT\r\n";
+    s.startTag = "[%FILENAME]";
+    s.endTag = "[end]";
+    s.extensions.push_back(".docx");
+    s.extensionActions.push_back("1");
+    s.includeAttachments = true;
+    s.emailsTo = Settings::kTagSubject;
+    s.wordMacro = "Hang"; // loses "LOOP..." to the deadline
+    FakeWordProcessor word;
+    word.instanceLimit = instances;
+    word.family->blockUntilAnotherText = instances > 1;
+    FakeHost h;
+    MapiSession session;
+    ExtractionRun run(s, h, RunServices{session, &word, {}, nullptr});
+    run.Execute();
+    EXPECT_EQ(run.Outcome(), RunOutcome::Complete);
+
+    auto local = [&box](std::string text) {
+        for (std::size_t at; (at = text.find(box.output)) != std::string::npos;) {
+            text.replace(at, box.output.size(), "OUT/");
+        }
+        return text;
+    };
+    SideBySideRun result;
+    for (const auto& name : box.OutputNames()) {
+        result.files.push_back(name + ": " + local(ReadFileBytes(box.output + name)));
+    }
+    for (const auto& row : h.rows) {
+        result.rows.push_back(local(row));
+    }
+    result.warnings = h.warnings;
+    for (const auto& f : box.Messages()) {
+        const std::string text = MaildirFixture::StoredText(f);
+        for (std::size_t at = 0; (at = text.find("Quillfence: Manual", at)) != std::string::npos;
+             ++at) {
+            result.notes.push_back(local(text.substr(at, text.find('\n', at) - at)));
+        }
+    }
+    std::sort(result.notes.begin(), result.notes.end());
+    result.subjects = box.Subjects();
+    result.furtherInstances = word.family->made;
+    result.blockedInVain = word.family->blockedInVain;
+    EXPECT_EQ(word.family->quits, word.family->made);
+    return result;
+}
+
+TEST_F(RunTest, DocumentsConvertedSideBySideLeaveWhatOneAtATimeLeaves) {
+    const SideBySideRun one = RunDocumentsOn(1);
+    ASSERT_EQ(one.files.size(), 3u);
+    EXPECT_TRUE(Contains(one.files[0], "[cv.doc]Converted: My CV\r\nline two[end]"
+                                       "[notes.txt]plain notes[end]"))
+        << one.files[0];
+    EXPECT_EQ(one.rows.size(), 8u);
+    EXPECT_EQ(one.warnings.size(), 3u);
+    EXPECT_EQ(one.furtherInstances, 0);
+
+    const SideBySideRun two = RunDocumentsOn(2);
+    EXPECT_EQ(two.files, one.files);
+    EXPECT_EQ(two.rows, one.rows);
+    EXPECT_EQ(two.warnings, one.warnings);
+    EXPECT_EQ(two.notes, one.notes);
+    EXPECT_EQ(two.subjects, one.subjects);
+    // The documents of an email did convert side by side.
+    EXPECT_EQ(two.furtherInstances, 1);
+    EXPECT_EQ(two.blockedInVain, 0);
 }
 
 TEST_F(RunTest, AnEmptyDocumentGivesEmptyTextAndTheEmailIsDisposed) {

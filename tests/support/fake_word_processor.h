@@ -5,9 +5,14 @@
 #include "common/fileio.h"
 #include "platform/wordproc/word_processor.h"
 
+#include <chrono>
+#include <condition_variable>
 #include <cstdint>
 #include <map>
+#include <memory>
+#include <mutex>
 #include <string>
+#include <thread>
 #include <vector>
 
 namespace qf::testing {
@@ -15,9 +20,31 @@ namespace qf::testing {
 // Turns documents into text by what the file holds: "PASSWORD..." does not
 // open (a password), "CRASH..." takes the instance down, "MERGE..." fails to
 // clear mail merge, "PROTECTED..." gives no text, "CLOSE-..." fails on closing
-// (see Close); anything else comes back as "Converted: " and the content.
+// (see Close), "BLOCK..." holds its instance (see Family); anything else
+// comes back as "Converted: " and the content.
 class FakeWordProcessor : public wordproc::WordProcessor {
 public:
+    // What the instances made from one fake share; each instance is used by
+    // one thread at a time, the family by several.
+    struct Family {
+        std::mutex mutex;
+        std::condition_variable changed;
+        int made = 0, quits = 0;
+        // Texts taken by all instances.
+        int texts = 0;
+        // Set: a "BLOCK..." document holds its instance until another
+        // instance has taken a text (blockedInVain counts those that waited
+        // 10 s in vain).
+        bool blockUntilAnotherText = false;
+        int blockedInVain = 0;
+        std::vector<std::thread::id> threads; // that opened a document
+    };
+    // How many instances may serve (InstanceLimit), and the family shared
+    // with those NewInstance makes.
+    int instanceLimit = 1;
+    std::shared_ptr<Family> family = std::make_shared<Family>();
+    bool further = false; // made by NewInstance
+
     std::vector<std::string> opened;
     int closes = 0, quits = 0, connects = 0;
     bool startsInstance = true;
@@ -35,6 +62,10 @@ public:
     wordproc::DocumentId Open(const std::string& path, const std::string&,
                               const std::string&) override {
         opened.push_back(path);
+        {
+            std::lock_guard lock(family->mutex);
+            family->threads.push_back(std::this_thread::get_id());
+        }
         const std::string content = ReadFileBytes(path);
         if (content.starts_with("PASSWORD")) {
             throw wordproc::WordProcessorError(wordproc::Failure::CannotOpen, "needs a password");
@@ -78,6 +109,15 @@ public:
             throw wordproc::WordProcessorError(wordproc::Failure::Unreadable,
                                                "The text is mostly unprintable");
         }
+        std::unique_lock lock(family->mutex);
+        if (content.starts_with("BLOCK") && family->blockUntilAnotherText &&
+            !family->changed.wait_for(lock, std::chrono::seconds(10),
+                                      [this] { return family->texts > texts_; })) {
+            ++family->blockedInVain;
+        }
+        ++family->texts;
+        ++texts_;
+        family->changed.notify_all();
         return "Converted: " + content;
     }
     // "CLOSE-FAILS..." cannot be closed; "CLOSE-DIES..." takes the instance
@@ -98,11 +138,28 @@ public:
                                                "The document took longer than 60 seconds");
         }
     }
-    void Quit() override { ++quits; }
+    void Quit() override {
+        ++quits;
+        if (further) {
+            std::lock_guard lock(family->mutex);
+            ++family->quits;
+        }
+    }
+    int InstanceLimit() const override { return instanceLimit; }
+    std::unique_ptr<wordproc::WordProcessor> NewInstance() override {
+        auto another = std::make_unique<FakeWordProcessor>();
+        another->family = family;
+        another->further = true;
+        another->available = available;
+        std::lock_guard lock(family->mutex);
+        ++family->made;
+        return another;
+    }
 
 private:
     std::map<std::uint64_t, std::string> docs_;
     std::uint64_t next_ = 0;
+    int texts_ = 0; // taken by this instance
 };
 
 } // namespace qf::testing

@@ -2,6 +2,7 @@
 
 #include "platform/wordproc/office_documents.h"
 #include "platform/wordproc/office_instance.h"
+#include "platform/wordproc/office_pool.h"
 #include "platform/wordproc/office_watchdog.h"
 
 #include <cstdlib>
@@ -20,6 +21,7 @@ LibreOfficeOptions LibreOfficeOptions::FromEnvironment() {
             o.deadline = std::chrono::milliseconds(static_cast<long long>(s * 1000));
         }
     }
+    o.instances = DefaultInstanceCount();
     return o;
 }
 
@@ -83,6 +85,19 @@ void LibreOffice::Close(DocumentId doc) {
 void LibreOffice::Quit() {
     impl_->documents.Clear();
     impl_->instance.Quit();
+}
+
+int LibreOffice::InstanceLimit() const {
+    return impl_->options.instances < 1 ? 1 : impl_->options.instances;
+}
+
+std::unique_ptr<WordProcessor> LibreOffice::NewInstance() {
+    LibreOfficeOptions options = impl_->options;
+    // Its own pipe, profile and process group: the user's instance serves
+    // one document at a time, and only as the first.
+    options.pipeName.clear();
+    options.instances = 1;
+    return std::make_unique<LibreOffice>(std::move(options));
 }
 
 void LibreOffice::InstallBasicModule(const std::string& library, const std::string& module,

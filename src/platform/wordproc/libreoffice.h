@@ -1,6 +1,8 @@
 // The word processor on this platform: LibreOffice, driven over UNO through a
-// pipe.  One instance serves a whole run; documents are bounded by a deadline,
-// and an instance that hangs, crashes or is killed is replaced by a new one.
+// pipe.  One instance serves a whole run (or several side by side, one object
+// each: see NewInstance and office_pool.h); documents are bounded by a
+// deadline, and an instance that hangs, crashes or is killed is replaced by a
+// new one.
 #pragma once
 
 #include "platform/wordproc/word_processor.h"
@@ -37,16 +39,22 @@ struct LibreOfficeOptions {
     // sheets or frames.  Where the system does not allow it, instances start
     // with the network.
     bool isolateNetwork = true;
+    // How many instances may convert side by side (see office_pool.h); the
+    // ones beyond the first are private.  1: this instance only.
+    int instances = 1;
 
-    // Defaults, with QUILLFENCE_OFFICE_PIPE naming pipeName and
-    // QUILLFENCE_OFFICE_DEADLINE the deadline in seconds.
+    // Defaults, with QUILLFENCE_OFFICE_PIPE naming pipeName,
+    // QUILLFENCE_OFFICE_DEADLINE the deadline in seconds, and instances as
+    // DefaultInstanceCount gives them (one per core unless
+    // QUILLFENCE_OFFICE_INSTANCES says otherwise).
     static LibreOfficeOptions FromEnvironment();
 };
 
 // The front of three parts: the instance in use (office_instance.h), the
 // deadline of each document (office_watchdog.h) and the documents with the
-// steps on them (office_documents.h).  Not thread-safe: one thread (the run's)
+// steps on them (office_documents.h).  Not thread-safe: one thread at a time
 // makes the calls; only the deadline is watched from a thread of its own.
+// Several objects may serve side by side, each with its own instance.
 class LibreOffice final : public WordProcessor {
 public:
     explicit LibreOffice(LibreOfficeOptions options = {});
@@ -66,6 +74,8 @@ public:
     std::string WholeText(DocumentId doc) override;
     void Close(DocumentId doc) override;
     void Quit() override;
+    int InstanceLimit() const override;
+    std::unique_ptr<WordProcessor> NewInstance() override;
 
     // Puts Basic source into a module of the instance's application macros
     // (a started instance has a private profile: this is how it gets macros).

@@ -7,6 +7,7 @@
 
 #include <chrono>
 #include <cstdint>
+#include <memory>
 #include <string>
 
 namespace qf::wordproc {
@@ -95,6 +96,14 @@ public:
     // Quits the instance without saving when this object started it;
     // otherwise only lets go of it.  Throws QuitFailed.
     virtual void Quit() = 0;
+
+    // How many instances may convert documents side by side (see
+    // office_pool.h); 1: this one only.
+    virtual int InstanceLimit() const { return 1; }
+    // A further instance with this one's options, always private to this
+    // program (never the user's), not yet connected; null when there is no
+    // such thing.
+    virtual std::unique_ptr<WordProcessor> NewInstance() { return nullptr; }
 };
 
 } // namespace qf::wordproc
