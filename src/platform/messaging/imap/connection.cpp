@@ -5,6 +5,7 @@
 
 #include <algorithm>
 #include <arpa/inet.h>
+#include <cstdlib>
 #include <cstring>
 #include <ctime>
 #include <libetpan/libetpan.h>
@@ -467,6 +468,63 @@ HRESULT Connection::FetchMessages(const std::vector<std::uint32_t>& uids,
         }
     }
     return hr;
+}
+
+namespace {
+
+mailimap_section* PartSection(const std::vector<std::uint32_t>& section) {
+    clist* ids = clist_new();
+    for (std::uint32_t n : section) {
+        auto* id = static_cast<std::uint32_t*>(std::malloc(sizeof(std::uint32_t)));
+        *id = n;
+        clist_append(ids, id);
+    }
+    return mailimap_section_new_part(mailimap_section_part_new(ids));
+}
+
+} // namespace
+
+HRESULT Connection::FetchPart(std::uint32_t uid, const std::vector<std::uint32_t>& section,
+                              std::uint64_t offset, std::uint32_t length, std::string& bytes) {
+    bytes.clear();
+    SetPtr set = SetOf({uid});
+    FetchTypePtr type(mailimap_fetch_type_new_fetch_att_list_empty());
+    mailimap_fetch_type_new_fetch_att_list_add(type.get(), mailimap_fetch_att_new_uid());
+    mailimap_fetch_type_new_fetch_att_list_add(
+        type.get(), mailimap_fetch_att_new_body_peek_section_partial(
+                        PartSection(section), static_cast<std::uint32_t>(offset), length));
+    ListAnswer<mailimap_fetch_list_free> answer;
+    HRESULT hr = Check(mailimap_uid_fetch(imap_, set.get(), type.get(), &answer.list),
+                       "Reading a part of a message of \"" + selected_ + "\"");
+    if (Failed(hr)) {
+        return hr;
+    }
+    for (clistiter* it = answer.list ? clist_begin(answer.list) : nullptr; it != nullptr;
+         it = clist_next(it)) {
+        const auto* att = static_cast<mailimap_msg_att*>(clist_content(it));
+        std::uint32_t found = 0;
+        const mailimap_msg_att_body_section* part = nullptr;
+        for (clistiter* i = clist_begin(att->att_list); i != nullptr; i = clist_next(i)) {
+            const auto* item = static_cast<mailimap_msg_att_item*>(clist_content(i));
+            if (item->att_type != MAILIMAP_MSG_ATT_ITEM_STATIC) {
+                continue;
+            }
+            const mailimap_msg_att_static* st = item->att_data.att_static;
+            if (st->att_type == MAILIMAP_MSG_ATT_UID) {
+                found = st->att_data.att_uid;
+            } else if (st->att_type == MAILIMAP_MSG_ATT_BODY_SECTION) {
+                part = st->att_data.att_body_section;
+            }
+        }
+        if (found == uid && part != nullptr) {
+            if (part->sec_body_part != nullptr) {
+                bytes.assign(part->sec_body_part, part->sec_length); // the wire's bytes, CR LF kept
+            }
+            return S_OK;
+        }
+    }
+    failure_ = "Message " + std::to_string(uid) + " is no longer in folder \"" + selected_ + "\"";
+    return MAPI_E_NOT_FOUND;
 }
 
 HRESULT Connection::FetchMessage(std::uint32_t uid, std::string& bytes, FetchedSummary* facts) {

@@ -88,6 +88,12 @@ public:
                            std::vector<FetchedSummary>& out);
     // The whole message (BODY.PEEK[]); MAPI_E_NOT_FOUND when it is gone.
     HRESULT FetchMessage(std::uint32_t uid, std::string& bytes, FetchedSummary* facts = nullptr);
+    // Up to `length` bytes of a part's content as they lie on the wire, from
+    // `offset` on (BODY.PEEK[section]<offset.length>); `section` numbers the
+    // part as BODYSTRUCTURE does ({2} or {1, 3}).  Fewer bytes at the end of the
+    // part; MAPI_E_NOT_FOUND when the message is gone.
+    HRESULT FetchPart(std::uint32_t uid, const std::vector<std::uint32_t>& section,
+                      std::uint64_t offset, std::uint32_t length, std::string& bytes);
     // Several whole messages in one command; those gone are left out.
     HRESULT FetchMessages(const std::vector<std::uint32_t>& uids,
                           std::vector<FetchedSummary>& messages);
