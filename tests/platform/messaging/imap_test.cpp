@@ -6,6 +6,7 @@
 
 #include "platform/messaging/entryid.h"
 #include "platform/messaging/imap/connection.h"
+#include "platform/messaging/mime/streams.h"
 #include "support/dovecot_fixture.h"
 
 #include <algorithm>
@@ -139,14 +140,21 @@ protected:
         return nullptr;
     }
 
-    // Another client removes every message of the inbox.
-    void ExpungeElsewhere() {
+    // A session of another client with the account.
+    std::unique_ptr<imap::Connection> OtherClient() {
         AccountSettings account;
         account.host = "127.0.0.1";
         account.port = server_->port();
         account.user = DovecotServer::kUser;
         account.tls = TlsMode::None;
-        imap::Connection other(account, DovecotServer::kPassword, "other client");
+        return std::make_unique<imap::Connection>(account, DovecotServer::kPassword,
+                                                  "other client");
+    }
+
+    // Another client removes every message of the inbox.
+    void ExpungeElsewhere() {
+        auto client = OtherClient();
+        imap::Connection& other = *client;
         ASSERT_EQ(other.Open(), S_OK) << other.Failure();
         imap::SelectedInfo info;
         ASSERT_EQ(other.Select("INBOX", info), S_OK);
@@ -465,6 +473,77 @@ TEST_F(ImapTest, AMessageExpungedByAnotherClientIsReportedGone) {
     std::shared_ptr<IUnknown> obj;
     EXPECT_EQ(Store().OpenEntry(*rows[0][0].Bin(), Iid::IMessage, 0, nullptr, obj),
               MAPI_E_NOT_FOUND);
+}
+
+// base64 with CR LF every 76 characters, as mailers write attachments.
+std::string Base64Lines(const std::string& bytes) {
+    static const char* kAlphabet =
+        "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/";
+    std::string out;
+    out.reserve(bytes.size() / 3 * 4 + bytes.size() / 28 + 8);
+    for (std::size_t i = 0; i < bytes.size(); i += 3) {
+        const auto b = [&](std::size_t k) {
+            return k < bytes.size() ? static_cast<unsigned char>(bytes[k]) : 0u;
+        };
+        const unsigned v = (b(i) << 16) | (b(i + 1) << 8) | b(i + 2);
+        out += kAlphabet[(v >> 18) & 63];
+        out += kAlphabet[(v >> 12) & 63];
+        out += i + 1 < bytes.size() ? kAlphabet[(v >> 6) & 63] : '=';
+        out += i + 2 < bytes.size() ? kAlphabet[v & 63] : '=';
+        if ((i / 3 + 1) % 19 == 0) {
+            out += "\n";
+        }
+    }
+    return out + "\n";
+}
+
+// A 20 MB attachment read part by part over the server: the bytes are the
+// attachment's, and no more than a chunk or two was held at any time.
+TEST_F(ImapTest, ALargeAttachmentIsReadInChunksOfItsPart) {
+    std::string pdf(20u << 20, '\0');
+    for (std::size_t i = 0; i < pdf.size(); ++i) {
+        pdf[i] = static_cast<char>((i * 7919u) >> 5);
+    }
+    Put("From: ann@example.org\nSubject: Big CV\nMIME-Version: 1.0\n"
+        "Content-Type: multipart/mixed; boundary=\"b\"\n\n--b\nContent-Type: text/plain\n\n"
+        "See the CV.\n--b\nContent-Type: application/pdf; name=\"cv.pdf\"\n"
+        "Content-Transfer-Encoding: base64\n\n" +
+            Base64Lines(pdf) + "--b--\n",
+        "1000.M1P1.test");
+    auto client = OtherClient();
+    ASSERT_EQ(client->Open(), S_OK) << client->Failure();
+    imap::SelectedInfo info;
+    ASSERT_EQ(client->Select("INBOX", info), S_OK);
+    std::vector<std::uint32_t> uids;
+    ASSERT_EQ(client->Uids(uids), S_OK);
+    ASSERT_EQ(uids.size(), 1u);
+
+    constexpr std::uint32_t kChunk = 256u << 10;
+    std::size_t largestChunk = 0;
+    mime::ChunkedDecodeStream stream(
+        mime::TransferEncoding::Base64, kChunk,
+        [&](std::uint64_t offset, std::uint32_t length, std::string& chunk) {
+            const HRESULT hr = client->FetchPart(uids[0], {2}, offset, length, chunk);
+            largestChunk = std::max(largestChunk, chunk.size());
+            return hr;
+        });
+    std::string read;
+    std::string buffer(1u << 16, '\0');
+    std::uint32_t n = 0;
+    do {
+        ASSERT_EQ(stream.Read(buffer.data(), 1u << 16, &n), S_OK) << client->Failure();
+        read.append(buffer.data(), n);
+    } while (n > 0);
+    EXPECT_TRUE(read == pdf) << read.size() << " bytes read of " << pdf.size();
+    EXPECT_EQ(largestChunk, kChunk);
+    EXPECT_LE(stream.LargestHeld(), 2u * kChunk);
+
+    // The text part by its number; a message that is gone is reported so.
+    std::string text;
+    ASSERT_EQ(client->FetchPart(uids[0], {1}, 0, 100, text), S_OK);
+    EXPECT_EQ(text, "See the CV.");
+    ASSERT_EQ(client->Remove(uids[0]), S_OK);
+    EXPECT_EQ(client->FetchPart(uids[0], {2}, 0, 100, text), MAPI_E_NOT_FOUND);
 }
 
 TEST_F(ImapTest, LogonFailuresSayWhy) {
