@@ -546,6 +546,107 @@ TEST_F(ImapTest, ALargeAttachmentIsReadInChunksOfItsPart) {
     EXPECT_EQ(client->FetchPart(uids[0], {2}, 0, 100, text), MAPI_E_NOT_FOUND);
 }
 
+// Quoted-printable with soft line breaks, as mailers write long texts.
+std::string QuotedPrintableLines(const std::string& text) {
+    static const char* kHex = "0123456789ABCDEF";
+    std::string out;
+    std::size_t column = 0;
+    for (const char ch : text) {
+        const auto c = static_cast<unsigned char>(ch);
+        if (c == '\n') {
+            out += '\n';
+            column = 0;
+            continue;
+        }
+        if (column >= 72) {
+            out += "=\n";
+            column = 0;
+        }
+        if (c >= 33 && c <= 126 && c != '=') {
+            out += ch;
+            ++column;
+        } else {
+            out += {'=', kHex[c >> 4], kHex[c & 15]};
+            column += 3;
+        }
+    }
+    return out + "\n";
+}
+
+// A message of many megabytes is read without its large attachments: they
+// come from the server a piece at a time when opened, byte for byte, and
+// never in one answer; the body, the small parts, an attached message and the
+// message's own bytes are as when read whole.
+TEST_F(ImapTest, ALargeMessageLeavesItsLargeAttachmentsOnTheServerUntilRead) {
+    std::string pdf(12u << 20, '\0');
+    for (std::size_t i = 0; i < pdf.size(); ++i) {
+        pdf[i] = static_cast<char>((i * 7919u) >> 5);
+    }
+    std::string letter;
+    for (int i = 0; letter.size() < (600u << 10); ++i) {
+        letter += "Line " + std::to_string(i) + ": a=b, caf\xc3\xa9 and tabs\t and more text\n";
+    }
+    const std::string reference = Message("Reference", "A reference.\n");
+    const std::string original =
+        "From: ann@example.org\nSubject: Big CV\nMIME-Version: 1.0\n"
+        "Content-Type: multipart/mixed; boundary=\"out\"\n\nPreamble.\n--out\n"
+        "Content-Type: multipart/alternative; boundary=\"alt\"\n\n--alt\n"
+        "Content-Type: text/plain; charset=utf-8\n\nSee the CV.\n--alt\n"
+        "Content-Type: text/html\n\n<p>See the CV.</p>\n--alt--\n--out\n"
+        "Content-Type: application/pdf; name=\"cv.pdf\"\nContent-Transfer-Encoding: base64\n\n" +
+        Base64Lines(pdf) +
+        "--out\nContent-Type: text/plain; name=\"notes.txt\"\n\nsmall notes\n--out\n"
+        "Content-Type: message/rfc822\n\n" +
+        reference +
+        "--out\nContent-Type: text/plain; charset=utf-8\nContent-Disposition: attachment; "
+        "filename=\"letter.txt\"\nContent-Transfer-Encoding: quoted-printable\n\n" +
+        QuotedPrintableLines(letter) + "--out--\n";
+    Put(original, "1000.M1P1.test");
+
+    imap::Connection::ResetLargestAnswer();
+    auto message = OnlyMessage();
+    ASSERT_TRUE(message);
+    EXPECT_EQ(Body(*message), "See the CV."); // the line end belongs to the boundary
+    std::shared_ptr<IMAPITable> table;
+    ASSERT_EQ(message->GetAttachmentTable(0, table), S_OK);
+    RowSet rows;
+    const PropTagArray cols{PR_ATTACH_LONG_FILENAME, PR_ATTACH_METHOD, PR_ATTACH_SIZE};
+    ASSERT_EQ(HrQueryAllRows(*table, &cols, nullptr, 0, rows), S_OK);
+    ASSERT_EQ(rows.size(), 4u);
+    EXPECT_EQ(*rows[0][0].Text(), "cv.pdf");
+    EXPECT_NEAR(*rows[0][2].Long(), static_cast<double>(pdf.size()), pdf.size() / 100.0);
+    EXPECT_EQ(*rows[1][0].Text(), "notes.txt");
+    EXPECT_EQ(*rows[2][1].Long(), static_cast<std::int32_t>(ATTACH_EMBEDDED_MSG));
+    EXPECT_EQ(*rows[3][0].Text(), "letter.txt");
+
+    auto content = [&](std::uint32_t number) {
+        std::shared_ptr<IAttach> attach;
+        EXPECT_EQ(message->OpenAttach(number, Iid::IAttachment, 0, attach), S_OK);
+        std::shared_ptr<IUnknown> obj;
+        EXPECT_EQ(attach->OpenProperty(PR_ATTACH_DATA_BIN, Iid::IStream, 0, 0, obj), S_OK);
+        auto stream = As<IStream>(obj);
+        return stream ? ReadStream(*stream) : std::string("<no stream>");
+    };
+    EXPECT_TRUE(content(0) == pdf);
+    EXPECT_EQ(content(1), "small notes");
+    EXPECT_TRUE(content(3) == letter);
+    std::shared_ptr<IAttach> attach;
+    ASSERT_EQ(message->OpenAttach(2, Iid::IAttachment, 0, attach), S_OK);
+    std::shared_ptr<IUnknown> inner;
+    ASSERT_EQ(attach->OpenProperty(PR_ATTACH_DATA_OBJ, Iid::IMessage, 0, 0, inner), S_OK);
+    EXPECT_EQ(Text(*As<IMessage>(inner), PR_SUBJECT), "Reference");
+    // Nothing the size of the attachment travelled in one answer.
+    EXPECT_LT(imap::Connection::LargestAnswer(), 2u << 20);
+
+    // Its own bytes (for a move to another store) are the message whole.
+    std::shared_ptr<IStream> raw;
+    ASSERT_EQ(message->OpenRawStream(raw), S_OK);
+    EXPECT_TRUE(ReadStream(*raw) == original);
+    auto files = MessageFiles(root_);
+    ASSERT_EQ(files.size(), 1u);
+    EXPECT_EQ(files[0].filename().string().find(",S"), std::string::npos) << files[0];
+}
+
 TEST_F(ImapTest, LogonFailuresSayWhy) {
     UseAccount("store tls = none\n", 0, "wrong");
     std::string failure = OpenFailure();

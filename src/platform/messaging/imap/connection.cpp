@@ -5,6 +5,7 @@
 
 #include <algorithm>
 #include <arpa/inet.h>
+#include <atomic>
 #include <cstdlib>
 #include <cstring>
 #include <ctime>
@@ -20,6 +21,33 @@ namespace {
 
 // How long one answer of the server may take before the connection counts as lost.
 constexpr time_t kTimeoutSeconds = 30;
+
+std::atomic<std::size_t> largestAnswer{0};
+
+// Notes the message bytes of one answer.
+void NoteAnswer(std::size_t bytes) {
+    std::size_t seen = largestAnswer.load();
+    while (bytes > seen && !largestAnswer.compare_exchange_weak(seen, bytes)) {
+    }
+}
+
+// The message bytes an answer carries (body sections).
+std::size_t BodyBytesOf(clist* answer) {
+    std::size_t total = 0;
+    for (clistiter* it = answer ? clist_begin(answer) : nullptr; it != nullptr;
+         it = clist_next(it)) {
+        const auto* att = static_cast<mailimap_msg_att*>(clist_content(it));
+        for (clistiter* i = clist_begin(att->att_list); i != nullptr; i = clist_next(i)) {
+            const auto* item = static_cast<mailimap_msg_att_item*>(clist_content(i));
+            if (item->att_type == MAILIMAP_MSG_ATT_ITEM_STATIC &&
+                item->att_data.att_static->att_type == MAILIMAP_MSG_ATT_BODY_SECTION &&
+                item->att_data.att_static->att_data.att_body_section != nullptr) {
+                total += item->att_data.att_static->att_data.att_body_section->sec_length;
+            }
+        }
+    }
+    return total;
+}
 
 template <class T, void (*Free)(T*)> struct Deleter {
     void operator()(T* p) const {
@@ -120,7 +148,7 @@ void ReadFlags(const mailimap_msg_att_dynamic* dyn, FetchedSummary& out) {
     }
 }
 
-void ReadStatic(const mailimap_msg_att_static* st, FetchedSummary& out) {
+void ReadStatic(const mailimap_msg_att_static* st, bool withShape, FetchedSummary& out) {
     switch (st->att_type) {
     case MAILIMAP_MSG_ATT_UID:
         out.uid = st->att_data.att_uid;
@@ -136,6 +164,9 @@ void ReadStatic(const mailimap_msg_att_static* st, FetchedSummary& out) {
     case MAILIMAP_MSG_ATT_BODYSTRUCTURE:
         if (st->att_data.att_bodystructure != nullptr) {
             out.hasAttachments = HasAttachments(*st->att_data.att_bodystructure);
+            if (withShape) {
+                out.shape = ShapeOf(*st->att_data.att_bodystructure);
+            }
         }
         break;
     case MAILIMAP_MSG_ATT_BODY_SECTION: {
@@ -152,14 +183,14 @@ void ReadStatic(const mailimap_msg_att_static* st, FetchedSummary& out) {
     }
 }
 
-FetchedSummary ReadMessage(const mailimap_msg_att* att) {
+FetchedSummary ReadMessage(const mailimap_msg_att* att, bool withShape) {
     FetchedSummary out;
     for (clistiter* it = clist_begin(att->att_list); it != nullptr; it = clist_next(it)) {
         const auto* item = static_cast<mailimap_msg_att_item*>(clist_content(it));
         if (item->att_type == MAILIMAP_MSG_ATT_ITEM_DYNAMIC) {
             ReadFlags(item->att_data.att_dyn, out);
         } else if (item->att_type == MAILIMAP_MSG_ATT_ITEM_STATIC) {
-            ReadStatic(item->att_data.att_static, out);
+            ReadStatic(item->att_data.att_static, withShape, out);
         }
     }
     return out;
@@ -413,9 +444,17 @@ HRESULT Connection::SearchHeader(const std::string& name, const std::string& val
     return S_OK;
 }
 
+std::size_t Connection::LargestAnswer() {
+    return largestAnswer.load();
+}
+
+void Connection::ResetLargestAnswer() {
+    largestAnswer.store(0);
+}
+
 HRESULT Connection::UidFetch(const std::vector<std::uint32_t>& uids,
                              const std::vector<mailimap_fetch_att*>& items, const std::string& what,
-                             std::vector<FetchedSummary>& out) {
+                             std::vector<FetchedSummary>& out, bool withShape) {
     FetchTypePtr type(mailimap_fetch_type_new_fetch_att_list_empty());
     mailimap_fetch_type_new_fetch_att_list_add(type.get(), mailimap_fetch_att_new_uid());
     for (mailimap_fetch_att* item : items) {
@@ -427,8 +466,10 @@ HRESULT Connection::UidFetch(const std::vector<std::uint32_t>& uids,
     if (Failed(hr) || answer.list == nullptr) {
         return hr;
     }
+    NoteAnswer(BodyBytesOf(answer.list));
     for (clistiter* it = clist_begin(answer.list); it != nullptr; it = clist_next(it)) {
-        FetchedSummary s = ReadMessage(static_cast<mailimap_msg_att*>(clist_content(it)));
+        FetchedSummary s =
+            ReadMessage(static_cast<mailimap_msg_att*>(clist_content(it)), withShape);
         if (s.uid != 0) {
             out.push_back(std::move(s));
         }
@@ -450,19 +491,28 @@ HRESULT Connection::FetchSummaries(const std::vector<std::uint32_t>& uids,
 }
 
 HRESULT Connection::FetchMessages(const std::vector<std::uint32_t>& uids,
-                                  std::vector<FetchedSummary>& messages) {
+                                  std::vector<FetchedSummary>& messages, std::uint32_t limit) {
     messages.clear();
     if (uids.empty()) {
         return S_OK;
     }
+    std::vector<mailimap_fetch_att*> items = {mailimap_fetch_att_new_flags(),
+                                              mailimap_fetch_att_new_internaldate()};
+    if (limit == 0) {
+        items.push_back(mailimap_fetch_att_new_body_peek_section(mailimap_section_new(nullptr)));
+    } else {
+        items.push_back(mailimap_fetch_att_new_rfc822_size());
+        items.push_back(mailimap_fetch_att_new_body_peek_section_partial(
+            mailimap_section_new(nullptr), 0, limit));
+    }
     std::vector<FetchedSummary> answered;
-    const HRESULT hr =
-        UidFetch(uids,
-                 {mailimap_fetch_att_new_flags(), mailimap_fetch_att_new_internaldate(),
-                  mailimap_fetch_att_new_body_peek_section(mailimap_section_new(nullptr))},
-                 "Reading messages of \"" + selected_ + "\"", answered);
+    const HRESULT hr = UidFetch(uids, items, "Reading messages of \"" + selected_ + "\"", answered);
     for (FetchedSummary& s : answered) {
-        if (s.hasBody) {
+        if (limit != 0 && s.size > limit) {
+            s.bytes.clear(); // only its start came
+            s.hasBody = false;
+            messages.push_back(std::move(s));
+        } else if (s.hasBody) {
             s.size = static_cast<std::uint32_t>(s.bytes.size());
             messages.push_back(std::move(s));
         }
@@ -470,16 +520,119 @@ HRESULT Connection::FetchMessages(const std::vector<std::uint32_t>& uids,
     return hr;
 }
 
+HRESULT Connection::FetchShape(std::uint32_t uid, FetchedSummary& facts) {
+    std::vector<FetchedSummary> found;
+    HRESULT hr = UidFetch(
+        {uid},
+        {mailimap_fetch_att_new_flags(), mailimap_fetch_att_new_rfc822_size(),
+         mailimap_fetch_att_new_internaldate(), mailimap_fetch_att_new_bodystructure(),
+         mailimap_fetch_att_new_body_peek_section(mailimap_section_new_header())},
+        "Reading message " + std::to_string(uid) + " of \"" + selected_ + "\"", found, true);
+    if (Failed(hr)) {
+        return hr;
+    }
+    for (auto& f : found) {
+        if (f.uid == uid && f.shape) {
+            facts = std::move(f);
+            return S_OK;
+        }
+    }
+    failure_ = "Message " + std::to_string(uid) + " is no longer in folder \"" + selected_ + "\"";
+    return MAPI_E_NOT_FOUND;
+}
+
 namespace {
 
-mailimap_section* PartSection(const std::vector<std::uint32_t>& section) {
+mailimap_section_part* PartNumbers(const std::vector<std::uint32_t>& section) {
     clist* ids = clist_new();
     for (std::uint32_t n : section) {
         auto* id = static_cast<std::uint32_t*>(std::malloc(sizeof(std::uint32_t)));
         *id = n;
         clist_append(ids, id);
     }
-    return mailimap_section_new_part(mailimap_section_part_new(ids));
+    return mailimap_section_part_new(ids);
+}
+
+mailimap_section* PartSection(const std::vector<std::uint32_t>& section) {
+    return mailimap_section_new_part(PartNumbers(section));
+}
+
+// A section from its name: "HEADER", "2.1" or "2.1.MIME"; null for others.
+mailimap_section* SectionFromName(const std::string& name) {
+    if (name == "HEADER") {
+        return mailimap_section_new_header();
+    }
+    std::vector<std::uint32_t> numbers;
+    bool mime = false;
+    std::size_t begin = 0;
+    while (begin <= name.size()) {
+        const std::size_t end = std::min(name.find('.', begin), name.size());
+        const std::string piece = name.substr(begin, end - begin);
+        if (piece == "MIME" && end == name.size() && !numbers.empty()) {
+            mime = true;
+        } else if (!piece.empty() && piece.size() < 10 &&
+                   piece.find_first_not_of("0123456789") == std::string::npos) {
+            numbers.push_back(static_cast<std::uint32_t>(std::stoul(piece)));
+        } else {
+            return nullptr;
+        }
+        begin = end + 1;
+    }
+    return mime ? mailimap_section_new_part_mime(PartNumbers(numbers)) : PartSection(numbers);
+}
+
+// The name of a section an answer carries, as SectionFromName reads it.
+std::string NameOfSection(const mailimap_section* section) {
+    const mailimap_section_spec* spec = section != nullptr ? section->sec_spec : nullptr;
+    if (spec == nullptr) {
+        return "";
+    }
+    if (spec->sec_type == MAILIMAP_SECTION_SPEC_SECTION_MSGTEXT) {
+        const mailimap_section_msgtext* text = spec->sec_data.sec_msgtext;
+        return text != nullptr && text->sec_type == MAILIMAP_SECTION_MSGTEXT_HEADER ? "HEADER"
+                                                                                    : "?";
+    }
+    std::vector<std::uint32_t> numbers;
+    if (spec->sec_data.sec_part != nullptr && spec->sec_data.sec_part->sec_id != nullptr) {
+        for (clistiter* it = clist_begin(spec->sec_data.sec_part->sec_id); it != nullptr;
+             it = clist_next(it)) {
+            numbers.push_back(*static_cast<std::uint32_t*>(clist_content(it)));
+        }
+    }
+    const bool mime =
+        spec->sec_text != nullptr && spec->sec_text->sec_type == MAILIMAP_SECTION_TEXT_MIME;
+    return SectionName(numbers) + (mime ? ".MIME" : "");
+}
+
+// Hands each body section of the message `uid` in an answer to `take`; false
+// when the message is not in the answer.
+template <class Take> bool ForEachSection(clist* answer, std::uint32_t uid, Take&& take) {
+    for (clistiter* it = answer ? clist_begin(answer) : nullptr; it != nullptr;
+         it = clist_next(it)) {
+        const auto* att = static_cast<mailimap_msg_att*>(clist_content(it));
+        std::uint32_t found = 0;
+        std::vector<const mailimap_msg_att_body_section*> sections;
+        for (clistiter* i = clist_begin(att->att_list); i != nullptr; i = clist_next(i)) {
+            const auto* item = static_cast<mailimap_msg_att_item*>(clist_content(i));
+            if (item->att_type != MAILIMAP_MSG_ATT_ITEM_STATIC) {
+                continue;
+            }
+            const mailimap_msg_att_static* st = item->att_data.att_static;
+            if (st->att_type == MAILIMAP_MSG_ATT_UID) {
+                found = st->att_data.att_uid;
+            } else if (st->att_type == MAILIMAP_MSG_ATT_BODY_SECTION &&
+                       st->att_data.att_body_section != nullptr) {
+                sections.push_back(st->att_data.att_body_section);
+            }
+        }
+        if (found == uid && !sections.empty()) {
+            for (const auto* section : sections) {
+                take(*section);
+            }
+            return true;
+        }
+    }
+    return false;
 }
 
 } // namespace
@@ -499,29 +652,50 @@ HRESULT Connection::FetchPart(std::uint32_t uid, const std::vector<std::uint32_t
     if (Failed(hr)) {
         return hr;
     }
-    for (clistiter* it = answer.list ? clist_begin(answer.list) : nullptr; it != nullptr;
-         it = clist_next(it)) {
-        const auto* att = static_cast<mailimap_msg_att*>(clist_content(it));
-        std::uint32_t found = 0;
-        const mailimap_msg_att_body_section* part = nullptr;
-        for (clistiter* i = clist_begin(att->att_list); i != nullptr; i = clist_next(i)) {
-            const auto* item = static_cast<mailimap_msg_att_item*>(clist_content(i));
-            if (item->att_type != MAILIMAP_MSG_ATT_ITEM_STATIC) {
-                continue;
+    NoteAnswer(BodyBytesOf(answer.list));
+    const bool found =
+        ForEachSection(answer.list, uid, [&](const mailimap_msg_att_body_section& part) {
+            if (part.sec_body_part != nullptr) {
+                bytes.assign(part.sec_body_part, part.sec_length); // the wire's bytes, CR LF kept
             }
-            const mailimap_msg_att_static* st = item->att_data.att_static;
-            if (st->att_type == MAILIMAP_MSG_ATT_UID) {
-                found = st->att_data.att_uid;
-            } else if (st->att_type == MAILIMAP_MSG_ATT_BODY_SECTION) {
-                part = st->att_data.att_body_section;
-            }
+        });
+    if (found) {
+        return S_OK;
+    }
+    failure_ = "Message " + std::to_string(uid) + " is no longer in folder \"" + selected_ + "\"";
+    return MAPI_E_NOT_FOUND;
+}
+
+HRESULT Connection::FetchSections(std::uint32_t uid, const std::vector<std::string>& names,
+                                  std::map<std::string, std::string>& sections) {
+    sections.clear();
+    SetPtr set = SetOf({uid});
+    FetchTypePtr type(mailimap_fetch_type_new_fetch_att_list_empty());
+    mailimap_fetch_type_new_fetch_att_list_add(type.get(), mailimap_fetch_att_new_uid());
+    for (const std::string& name : names) {
+        mailimap_section* section = SectionFromName(name);
+        if (section == nullptr) {
+            failure_ = "No such part of a message: " + name;
+            return MAPI_E_INVALID_PARAMETER;
         }
-        if (found == uid && part != nullptr) {
-            if (part->sec_body_part != nullptr) {
-                bytes.assign(part->sec_body_part, part->sec_length); // the wire's bytes, CR LF kept
-            }
-            return S_OK;
-        }
+        mailimap_fetch_type_new_fetch_att_list_add(
+            type.get(), mailimap_fetch_att_new_body_peek_section(section));
+    }
+    ListAnswer<mailimap_fetch_list_free> answer;
+    HRESULT hr = Check(mailimap_uid_fetch(imap_, set.get(), type.get(), &answer.list),
+                       "Reading message " + std::to_string(uid) + " of \"" + selected_ + "\"");
+    if (Failed(hr)) {
+        return hr;
+    }
+    NoteAnswer(BodyBytesOf(answer.list));
+    const bool found =
+        ForEachSection(answer.list, uid, [&](const mailimap_msg_att_body_section& part) {
+            sections[NameOfSection(part.sec_section)] =
+                part.sec_body_part != nullptr ? WithoutCr(part.sec_body_part, part.sec_length)
+                                              : std::string();
+        });
+    if (found) {
+        return S_OK;
     }
     failure_ = "Message " + std::to_string(uid) + " is no longer in folder \"" + selected_ + "\"";
     return MAPI_E_NOT_FOUND;

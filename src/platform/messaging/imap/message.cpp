@@ -2,6 +2,7 @@
 // read flag, and writing a changed subject or body as a replacement.
 #include "platform/messaging/imap/objects.h"
 #include "platform/messaging/maildir/recovery.h"
+#include "platform/messaging/mime/streams.h"
 #include "platform/messaging/modified_utf7.h"
 
 namespace qf::mapi::imap {
@@ -18,8 +19,8 @@ std::string ImapMessage::Where() const {
            "\" (account \"" + store_->displayName() + "\")";
 }
 
-// Reads the whole message; one that was replaced meanwhile is read as its
-// replacement.
+// Reads the message (a large one in parts); one that was replaced meanwhile
+// is read as its replacement.
 HRESULT ImapMessage::Load() {
     if (content_) {
         return S_OK;
@@ -27,24 +28,114 @@ HRESULT ImapMessage::Load() {
     Connection& c = store_->connection();
     HRESULT hr = store_->SelectChecked(mailbox_, name_.uidValidity);
     std::string bytes;
+    bool large = false;
     if (Succeeded(hr)) {
-        hr = store_->ReadMessage(mailbox_, name_, bytes, facts_);
+        hr = store_->ReadMessage(mailbox_, name_, bytes, facts_, large);
     }
     if (hr == MAPI_E_NOT_FOUND) {
         if (const std::uint32_t newer = FindReplacement(c, name_); newer != 0) {
             name_.uid = newer;
-            hr = store_->WithConnection([&] { return c.FetchMessage(name_.uid, bytes, &facts_); });
+            hr = store_->ReadMessage(mailbox_, name_, bytes, facts_, large);
         }
     }
+    if (Failed(hr = Loaded(hr, "read"))) {
+        return hr;
+    }
+    if (large) {
+        return LoadInParts();
+    }
+    content_ = mime::ParsedContent::Parse(std::move(bytes));
+    return S_OK;
+}
+
+// The failure of reading the message, said as the store has it.
+HRESULT ImapMessage::Loaded(HRESULT hr, const std::string& doing) {
     if (hr == MAPI_E_NOT_FOUND) {
         return error_.Set(MAPI_E_OBJECT_DELETED, "The " + Where() + " is no longer there");
     }
     if (Failed(hr)) {
         std::optional<MapiErrorInfo> why;
         store_->GetLastError(hr, 0, why);
-        return error_.Set(hr, why ? why->error : "Cannot read the " + Where());
+        return error_.Set(hr, why ? why->error : "Cannot " + doing + " the " + Where());
+    }
+    return S_OK;
+}
+
+// A large message: its shape, then its headers and small parts in one
+// command; the large attachments stay on the server until they are read.
+// A shape that cannot be followed is read whole, as a small message.
+HRESULT ImapMessage::LoadInParts() {
+    Connection& c = store_->connection();
+    FetchedSummary head;
+    HRESULT hr = store_->WithConnection([&] { return c.FetchShape(name_.uid, head); });
+    std::optional<PartsPlan> plan;
+    std::map<std::string, std::string> sections;
+    if (Succeeded(hr) && (plan = PlanParts(*head.shape))) {
+        hr = store_->WithConnection(
+            [&] { return c.FetchSections(name_.uid, plan->sections, sections); });
+    }
+    if (Failed(hr = Loaded(hr, "read"))) {
+        return hr;
+    }
+    const std::optional<std::string> text =
+        plan ? AssembleParts(head.bytes, *head.shape, sections) : std::nullopt;
+    if (text) {
+        auto content = mime::ParsedContent::Parse(*text, OmittedContents(*plan));
+        // Every part left out must be an attachment: a body read without its
+        // text would be wrong.
+        if (content->OmittedAttachments() == plan->omitted.size()) {
+            facts_.size = head.size;
+            content_ = std::move(content);
+            return S_OK;
+        }
+    }
+    std::string bytes;
+    hr = store_->WithConnection([&] { return c.FetchMessage(name_.uid, bytes, &facts_); });
+    if (Failed(hr = Loaded(hr, "read"))) {
+        return hr;
     }
     content_ = mime::ParsedContent::Parse(std::move(bytes));
+    return S_OK;
+}
+
+// Each part left out is read from the server when opened, a piece at a time;
+// the server may have reconnected or selected another folder meanwhile.
+std::map<std::size_t, mime::OmittedContent>
+ImapMessage::OmittedContents(const PartsPlan& plan) const {
+    std::map<std::size_t, mime::OmittedContent> contents;
+    for (const auto& [leaf, part] : plan.omitted) {
+        mime::OmittedContent content;
+        content.size = DecodedSizeOf(part);
+        content.open = [store = store_, mailbox = mailbox_, name = name_, section = part.section,
+                        encoding = part.encoding]() -> std::shared_ptr<IStream> {
+            auto fetch = [=](std::uint64_t offset, std::uint32_t length, std::string& chunk) {
+                HRESULT hr = store->SelectChecked(mailbox, name.uidValidity);
+                if (Succeeded(hr)) {
+                    hr = store->WithConnection([&] {
+                        return store->connection().FetchPart(name.uid, section, offset, length,
+                                                             chunk);
+                    });
+                }
+                return hr;
+            };
+            return std::make_shared<mime::ChunkedDecodeStream>(encoding, kPartChunk, fetch);
+        };
+        contents[leaf] = std::move(content);
+    }
+    return contents;
+}
+
+HRESULT ImapMessage::OpenRawStream(std::shared_ptr<IStream>& stream) {
+    stream.reset();
+    HRESULT hr = Load();
+    if (Failed(hr) || !content_->IsPartial()) {
+        return Failed(hr) ? hr : MimeMessage::OpenRawStream(stream);
+    }
+    std::string bytes;
+    if (Failed(hr = FindCurrent(bytes))) {
+        return hr;
+    }
+    stream = std::make_shared<mime::ReadStream>(std::move(bytes));
     return S_OK;
 }
 
@@ -127,7 +218,8 @@ HRESULT ImapMessage::SaveChanges(std::uint32_t) {
         return hr;
     }
     if (pendingBody_) {
-        bytes = mime::ParsedContent::Parse(std::move(bytes))->WithNewBody(*pendingBody_);
+        // Read whole from the server, the message is never partial here.
+        bytes = mime::ParsedContent::Parse(std::move(bytes))->WithNewBody(*pendingBody_).value();
     }
     bytes = maildir::MarkAsReplacement(bytes, pendingSubject_, name_.Text());
     if (Failed(hr = AppendReplacement(bytes)) || Failed(hr = RemoveOld())) {

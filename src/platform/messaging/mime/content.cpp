@@ -3,6 +3,7 @@
 #include "platform/messaging/mime/decode.h"
 #include "platform/messaging/mime/gmime_support.h"
 #include "platform/messaging/mime/html_text.h"
+#include "platform/messaging/mime/streams.h"
 
 #include "common/legacy_text.h"
 #include "common/text.h"
@@ -92,6 +93,17 @@ void SetPartText(GMimeTextPart* part, const std::string& body) {
                                                GMIME_PART(part), GMIME_ENCODING_CONSTRAINT_7BIT));
 }
 
+// A stream's bytes to its end; what was read before a failure.
+std::string ReadAll(IStream& stream) {
+    std::string out;
+    char buffer[65536];
+    std::uint32_t n = 0;
+    while (Succeeded(stream.Read(buffer, sizeof buffer, &n)) && n > 0) {
+        out.append(buffer, n);
+    }
+    return out;
+}
+
 } // namespace
 
 struct ParsedContent::Tree {
@@ -125,12 +137,32 @@ std::shared_ptr<ParsedContent> ParsedContent::Parse(std::string bytes) {
     return pc;
 }
 
+std::shared_ptr<ParsedContent> ParsedContent::Parse(std::string bytes,
+                                                    std::map<std::size_t, OmittedContent> omitted) {
+    std::shared_ptr<ParsedContent> pc = Parse(std::move(bytes));
+    if (omitted.empty()) {
+        return pc;
+    }
+    pc->partial_ = true;
+    pc->raw_.clear();
+    for (std::size_t i = 0; i < pc->attachments_.size(); ++i) {
+        auto it = omitted.find(pc->attachments_[i].leaf);
+        if (it != omitted.end() && !pc->attachments_[i].embedded) {
+            pc->omitted_[i] = std::move(it->second);
+        }
+    }
+    return pc;
+}
+
 void ParsedContent::Walk(GMimeObject* object, GMimeObject* parent, int index) {
     if (GMIME_IS_MULTIPART(object)) {
         WalkMultipart(object);
         return;
     }
     const std::string type = LowerTypeOf(object);
+    if (GMIME_IS_MESSAGE_PART(object) || GMIME_IS_PART(object)) {
+        ++leaves_;
+    }
     if (GMIME_IS_MESSAGE_PART(object)) {
         AddMessagePart(object, type);
     } else if (GMIME_IS_PART(object)) {
@@ -156,6 +188,7 @@ void ParsedContent::WalkMultipart(GMimeObject* object) {
 void ParsedContent::AddMessagePart(GMimeObject* object, const std::string& type) {
     AttachmentInfo a;
     a.part = object;
+    a.leaf = leaves_ - 1;
     a.embedded = g_mime_message_part_get_message(GMIME_MESSAGE_PART(object)) != nullptr;
     a.mimeType = type;
     const char* fn = g_mime_object_get_content_disposition_parameter(object, "filename");
@@ -193,6 +226,7 @@ void ParsedContent::AddLeafPart(GMimeObject* object, GMimeObject* parent, int in
     }
     AttachmentInfo a;
     a.part = object;
+    a.leaf = leaves_ - 1;
     a.mimeType = type;
     a.longName = named ? SafeFileName(fn) : std::string();
     if (a.longName.empty()) {
@@ -234,12 +268,29 @@ std::string ParsedContent::AttachmentData(std::size_t index) {
     if (index >= attachments_.size()) {
         return {};
     }
+    if (auto it = omitted_.find(index); it != omitted_.end()) {
+        return ReadAll(*it->second.open());
+    }
     const AttachmentInfo& a = attachments_[index];
     if (GMIME_IS_MESSAGE_PART(a.part)) {
         GMimeMessage* m = g_mime_message_part_get_message(GMIME_MESSAGE_PART(a.part));
         return m ? SerializeObject(GMIME_OBJECT(m), crlf_) : std::string();
     }
     return DecodedBytes(a.part);
+}
+
+std::shared_ptr<IStream> ParsedContent::OpenAttachment(std::size_t index) {
+    if (auto it = omitted_.find(index); it != omitted_.end()) {
+        return it->second.open();
+    }
+    return std::make_shared<ReadStream>(AttachmentData(index));
+}
+
+std::uint64_t ParsedContent::AttachmentSize(std::size_t index) {
+    if (auto it = omitted_.find(index); it != omitted_.end()) {
+        return it->second.size;
+    }
+    return AttachmentData(index).size();
 }
 
 std::shared_ptr<ParsedContent> ParsedContent::Embedded(std::size_t index) {
@@ -259,6 +310,9 @@ std::shared_ptr<ParsedContent> ParsedContent::Embedded(std::size_t index) {
 }
 
 std::string ParsedContent::RawBytes() {
+    if (partial_) {
+        return {};
+    }
     return message_ != nullptr && raw_.empty() ? SerializeObject(GMIME_OBJECT(message_), crlf_)
                                                : raw_;
 }
@@ -273,7 +327,10 @@ std::size_t ParsedContent::Size() {
 // ---------------------------------------------------------------------------
 // A new plain body
 
-std::string ParsedContent::WithNewBody(std::string_view utf8Body) {
+std::optional<std::string> ParsedContent::WithNewBody(std::string_view utf8Body) {
+    if (partial_) {
+        return std::nullopt;
+    }
     const std::string body =
         IsValidUtf8(utf8Body) ? std::string(utf8Body) : FromWindows1252(utf8Body);
     if (message_ == nullptr) {
