@@ -6,6 +6,8 @@
 #include <algorithm>
 #include <arpa/inet.h>
 #include <atomic>
+#include <cctype>
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <ctime>
@@ -343,6 +345,8 @@ HRESULT Connection::Login() {
     }
     hasMove_ = mailimap_has_extension(imap_, const_cast<char*>("MOVE")) != 0;
     hasUidPlus_ = mailimap_has_extension(imap_, const_cast<char*>("UIDPLUS")) != 0;
+    hasCatenate_ = mailimap_has_extension(imap_, const_cast<char*>("CATENATE")) != 0 &&
+                   mailimap_has_extension(imap_, const_cast<char*>("LITERAL+")) != 0;
     return S_OK;
 }
 
@@ -768,6 +772,71 @@ HRESULT Connection::Remove(std::uint32_t uid) {
         hr = Check(mailimap_uid_expunge(imap_, set.get()), what);
     }
     return hr;
+}
+
+namespace {
+
+// A quoted string of IMAP.
+std::string Quoted(const std::string& text) {
+    std::string out = "\"";
+    for (const char c : text) {
+        if (c == '"' || c == '\\') {
+            out += '\\';
+        }
+        out += c;
+    }
+    return out + "\"";
+}
+
+// An IMAP URL's mailbox: everything but letters, digits and a few marks escaped.
+std::string UrlEscaped(const std::string& text) {
+    static const char* kHex = "0123456789ABCDEF";
+    std::string out;
+    for (const char ch : text) {
+        const auto c = static_cast<unsigned char>(ch);
+        if (std::isalnum(c) != 0 || std::strchr("-._~!$'()*+,&=:@", ch) != nullptr) {
+            out += ch;
+        } else {
+            out += {'%', kHex[c >> 4], kHex[c & 15]};
+        }
+    }
+    return out;
+}
+
+// "01-Dec-2026 09:00:00 +0000", as APPEND takes a date.
+std::string AppendDate(std::int64_t unixTime) {
+    static const char* kMonths[] = {"Jan", "Feb", "Mar", "Apr", "May", "Jun",
+                                    "Jul", "Aug", "Sep", "Oct", "Nov", "Dec"};
+    const std::time_t t = static_cast<std::time_t>(unixTime);
+    std::tm tm{};
+    gmtime_r(&t, &tm);
+    char text[40];
+    std::snprintf(text, sizeof text, "%02d-%s-%04d %02d:%02d:%02d +0000", tm.tm_mday,
+                  kMonths[tm.tm_mon], tm.tm_year + 1900, tm.tm_hour, tm.tm_min, tm.tm_sec);
+    return text;
+}
+
+} // namespace
+
+HRESULT Connection::AppendWithBodyOf(const std::string& mailbox, const std::string& header,
+                                     bool seen, std::optional<std::int64_t> internalDate,
+                                     std::uint32_t uidValidity, std::uint32_t uid) {
+    const std::string text = WithCrlf(header);
+    if (!hasCatenate_ || text.find('\0') != std::string::npos) {
+        failure_ = "The server " + settings_.host + " cannot put a message together (CATENATE)";
+        return MAPI_E_NO_SUPPORT;
+    }
+    const std::string url = "/" + UrlEscaped(selected_) +
+                            ";UIDVALIDITY=" + std::to_string(uidValidity) +
+                            "/;UID=" + std::to_string(uid) + "/;SECTION=TEXT";
+    std::string command = "APPEND " + Quoted(mailbox) + (seen ? " (\\Seen)" : " ()");
+    if (internalDate) {
+        command += " \"" + AppendDate(*internalDate) + "\"";
+    }
+    command += " CATENATE (TEXT {" + std::to_string(text.size()) + "+}\r\n" + text + " URL " +
+               Quoted(url) + ")";
+    return Check(mailimap_custom_command(imap_, command.c_str()),
+                 "Storing a message in \"" + mailbox + "\"");
 }
 
 HRESULT Connection::Append(const std::string& mailbox, const std::string& bytes, bool seen,

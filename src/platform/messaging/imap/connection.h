@@ -67,6 +67,9 @@ public:
     bool IsOpen() const { return imap_ != nullptr; }
     const std::string& Failure() const { return failure_; }
     bool HasMove() const { return hasMove_; }
+    // The server puts a message together from a text and a part of another
+    // message (CATENATE, sent with LITERAL+).
+    bool HasCatenate() const { return hasCatenate_; }
     // The messages (mailbox, UID) whose flags or place changed since the last
     // call, so that what was read of them before can be dropped.
     std::vector<std::pair<std::string, std::uint32_t>> TakeChanged() {
@@ -128,6 +131,11 @@ public:
     HRESULT Remove(std::uint32_t uid);
     HRESULT Append(const std::string& mailbox, const std::string& bytes, bool seen,
                    std::optional<std::int64_t> internalDate);
+    // Appends `header` followed by the body of message `uid` of the selected
+    // mailbox, put together by the server (CATENATE): the body never travels.
+    HRESULT AppendWithBodyOf(const std::string& mailbox, const std::string& header, bool seen,
+                             std::optional<std::int64_t> internalDate, std::uint32_t uidValidity,
+                             std::uint32_t uid);
 
 private:
     HRESULT Connect();
@@ -147,6 +155,7 @@ private:
     mailimap* imap_ = nullptr;
     bool hasMove_ = false;
     bool hasUidPlus_ = false;
+    bool hasCatenate_ = false;
     std::string selected_;
     SelectedInfo selectedInfo_;
     std::string failure_;

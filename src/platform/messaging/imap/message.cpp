@@ -5,6 +5,8 @@
 #include "platform/messaging/mime/streams.h"
 #include "platform/messaging/modified_utf7.h"
 
+#include <utility>
+
 namespace qf::mapi::imap {
 
 ImapMessage::ImapMessage(std::shared_ptr<ImapStore> store, std::string mailbox, MessageName name)
@@ -213,8 +215,15 @@ HRESULT ImapMessage::SaveChanges(std::uint32_t) {
         return S_OK;
     }
     HRESULT hr = Load();
+    if (Failed(hr)) {
+        return hr;
+    }
+    // A new subject of a large message is a new header before the old body:
+    // the server puts them together (CATENATE), and the message never travels.
+    const bool headerOnly =
+        !pendingBody_ && content_->IsPartial() && store_->connection().HasCatenate();
     std::string bytes;
-    if (Failed(hr) || Failed(hr = FindCurrent(bytes))) {
+    if (Failed(hr = FindCurrent(bytes, headerOnly))) {
         return hr;
     }
     if (pendingBody_) {
@@ -222,7 +231,13 @@ HRESULT ImapMessage::SaveChanges(std::uint32_t) {
         bytes = mime::ParsedContent::Parse(std::move(bytes))->WithNewBody(*pendingBody_).value();
     }
     bytes = maildir::MarkAsReplacement(bytes, pendingSubject_, name_.Text());
-    if (Failed(hr = AppendReplacement(bytes)) || Failed(hr = RemoveOld())) {
+    const MessageName source = name_;
+    hr = AppendReplacement([&](Connection& c) {
+        return headerOnly ? c.AppendWithBodyOf(mailbox_, bytes, facts_.seen, facts_.internalDate,
+                                               source.uidValidity, source.uid)
+                          : c.Append(mailbox_, bytes, facts_.seen, facts_.internalDate);
+    });
+    if (Failed(hr) || Failed(hr = RemoveOld())) {
         return hr;
     }
     const std::uint32_t newer = FindReplacement(store_->connection(), name_);
@@ -236,21 +251,36 @@ HRESULT ImapMessage::SaveChanges(std::uint32_t) {
     return Load();
 }
 
-// The message's bytes as the server holds them now, following a replacement
-// another writer made.
-HRESULT ImapMessage::FindCurrent(std::string& bytes) {
+// The message's bytes (or its header) as the server holds them now,
+// following a replacement another writer made.
+HRESULT ImapMessage::FindCurrent(std::string& bytes, bool headerOnly) {
     Connection& c = store_->connection();
+    auto read = [&] {
+        if (!headerOnly) {
+            return c.FetchMessage(name_.uid, bytes, &facts_);
+        }
+        std::vector<FetchedSummary> found;
+        HRESULT r = c.FetchSummaries({name_.uid}, found);
+        if (Succeeded(r) && found.empty()) {
+            r = MAPI_E_NOT_FOUND;
+        }
+        if (Succeeded(r)) {
+            facts_ = std::move(found[0]);
+            bytes = std::exchange(facts_.bytes, {});
+        }
+        return r;
+    };
     HRESULT hr = store_->SelectChecked(mailbox_, name_.uidValidity);
     if (Succeeded(hr)) {
         hr = store_->WithConnection([&] {
             HRESULT r = c.Refresh();
-            return Failed(r) ? r : c.FetchMessage(name_.uid, bytes, &facts_);
+            return Failed(r) ? r : read();
         });
     }
     if (hr == MAPI_E_NOT_FOUND) {
         if (const std::uint32_t newer = FindReplacement(c, name_); newer != 0) {
             name_.uid = newer;
-            hr = store_->WithConnection([&] { return c.FetchMessage(name_.uid, bytes, &facts_); });
+            hr = store_->WithConnection(read);
         }
     }
     if (hr == MAPI_E_NOT_FOUND) {
@@ -264,15 +294,13 @@ HRESULT ImapMessage::FindCurrent(std::string& bytes) {
 
 // An APPEND whose connection was lost may have been stored: it is repeated
 // only when no replacement of this message is in the mailbox.
-HRESULT ImapMessage::AppendReplacement(const std::string& bytes) {
+HRESULT ImapMessage::AppendReplacement(const std::function<HRESULT(Connection&)>& append) {
     Connection& c = store_->connection();
-    HRESULT hr = c.IsOpen() ? c.Append(mailbox_, bytes, facts_.seen, facts_.internalDate)
-                            : MAPI_E_NETWORK_ERROR;
+    HRESULT hr = c.IsOpen() ? append(c) : MAPI_E_NETWORK_ERROR;
     if (hr == MAPI_E_NETWORK_ERROR) {
         hr = store_->SelectChecked(mailbox_, name_.uidValidity);
         if (Succeeded(hr) && FindReplacement(c, name_) == 0) {
-            hr = store_->WithConnection(
-                [&] { return c.Append(mailbox_, bytes, facts_.seen, facts_.internalDate); });
+            hr = store_->WithConnection([&] { return append(c); });
         }
     }
     if (Failed(hr)) {

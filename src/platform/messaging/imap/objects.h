@@ -187,8 +187,10 @@ private:
     HRESULT Loaded(HRESULT hr, const std::string& doing);
     HRESULT LoadInParts();
     std::map<std::size_t, mime::OmittedContent> OmittedContents(const PartsPlan& plan) const;
-    HRESULT FindCurrent(std::string& bytes);
-    HRESULT AppendReplacement(const std::string& bytes);
+    HRESULT FindCurrent(std::string& bytes, bool headerOnly = false);
+    // Runs `append`; when the connection was lost, again only if no
+    // replacement of this message reached the mailbox.
+    HRESULT AppendReplacement(const std::function<HRESULT(Connection&)>& append);
     HRESULT RemoveOld();
 
     std::shared_ptr<ImapStore> store_;
