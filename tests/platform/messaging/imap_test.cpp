@@ -648,6 +648,46 @@ TEST_F(ImapTest, ALargeMessageLeavesItsLargeAttachmentsOnTheServerUntilRead) {
     EXPECT_EQ(files[0].filename().string().find(",S"), std::string::npos) << files[0];
 }
 
+// A large message that is one attachment alone (its body is part 1), and one
+// whose large text the server takes for an attachment but the MIME reading
+// takes for the body (an odd parameter name): the first is read in parts,
+// the second whole, so that its body is never lost.
+TEST_F(ImapTest, LargeMessagesOfOtherShapesReadAsWhenReadWhole) {
+    std::string data(2u << 20, '\0');
+    for (std::size_t i = 0; i < data.size(); ++i) {
+        data[i] = static_cast<char>((i * 2246822519u) >> 11);
+    }
+    Put("From: ann@example.org\nSubject: Alone\nMIME-Version: 1.0\nContent-Type: "
+        "application/zip; name=\"all.zip\"\nContent-Transfer-Encoding: base64\n\n" +
+            Base64Lines(data),
+        "1000.M1P1.test");
+    std::string text;
+    for (int i = 0; text.size() < (2u << 20); ++i) {
+        text += "Line " + std::to_string(i) + " of a long letter.\n";
+    }
+    Put("From: ann@example.org\nSubject: Long\nMIME-Version: 1.0\nContent-Type: multipart/mixed; "
+        "boundary=\"b\"\n\n--b\nContent-Type: text/plain; namesake=\"x\"\n\n" +
+            text + "--b--\n",
+        "1001.M2P1.test");
+    std::map<std::string, std::shared_ptr<IMessage>> bySubject;
+    for (const auto& r : Contents(*Inbox(), {PR_SUBJECT, PR_ENTRYID})) {
+        bySubject[*r[0].Text()] = OpenMessage(*r[1].Bin());
+    }
+    ASSERT_EQ(bySubject.size(), 2u);
+
+    imap::Connection::ResetLargestAnswer();
+    IMessage& alone = *bySubject.at("Alone");
+    std::shared_ptr<IAttach> attach;
+    ASSERT_EQ(alone.OpenAttach(0, Iid::IAttachment, 0, attach), S_OK);
+    EXPECT_EQ(Text(*attach, PR_ATTACH_LONG_FILENAME), "all.zip");
+    std::shared_ptr<IUnknown> obj;
+    ASSERT_EQ(attach->OpenProperty(PR_ATTACH_DATA_BIN, Iid::IStream, 0, 0, obj), S_OK);
+    EXPECT_TRUE(ReadStream(*As<IStream>(obj)) == data);
+    EXPECT_LT(imap::Connection::LargestAnswer(), 2u << 20);
+
+    EXPECT_TRUE(Body(*bySubject.at("Long")) == text.substr(0, text.size() - 1));
+}
+
 // A new subject of a large message: the server puts the new header and the
 // old body together, so the message never travels; a server that cannot do
 // that gets the whole message as before.  Either way the body is the same

@@ -673,6 +673,9 @@ HRESULT Connection::FetchPart(std::uint32_t uid, const std::vector<std::uint32_t
 HRESULT Connection::FetchSections(std::uint32_t uid, const std::vector<std::string>& names,
                                   std::map<std::string, std::string>& sections) {
     sections.clear();
+    if (names.empty()) {
+        return S_OK; // a message that is one large attachment
+    }
     SetPtr set = SetOf({uid});
     FetchTypePtr type(mailimap_fetch_type_new_fetch_att_list_empty());
     mailimap_fetch_type_new_fetch_att_list_add(type.get(), mailimap_fetch_att_new_uid());
