@@ -688,11 +688,11 @@ TEST_F(ImapTest, LargeMessagesOfOtherShapesReadAsWhenReadWhole) {
     EXPECT_TRUE(Body(*bySubject.at("Long")) == text.substr(0, text.size() - 1));
 }
 
-// A new subject of a large message: the server puts the new header and the
-// old body together, so the message never travels; a server that cannot do
-// that gets the whole message as before.  Either way the body is the same
-// to the byte and the read flag stays.
-TEST_F(ImapTest, ANewSubjectOfALargeMessageKeepsItsBodyOnTheServer) {
+// A new subject or body of a large message: the server puts the new texts
+// and the old large parts together, so the message never travels; a server
+// that cannot do that gets the whole message as before.  Either way the rest
+// of the message is the same to the byte and the read flag stays.
+TEST_F(ImapTest, ChangesToALargeMessageKeepItsLargePartsOnTheServer) {
     std::string pdf(3u << 20, '\0');
     for (std::size_t i = 0; i < pdf.size(); ++i) {
         pdf[i] = static_cast<char>((i * 40503u) >> 7);
@@ -737,6 +737,25 @@ TEST_F(ImapTest, ANewSubjectOfALargeMessageKeepsItsBodyOnTheServer) {
         EXPECT_NE(stored.substr(0, blank).find("Subject: *QF* Big CV"), std::string::npos);
         EXPECT_TRUE(stored.substr(blank + 2) == body) << stored.size() << " bytes stored";
         EXPECT_EQ(Text(*message, PR_SUBJECT), "*QF* Big CV");
+
+        // A note before the body: the new text goes around the attachment.
+        imap::Connection::ResetLargestAnswer();
+        ASSERT_EQ(HrSetOneProp(*message, PropValue{PR_BODY, std::string("Note.\nSee the CV.")}),
+                  S_OK);
+        ASSERT_EQ(message->SaveChanges(0), S_OK);
+        if (catenate) {
+            EXPECT_LT(imap::Connection::LargestAnswer(), 2u << 20);
+        }
+        auto changed = OnlyMessage();
+        ASSERT_TRUE(changed);
+        EXPECT_EQ(Body(*changed), "Note.\nSee the CV.");
+        EXPECT_EQ(Text(*changed, PR_SUBJECT), "*QF* Big CV");
+        std::shared_ptr<IAttach> attach;
+        ASSERT_EQ(changed->OpenAttach(0, Iid::IAttachment, 0, attach), S_OK);
+        std::shared_ptr<IUnknown> obj;
+        ASSERT_EQ(attach->OpenProperty(PR_ATTACH_DATA_BIN, Iid::IStream, 0, 0, obj), S_OK);
+        EXPECT_TRUE(ReadStream(*As<IStream>(obj)) == pdf);
+        EXPECT_EQ(MessageFiles(root_).size(), 1u);
     }
 }
 

@@ -821,23 +821,38 @@ std::string AppendDate(std::int64_t unixTime) {
 
 } // namespace
 
-HRESULT Connection::AppendWithBodyOf(const std::string& mailbox, const std::string& header,
-                                     bool seen, std::optional<std::int64_t> internalDate,
-                                     std::uint32_t uidValidity, std::uint32_t uid) {
-    const std::string text = WithCrlf(header);
-    if (!hasCatenate_ || text.find('\0') != std::string::npos) {
+HRESULT Connection::AppendCatenated(const std::string& mailbox,
+                                    const std::vector<CatenatePiece>& pieces, bool seen,
+                                    std::optional<std::int64_t> internalDate,
+                                    std::uint32_t uidValidity, std::uint32_t uid) {
+    if (!hasCatenate_) {
         failure_ = "The server " + settings_.host + " cannot put a message together (CATENATE)";
         return MAPI_E_NO_SUPPORT;
     }
-    const std::string url = "/" + UrlEscaped(selected_) +
-                            ";UIDVALIDITY=" + std::to_string(uidValidity) +
-                            "/;UID=" + std::to_string(uid) + "/;SECTION=TEXT";
+    const std::string source = "/" + UrlEscaped(selected_) +
+                               ";UIDVALIDITY=" + std::to_string(uidValidity) +
+                               "/;UID=" + std::to_string(uid) + "/;SECTION=";
     std::string command = "APPEND " + Quoted(mailbox) + (seen ? " (\\Seen)" : " ()");
     if (internalDate) {
         command += " \"" + AppendDate(*internalDate) + "\"";
     }
-    command += " CATENATE (TEXT {" + std::to_string(text.size()) + "+}\r\n" + text + " URL " +
-               Quoted(url) + ")";
+    command += " CATENATE (";
+    bool first = true;
+    for (const CatenatePiece& piece : pieces) {
+        const std::string text = piece.section.empty() ? WithCrlf(piece.text) : std::string();
+        if (piece.section.empty() && text.empty()) {
+            continue;
+        }
+        if (text.find('\0') != std::string::npos) {
+            failure_ = "A message with a NUL byte in its text cannot be put together";
+            return MAPI_E_NO_SUPPORT;
+        }
+        command += first ? "" : " ";
+        first = false;
+        command += piece.section.empty() ? "TEXT {" + std::to_string(text.size()) + "+}\r\n" + text
+                                         : "URL " + Quoted(source + piece.section);
+    }
+    command += ")";
     return Check(mailimap_custom_command(imap_, command.c_str()),
                  "Storing a message in \"" + mailbox + "\"");
 }

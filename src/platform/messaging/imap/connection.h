@@ -53,6 +53,14 @@ struct FetchedSummary {
     std::optional<PartShape> shape;           // FetchShape only
 };
 
+// A piece of a message the server puts together: a text (LF line ends), or a
+// section of a message on the server ("TEXT" for its body, "2.1" for a part's
+// content as it lies there).
+struct CatenatePiece {
+    std::string text;
+    std::string section;
+};
+
 class Connection {
 public:
     // `name` names the account in failures ("Work mail").
@@ -131,11 +139,11 @@ public:
     HRESULT Remove(std::uint32_t uid);
     HRESULT Append(const std::string& mailbox, const std::string& bytes, bool seen,
                    std::optional<std::int64_t> internalDate);
-    // Appends `header` followed by the body of message `uid` of the selected
-    // mailbox, put together by the server (CATENATE): the body never travels.
-    HRESULT AppendWithBodyOf(const std::string& mailbox, const std::string& header, bool seen,
-                             std::optional<std::int64_t> internalDate, std::uint32_t uidValidity,
-                             std::uint32_t uid);
+    // Appends a message the server puts together (CATENATE) from texts and
+    // sections of message `uid` of the selected mailbox: those never travel.
+    HRESULT AppendCatenated(const std::string& mailbox, const std::vector<CatenatePiece>& pieces,
+                            bool seen, std::optional<std::int64_t> internalDate,
+                            std::uint32_t uidValidity, std::uint32_t uid);
 
 private:
     HRESULT Connect();

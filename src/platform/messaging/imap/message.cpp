@@ -5,6 +5,9 @@
 #include "platform/messaging/mime/streams.h"
 #include "platform/messaging/modified_utf7.h"
 
+#include <algorithm>
+#include <cstdio>
+#include <random>
 #include <utility>
 
 namespace qf::mapi::imap {
@@ -218,24 +221,38 @@ HRESULT ImapMessage::SaveChanges(std::uint32_t) {
     if (Failed(hr)) {
         return hr;
     }
-    // A new subject of a large message is a new header before the old body:
-    // the server puts them together (CATENATE), and the message never travels.
-    const bool headerOnly =
-        !pendingBody_ && content_->IsPartial() && store_->connection().HasCatenate();
+    // A large message changes on the server: the new texts go around its
+    // large parts, which the server puts back in (CATENATE) without them
+    // travelling.  Otherwise the whole message is read and sent.
+    const bool inParts = content_->IsPartial() && store_->connection().HasCatenate();
     std::string bytes;
-    if (Failed(hr = FindCurrent(bytes, headerOnly))) {
+    std::vector<CatenatePiece> pieces;
+    if (Failed(hr = FindCurrent(bytes, inParts))) {
         return hr;
     }
-    if (pendingBody_) {
-        // Read whole from the server, the message is never partial here.
-        bytes = mime::ParsedContent::Parse(std::move(bytes))->WithNewBody(*pendingBody_).value();
+    if (inParts && !pendingBody_) {
+        pieces = {{maildir::MarkAsReplacement(bytes, pendingSubject_, name_.Text()), ""},
+                  {"", "TEXT"}};
+    } else if (inParts) {
+        if (Failed(hr = ChangedInParts(pieces)) ||
+            (pieces.empty() && Failed(hr = FindCurrent(bytes, false)))) {
+            return hr;
+        }
     }
-    bytes = maildir::MarkAsReplacement(bytes, pendingSubject_, name_.Text());
+    if (pieces.empty()) {
+        if (pendingBody_) {
+            // Read whole from the server, the message is never partial here.
+            bytes =
+                mime::ParsedContent::Parse(std::move(bytes))->WithNewBody(*pendingBody_).value();
+        }
+        bytes = maildir::MarkAsReplacement(bytes, pendingSubject_, name_.Text());
+    }
     const MessageName source = name_;
     hr = AppendReplacement([&](Connection& c) {
-        return headerOnly ? c.AppendWithBodyOf(mailbox_, bytes, facts_.seen, facts_.internalDate,
-                                               source.uidValidity, source.uid)
-                          : c.Append(mailbox_, bytes, facts_.seen, facts_.internalDate);
+        return pieces.empty()
+                   ? c.Append(mailbox_, bytes, facts_.seen, facts_.internalDate)
+                   : c.AppendCatenated(mailbox_, pieces, facts_.seen, facts_.internalDate,
+                                       source.uidValidity, source.uid);
     });
     if (Failed(hr) || Failed(hr = RemoveOld())) {
         return hr;
@@ -249,6 +266,77 @@ HRESULT ImapMessage::SaveChanges(std::uint32_t) {
     pendingBody_.reset();
     content_.reset();
     return Load();
+}
+
+namespace {
+
+// A line no message holds: it stands for a part's content while the rest of
+// the message is changed around it.
+std::string NewMarker(std::size_t leaf) {
+    static thread_local std::mt19937_64 rng{std::random_device{}()};
+    char text[64];
+    std::snprintf(text, sizeof text, "QFPART%016llx%016llx%zu",
+                  static_cast<unsigned long long>(rng()), static_cast<unsigned long long>(rng()),
+                  leaf);
+    return text;
+}
+
+// `bytes` cut at each marker into texts and the sections the markers stand
+// for; nothing unless every marker is there exactly once.
+std::vector<CatenatePiece> CutAtMarkers(const std::string& bytes,
+                                        const std::map<std::size_t, std::string>& markers,
+                                        const PartsPlan& plan) {
+    std::vector<std::pair<std::size_t, std::size_t>> found; // position, leaf
+    for (const auto& [leaf, marker] : markers) {
+        const std::size_t at = bytes.find(marker);
+        if (at == std::string::npos || bytes.find(marker, at + 1) != std::string::npos) {
+            return {};
+        }
+        found.emplace_back(at, leaf);
+    }
+    std::sort(found.begin(), found.end());
+    std::vector<CatenatePiece> pieces;
+    std::size_t from = 0;
+    for (const auto& [at, leaf] : found) {
+        pieces.push_back({bytes.substr(from, at - from), ""});
+        pieces.push_back({"", SectionName(plan.omitted.at(leaf).section)});
+        from = at + markers.at(leaf).size();
+    }
+    pieces.push_back({bytes.substr(from), ""});
+    return pieces;
+}
+
+} // namespace
+
+// The message with the pending changes as texts around its large parts,
+// which stay on the server; no pieces when it cannot be put so (the message
+// is then changed whole).
+HRESULT ImapMessage::ChangedInParts(std::vector<CatenatePiece>& pieces) {
+    pieces.clear();
+    Connection& c = store_->connection();
+    FetchedSummary head;
+    std::optional<PartsPlan> plan;
+    std::map<std::string, std::string> sections;
+    HRESULT hr = store_->WithConnection([&] { return c.FetchShape(name_.uid, head); });
+    if (Succeeded(hr) && (plan = PlanParts(*head.shape))) {
+        hr = store_->WithConnection(
+            [&] { return c.FetchSections(name_.uid, plan->sections, sections); });
+    }
+    if (Failed(hr = Loaded(hr, "read")) || !plan) {
+        return hr;
+    }
+    std::map<std::size_t, std::string> markers;
+    for (const auto& entry : plan->omitted) {
+        markers[entry.first] = NewMarker(entry.first);
+    }
+    const auto text = AssembleParts(head.bytes, *head.shape, sections, &markers);
+    const auto changed =
+        text ? mime::ParsedContent::Parse(*text)->WithNewBody(*pendingBody_) : std::nullopt;
+    if (changed) {
+        pieces = CutAtMarkers(maildir::MarkAsReplacement(*changed, pendingSubject_, name_.Text()),
+                              markers, *plan);
+    }
+    return S_OK;
 }
 
 // The message's bytes (or its header) as the server holds them now,

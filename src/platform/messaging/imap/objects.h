@@ -188,6 +188,7 @@ private:
     HRESULT LoadInParts();
     std::map<std::size_t, mime::OmittedContent> OmittedContents(const PartsPlan& plan) const;
     HRESULT FindCurrent(std::string& bytes, bool headerOnly = false);
+    HRESULT ChangedInParts(std::vector<CatenatePiece>& pieces);
     // Runs `append`; when the connection was lost, again only if no
     // replacement of this message reached the mailbox.
     HRESULT AppendReplacement(const std::function<HRESULT(Connection&)>& append);

@@ -39,8 +39,14 @@ void AppendHeader(std::string& out, const std::string& header) {
     }
 }
 
-bool Assemble(const PartShape& part, bool top, const std::map<std::string, std::string>& sections,
-              std::string& out) {
+struct Assembly {
+    const std::map<std::string, std::string>& sections;
+    const std::map<std::size_t, std::string>* markers;
+    std::size_t leaves = 0;
+};
+
+bool Assemble(const PartShape& part, bool top, Assembly& a, std::string& out) {
+    const std::map<std::string, std::string>& sections = a.sections;
     const std::string name = SectionName(part.section);
     if (!top) {
         const auto header = sections.find(name + ".MIME");
@@ -52,7 +58,7 @@ bool Assemble(const PartShape& part, bool top, const std::map<std::string, std::
     if (part.kind == PartShape::Kind::Multipart) {
         for (const PartShape& child : part.parts) {
             out += "--" + part.boundary + "\n";
-            if (!Assemble(child, false, sections, out)) {
+            if (!Assemble(child, false, a, out)) {
                 return false;
             }
             // The line end before a boundary belongs to the boundary.
@@ -61,7 +67,12 @@ bool Assemble(const PartShape& part, bool top, const std::map<std::string, std::
         out += "--" + part.boundary + "--\n";
         return true;
     }
+    const std::size_t leaf = a.leaves++;
     if (IsOmitted(part)) {
+        if (a.markers != nullptr) {
+            const auto marker = a.markers->find(leaf);
+            out += marker != a.markers->end() ? marker->second : std::string();
+        }
         return true;
     }
     const auto content = sections.find(name);
@@ -86,10 +97,12 @@ std::optional<PartsPlan> PlanParts(const PartShape& shape) {
 }
 
 std::optional<std::string> AssembleParts(const std::string& header, const PartShape& shape,
-                                         const std::map<std::string, std::string>& sections) {
+                                         const std::map<std::string, std::string>& sections,
+                                         const std::map<std::size_t, std::string>* markers) {
     std::string out;
     AppendHeader(out, header);
-    if (!Assemble(shape, true, sections, out)) {
+    Assembly a{sections, markers};
+    if (!Assemble(shape, true, a, out)) {
         return std::nullopt;
     }
     return out;

@@ -36,9 +36,12 @@ struct PartsPlan {
 std::optional<PartsPlan> PlanParts(const PartShape& shape);
 
 // The message from its header and the sections the plan named; nothing when
-// the server left out a section asked for.
-std::optional<std::string> AssembleParts(const std::string& header, const PartShape& shape,
-                                         const std::map<std::string, std::string>& sections);
+// the server left out a section asked for.  The parts left out are empty, or
+// hold the text `markers` gives for their place among the leaf parts.
+std::optional<std::string>
+AssembleParts(const std::string& header, const PartShape& shape,
+              const std::map<std::string, std::string>& sections,
+              const std::map<std::size_t, std::string>* markers = nullptr);
 
 // The decoded size of a part's content, from its size on the wire (base64
 // lines of 76 characters); exact for content sent as it is.
