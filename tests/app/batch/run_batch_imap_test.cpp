@@ -209,7 +209,10 @@ struct LargeRun {
     long peakKb = 0;
     std::size_t outputs = 0;
     std::vector<std::string> manualCopies;
-    int largeCopies = 0; // copies that hold the large attachment exactly
+    int largeCopies = 0;   // copies that hold the large attachment exactly
+    std::string large;     // the large message afterwards, LF line ends
+    std::string largeText; // and with its text parts decoded
+    bool largeRead = false;
 };
 
 // quillfence-batch over a private Dovecot serving a small message with a
@@ -218,7 +221,8 @@ struct LargeRun {
 // is its last VmHWM seen (the shell execs the program, and the peak only
 // grows): the attachments are handled long before the run ends, since the
 // word processor takes a while to quit.
-LargeRun RunLeaveOverImap(std::size_t largeSize) {
+LargeRun RunOverImap(std::size_t largeSize, int emailsTo = Settings::kLeaveEmails,
+                     const std::string& binAction = "5") {
     MaildirFixture box;
     ::chmod(box.temp.path().c_str(), 0755);
     Mail small;
@@ -235,7 +239,9 @@ LargeRun RunLeaveOverImap(std::size_t largeSize) {
     Settings s = box.settings();
     s.includeAttachments = true;
     s.extensions = {".bin"};
-    s.extensionActions = {"5"}; // saved as a file for a person
+    s.extensionActions = {binAction}; // 5: saved as a file for a person
+    s.emailsTo = emailsTo;
+    s.readStatus = true;
     s.SaveToFile(box.temp.path() + "run.qfo");
     const std::string dir = box.temp.path();
     const std::string cmd = "cd '" + dir + "' && exec '" QF_BATCH_EXE "' run.qfo >'" + dir +
@@ -263,23 +269,75 @@ LargeRun RunLeaveOverImap(std::size_t largeSize) {
         }
     }
     r.outputs = box.OutputNames().size();
+    for (const auto& f : box.Messages()) {
+        std::string text = ReadFileBytes(f);
+        text.erase(std::remove(text.begin(), text.end(), '\r'), text.end());
+        if (text.find("\nSubject: Big") != std::string::npos ||
+            text.find("\nSubject: *QF* Big") != std::string::npos) {
+            r.largeText = MaildirFixture::StoredText(f);
+            r.large = std::move(text);
+            r.largeRead = f.substr(f.rfind(":2,")).find('S') != std::string::npos;
+        }
+    }
     return r;
+}
+
+// The large attachment as it lies in a message: its base64 lines to the end.
+std::string EncodedAttachment(const std::string& message) {
+    const std::string start = "Content-Transfer-Encoding: base64\n\n";
+    const std::size_t at = message.rfind(start);
+    return at == std::string::npos ? std::string() : message.substr(at + start.size());
 }
 
 // A 50 MB attachment (68 MB on the wire) is saved byte for byte, and the run
 // grows by a few pieces of it, not by the message: read whole, the message's
 // bytes alone would pass the bound.
 TEST(BatchRunOverImap, ALargeAttachmentIsSavedWholeInBoundedMemory) {
-    const LargeRun baseline = RunLeaveOverImap(0);
+    const LargeRun baseline = RunOverImap(0);
     ASSERT_EQ(baseline.exitCode, static_cast<int>(ExitCode::Complete)) << baseline.err;
     constexpr std::size_t kSize = 50u << 20;
-    const LargeRun run = RunLeaveOverImap(kSize);
+    const LargeRun run = RunOverImap(kSize);
     EXPECT_EQ(run.exitCode, static_cast<int>(ExitCode::Complete)) << run.err;
     EXPECT_EQ(run.outputs, 2u);
     EXPECT_EQ(run.manualCopies.size(), 2u);
     EXPECT_EQ(run.largeCopies, 1);
     EXPECT_LT(run.peakKb - baseline.peakKb, 24 * 1024)
         << "peak " << run.peakKb << " kB against " << baseline.peakKb << " kB";
+}
+
+// A large message tagged and marked read, or given a manual note (its
+// attachment flagged for a person, which leaves it untagged), changes on the
+// server around its attachment: that stays the same to the byte, and the
+// run's memory stays bounded.
+void ExpectChangedAroundTheAttachment(const std::string& binAction) {
+    const LargeRun baseline = RunOverImap(0, Settings::kTagSubject, binAction);
+    ASSERT_EQ(baseline.exitCode, static_cast<int>(ExitCode::Complete)) << baseline.err;
+    constexpr std::size_t kSize = 20u << 20;
+    const LargeRun run = RunOverImap(kSize, Settings::kTagSubject, binAction);
+    EXPECT_EQ(run.exitCode, static_cast<int>(ExitCode::Complete)) << run.err;
+    EXPECT_EQ(run.outputs, 2u);
+    EXPECT_TRUE(run.largeRead);
+    MaildirFixture original;
+    DeliverLarge(original, kSize);
+    const std::string sent = EncodedAttachment(ReadFileBytes(original.Messages().at(0)));
+    EXPECT_GT(sent.size(), kSize);
+    EXPECT_TRUE(EncodedAttachment(run.large) == sent);
+    EXPECT_LT(run.peakKb - baseline.peakKb, 24 * 1024)
+        << "peak " << run.peakKb << " kB against " << baseline.peakKb << " kB";
+    if (binAction == "2") {
+        EXPECT_NE(run.largeText.find("Quillfence: Manual intervention is required"),
+                  std::string::npos);
+    } else {
+        EXPECT_NE(run.large.find("\nSubject: *QF* Big\n"), std::string::npos);
+    }
+}
+
+TEST(BatchRunOverImap, ALargeMessageIsTaggedInBoundedMemory) {
+    ExpectChangedAroundTheAttachment("5");
+}
+
+TEST(BatchRunOverImap, ALargeMessageIsNotedInBoundedMemory) {
+    ExpectChangedAroundTheAttachment("2");
 }
 
 } // namespace
