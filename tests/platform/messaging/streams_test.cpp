@@ -2,6 +2,7 @@
 // bytes whatever the chunk size (chunks that end inside a base64 quantum, a
 // quoted-printable escape or a CR LF pair), only one chunk is held at a time,
 // and a failed fetch is reported, not taken for the end.
+#include "platform/messaging/mime/content.h"
 #include "platform/messaging/mime/streams.h"
 
 #include <gtest/gtest.h>
@@ -106,6 +107,70 @@ TEST(ChunkedDecodeStreamTest, HoldsOneChunkAndReportsAFailedFetch) {
     char c = 0;
     EXPECT_EQ(broken.Write(&c, 1, &n), STG_E_ACCESSDENIED);
     EXPECT_EQ(n, 0u);
+}
+
+} // namespace
+} // namespace qf::mapi::testing
+
+namespace qf::mapi::testing {
+namespace {
+
+std::string ReadInPieces(IStream& stream, std::uint32_t piece) {
+    std::string out;
+    std::string buffer(piece, '\0');
+    std::uint32_t n = 0;
+    do {
+        EXPECT_EQ(stream.Read(buffer.data(), piece, &n), S_OK);
+        out.append(buffer.data(), n);
+    } while (n > 0);
+    return out;
+}
+
+// Attachments of a parsed message are read as streams that decode as they go:
+// in any piece size, and two readers of one part at once, they give the bytes
+// the whole decoding gives, for every transfer encoding.
+TEST(PartContentStreams, GiveWhatTheWholeDecodingGives) {
+    std::string bytes = "From: a@example.org\nSubject: Parts\nMIME-Version: 1.0\n"
+                        "Content-Type: multipart/mixed; boundary=\"b\"\n\n--b\n"
+                        "Content-Type: text/plain\n\nbody\n";
+    using namespace std::string_literals;
+    const std::pair<std::string, std::string> parts[] = {
+        {"base64", "JVBERi0xLjQKJcOkw7zDtsOfCjIgMCBvYmoKPDwvTGVuZ3RoIDMgMCBSL0Zp\n"
+                   "bHRlci9GbGF0ZURlY29kZT4+CnN0cmVhbQp4nD2OywoCMRAE7/MVfXZhM5mZ\n"},
+        {"quoted-printable", "caf=C3=A9 =3D soft=\nbreak\nline two=20\n"},
+        {"x-uuencode", "begin 644 a.bin\n#86)C\n`\nend\n"},
+        {"8bit", "line one\r\nline two\r\n\x01\x02\xff"},
+        {"binary", "\x00\x01\r\n\x02"s},
+    };
+    int n = 0;
+    for (const auto& [encoding, content] : parts) {
+        bytes += "--b\nContent-Type: application/octet-stream; name=\"p" + std::to_string(++n) +
+                 ".bin\"\nContent-Transfer-Encoding: " + encoding + "\n\n";
+        bytes += content + "\n";
+    }
+    bytes += "--b--\n";
+    auto content = mime::ParsedContent::Parse(bytes);
+    ASSERT_EQ(content->attachments().size(), 5u);
+    for (std::size_t i = 0; i < 5; ++i) {
+        SCOPED_TRACE(parts[i].first);
+        const std::string whole = content->AttachmentData(i);
+        EXPECT_FALSE(whole.empty());
+        for (const std::uint32_t piece : {1u, 7u, 4096u}) {
+            EXPECT_EQ(ReadInPieces(*content->OpenAttachment(i), piece), whole) << piece;
+        }
+        auto first = content->OpenAttachment(i);
+        auto second = content->OpenAttachment(i);
+        char c = 0;
+        std::uint32_t got = 0;
+        ASSERT_EQ(first->Read(&c, 1, &got), S_OK);
+        EXPECT_EQ(ReadInPieces(*second, 3), whole);
+        EXPECT_EQ(std::string(1, c) + ReadInPieces(*first, 5), whole);
+    }
+    // The stream keeps the parsed message alive.
+    auto stream = content->OpenAttachment(0);
+    const std::string whole = content->AttachmentData(0);
+    content.reset();
+    EXPECT_EQ(ReadInPieces(*stream, 100), whole);
 }
 
 } // namespace

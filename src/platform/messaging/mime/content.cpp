@@ -279,9 +279,78 @@ std::string ParsedContent::AttachmentData(std::size_t index) {
     return DecodedBytes(a.part);
 }
 
+namespace {
+
+// A part's content decoded as it is read, the way GMime writes it out whole
+// (g_mime_data_wrapper_write_to_stream): only a buffer's worth at a time.
+// It reads its own view of the part, so that two readers never disturb each
+// other, and keeps the parsed tree alive.
+class PartContentStream : public IStream {
+public:
+    PartContentStream(std::shared_ptr<void> tree, GMimeDataWrapper* content)
+        : tree_(std::move(tree)) {
+        GMimeStream* source = g_mime_data_wrapper_get_stream(content);
+        GMimeStream* view = g_mime_stream_substream(source, source->bound_start, source->bound_end);
+        filtered_ = g_mime_stream_filter_new(view);
+        g_object_unref(view);
+        const GMimeContentEncoding encoding = g_mime_data_wrapper_get_encoding(content);
+        if (encoding != GMIME_CONTENT_ENCODING_DEFAULT) {
+            GMimeFilter* decode = g_mime_filter_basic_new(encoding, FALSE);
+            g_mime_stream_filter_add(GMIME_STREAM_FILTER(filtered_), decode);
+            g_object_unref(decode);
+        }
+    }
+    ~PartContentStream() override { g_object_unref(filtered_); }
+    PartContentStream(const PartContentStream&) = delete;
+    PartContentStream& operator=(const PartContentStream&) = delete;
+
+    HRESULT Read(void* buffer, std::uint32_t count, std::uint32_t* read) override {
+        std::uint32_t done = 0;
+        auto* out = static_cast<char*>(buffer);
+        // A filter may give nothing for a piece it keeps back: read until
+        // something comes or the content ends.
+        while (done < count && !g_mime_stream_eos(filtered_)) {
+            const ssize_t n = g_mime_stream_read(filtered_, out + done, count - done);
+            if (n < 0) {
+                if (read != nullptr) {
+                    *read = done;
+                }
+                return MAPI_E_CALL_FAILED;
+            }
+            done += static_cast<std::uint32_t>(n);
+            if (n > 0) {
+                break;
+            }
+        }
+        if (read != nullptr) {
+            *read = done;
+        }
+        return S_OK;
+    }
+    HRESULT Write(const void*, std::uint32_t, std::uint32_t* written) override {
+        if (written != nullptr) {
+            *written = 0;
+        }
+        return STG_E_ACCESSDENIED;
+    }
+    HRESULT Commit(std::uint32_t) override { return S_OK; }
+
+private:
+    std::shared_ptr<void> tree_;
+    GMimeStream* filtered_ = nullptr;
+};
+
+} // namespace
+
 std::shared_ptr<IStream> ParsedContent::OpenAttachment(std::size_t index) {
     if (auto it = omitted_.find(index); it != omitted_.end()) {
         return it->second.open();
+    }
+    if (index < attachments_.size() && GMIME_IS_PART(attachments_[index].part)) {
+        if (GMimeDataWrapper* content =
+                g_mime_part_get_content(GMIME_PART(attachments_[index].part))) {
+            return std::make_shared<PartContentStream>(tree_, content);
+        }
     }
     return std::make_shared<ReadStream>(AttachmentData(index));
 }
