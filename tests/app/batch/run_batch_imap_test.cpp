@@ -4,7 +4,8 @@
 // Both runs must write the same files and leave the mailbox the same; the
 // server's mailbox is checked through its Maildir on disk.  A large
 // attachment is saved byte for byte by a run whose memory stays far below
-// the attachment's size.
+// the attachment's size over IMAP, and below the message's size over a
+// Maildir.
 #include "app/batch/exit_code.h"
 #include "common/fileio.h"
 #include "support/dovecot_fixture.h"
@@ -215,14 +216,15 @@ struct LargeRun {
     bool largeRead = false;
 };
 
-// quillfence-batch over a private Dovecot serving a small message with a
-// .bin attachment and, with `largeSize`, a message with a large one; .bin
-// attachments are saved to the manual folder.  The run's peak resident size
+// quillfence-batch over a private Dovecot (or the Maildir itself, without
+// `imap`) serving a small message with a .bin attachment and, with
+// `largeSize`, a message with a large one; .bin attachments are saved to the
+// manual folder.  The run's peak resident size
 // is its last VmHWM seen (the shell execs the program, and the peak only
 // grows): the attachments are handled long before the run ends, since the
 // word processor takes a while to quit.
-LargeRun RunOverImap(std::size_t largeSize, int emailsTo = Settings::kLeaveEmails,
-                     const std::string& binAction = "5") {
+LargeRun RunWithLargeMail(std::size_t largeSize, int emailsTo = Settings::kLeaveEmails,
+                          const std::string& binAction = "5", bool imap = true) {
     MaildirFixture box;
     ::chmod(box.temp.path().c_str(), 0755);
     Mail small;
@@ -232,10 +234,13 @@ LargeRun RunOverImap(std::size_t largeSize, int emailsTo = Settings::kLeaveEmail
     if (largeSize > 0) {
         DeliverLarge(box, largeSize);
     }
-    DovecotServer server(box.root);
-    std::string why;
-    EXPECT_TRUE(server.Start(why)) << why;
-    server.WriteProfiles(box.temp.path() + "profiles.ini");
+    std::unique_ptr<DovecotServer> server;
+    if (imap) {
+        server = std::make_unique<DovecotServer>(box.root);
+        std::string why;
+        EXPECT_TRUE(server->Start(why)) << why;
+        server->WriteProfiles(box.temp.path() + "profiles.ini");
+    }
     Settings s = box.settings();
     s.includeAttachments = true;
     s.extensions = {".bin"};
@@ -293,10 +298,10 @@ std::string EncodedAttachment(const std::string& message) {
 // grows by a few pieces of it, not by the message: read whole, the message's
 // bytes alone would pass the bound.
 TEST(BatchRunOverImap, ALargeAttachmentIsSavedWholeInBoundedMemory) {
-    const LargeRun baseline = RunOverImap(0);
+    const LargeRun baseline = RunWithLargeMail(0);
     ASSERT_EQ(baseline.exitCode, static_cast<int>(ExitCode::Complete)) << baseline.err;
     constexpr std::size_t kSize = 50u << 20;
-    const LargeRun run = RunOverImap(kSize);
+    const LargeRun run = RunWithLargeMail(kSize);
     EXPECT_EQ(run.exitCode, static_cast<int>(ExitCode::Complete)) << run.err;
     EXPECT_EQ(run.outputs, 2u);
     EXPECT_EQ(run.manualCopies.size(), 2u);
@@ -305,15 +310,30 @@ TEST(BatchRunOverImap, ALargeAttachmentIsSavedWholeInBoundedMemory) {
         << "peak " << run.peakKb << " kB against " << baseline.peakKb << " kB";
 }
 
+// Over a Maildir the message file is read into memory, but nothing more the
+// size of the attachment: no copy of the file for the MIME parser, no
+// decoded copy, no copy of the content on its way to the file.
+TEST(BatchRunOverMaildir, ALargeAttachmentCostsNoMoreThanItsMessage) {
+    const LargeRun baseline = RunWithLargeMail(0, Settings::kLeaveEmails, "5", false);
+    ASSERT_EQ(baseline.exitCode, static_cast<int>(ExitCode::Complete)) << baseline.err;
+    constexpr std::size_t kSize = 30u << 20;
+    const LargeRun run = RunWithLargeMail(kSize, Settings::kLeaveEmails, "5", false);
+    EXPECT_EQ(run.exitCode, static_cast<int>(ExitCode::Complete)) << run.err;
+    EXPECT_EQ(run.largeCopies, 1);
+    const long messageKb = static_cast<long>(kSize / 3 * 4 / 76 * 77 / 1024);
+    EXPECT_LT(run.peakKb - baseline.peakKb, messageKb + 24 * 1024)
+        << "peak " << run.peakKb << " kB against " << baseline.peakKb << " kB";
+}
+
 // A large message tagged and marked read, or given a manual note (its
 // attachment flagged for a person, which leaves it untagged), changes on the
 // server around its attachment: that stays the same to the byte, and the
 // run's memory stays bounded.
 void ExpectChangedAroundTheAttachment(const std::string& binAction) {
-    const LargeRun baseline = RunOverImap(0, Settings::kTagSubject, binAction);
+    const LargeRun baseline = RunWithLargeMail(0, Settings::kTagSubject, binAction);
     ASSERT_EQ(baseline.exitCode, static_cast<int>(ExitCode::Complete)) << baseline.err;
     constexpr std::size_t kSize = 20u << 20;
-    const LargeRun run = RunOverImap(kSize, Settings::kTagSubject, binAction);
+    const LargeRun run = RunWithLargeMail(kSize, Settings::kTagSubject, binAction);
     EXPECT_EQ(run.exitCode, static_cast<int>(ExitCode::Complete)) << run.err;
     EXPECT_EQ(run.outputs, 2u);
     EXPECT_TRUE(run.largeRead);

@@ -69,19 +69,6 @@ std::vector<RawHeader> HeadersOf(GMimeObject* object) {
     return headers;
 }
 
-GMimeMessage* ParseMessage(std::string_view bytes) {
-    GByteArray* arr = g_byte_array_sized_new(static_cast<guint>(bytes.size()));
-    g_byte_array_append(arr, reinterpret_cast<const guint8*>(bytes.data()),
-                        static_cast<guint>(bytes.size()));
-    GMimeStream* stream = g_mime_stream_mem_new_with_byte_array(arr);
-    GMimeParser* parser = g_mime_parser_new_with_stream(stream);
-    g_mime_parser_set_persist_stream(parser, TRUE);
-    GMimeMessage* message = g_mime_parser_construct_message(parser, ParserOptions());
-    g_object_unref(parser);
-    g_object_unref(stream);
-    return message;
-}
-
 // Sets a text part's text.  Base64 keeps carriage returns as they are;
 // quoted-printable would lose them.
 void SetPartText(GMimeTextPart* part, const std::string& body) {
@@ -106,11 +93,35 @@ std::string ReadAll(IStream& stream) {
 
 } // namespace
 
+// The parsed message and the bytes it was parsed from.  GMime reads the
+// bytes where they lie, through a byte array that only points at them (a
+// copy would double the memory a large message takes), and refers to them
+// for the content of each part: they live as long as the tree.
 struct ParsedContent::Tree {
+    std::string bytes;
     GMimeMessage* root = nullptr;
+    GByteArray* view = nullptr;
+
+    void ParseFrom(std::size_t offset) {
+        view = g_byte_array_new();
+        view->data = reinterpret_cast<guint8*>(bytes.data() + offset);
+        view->len = static_cast<guint>(bytes.size() - offset);
+        GMimeStream* stream = g_mime_stream_mem_new_with_byte_array(view);
+        g_mime_stream_mem_set_owner(GMIME_STREAM_MEM(stream), FALSE);
+        GMimeParser* parser = g_mime_parser_new_with_stream(stream);
+        g_mime_parser_set_persist_stream(parser, TRUE);
+        root = g_mime_parser_construct_message(parser, ParserOptions());
+        g_object_unref(parser);
+        g_object_unref(stream);
+    }
     ~Tree() {
         if (root != nullptr) {
             g_object_unref(root);
+        }
+        if (view != nullptr) {
+            view->data = nullptr; // the bytes are the string's
+            view->len = 0;
+            g_byte_array_free(view, TRUE);
         }
     }
 };
@@ -121,19 +132,21 @@ std::shared_ptr<ParsedContent> ParsedContent::Parse(std::string bytes) {
     ParserOptions();
     std::shared_ptr<ParsedContent> pc(new ParsedContent());
     pc->tree_ = std::make_shared<Tree>();
-    const HeaderBlock block = SplitHeaders(bytes);
+    pc->tree_->bytes = std::move(bytes);
+    const std::string_view all = pc->tree_->bytes;
+    const HeaderBlock block = SplitHeaders(all);
     pc->crlf_ = block.crlf;
     pc->summary_ = Summarize(block.headers);
     if (block.present) {
-        pc->tree_->root = ParseMessage(std::string_view(bytes).substr(block.prefixEnd));
+        pc->tree_->ParseFrom(block.prefixEnd);
     }
     pc->message_ = pc->tree_->root;
     if (pc->message_ == nullptr) {
-        pc->prologueBody_ = ToUtf8(std::string_view(bytes).substr(block.bodyOffset), nullptr);
+        pc->prologueBody_ = ToUtf8(all.substr(block.bodyOffset), nullptr);
     } else if (GMimeObject* top = g_mime_message_get_mime_part(pc->message_)) {
         pc->Walk(top, nullptr, -1);
     }
-    pc->raw_ = std::move(bytes);
+    pc->raw_ = all;
     return pc;
 }
 
@@ -144,7 +157,7 @@ std::shared_ptr<ParsedContent> ParsedContent::Parse(std::string bytes,
         return pc;
     }
     pc->partial_ = true;
-    pc->raw_.clear();
+    pc->raw_ = {};
     for (std::size_t i = 0; i < pc->attachments_.size(); ++i) {
         auto it = omitted.find(pc->attachments_[i].leaf);
         if (it != omitted.end() && !pc->attachments_[i].embedded) {
@@ -355,11 +368,23 @@ std::shared_ptr<IStream> ParsedContent::OpenAttachment(std::size_t index) {
     return std::make_shared<ReadStream>(AttachmentData(index));
 }
 
+// Counted as the content is decoded, a piece at a time: a large attachment is
+// never held to learn its size.
 std::uint64_t ParsedContent::AttachmentSize(std::size_t index) {
     if (auto it = omitted_.find(index); it != omitted_.end()) {
         return it->second.size;
     }
-    return AttachmentData(index).size();
+    if (index >= attachments_.size() || !GMIME_IS_PART(attachments_[index].part)) {
+        return AttachmentData(index).size();
+    }
+    std::shared_ptr<IStream> stream = OpenAttachment(index);
+    std::uint64_t size = 0;
+    char buffer[65536];
+    std::uint32_t n = 0;
+    while (Succeeded(stream->Read(buffer, sizeof buffer, &n)) && n > 0) {
+        size += n;
+    }
+    return size;
 }
 
 std::shared_ptr<ParsedContent> ParsedContent::Embedded(std::size_t index) {
@@ -383,7 +408,7 @@ std::string ParsedContent::RawBytes() {
         return {};
     }
     return message_ != nullptr && raw_.empty() ? SerializeObject(GMIME_OBJECT(message_), crlf_)
-                                               : raw_;
+                                               : std::string(raw_);
 }
 
 std::size_t ParsedContent::Size() {
@@ -406,7 +431,7 @@ std::optional<std::string> ParsedContent::WithNewBody(std::string_view utf8Body)
         return HeadersWithTextBody(body);
     }
     PlaceBody(body);
-    std::string out = raw_.substr(0, SplitHeaders(raw_).prefixEnd);
+    std::string out(raw_.substr(0, SplitHeaders(raw_).prefixEnd));
     out += SerializeObject(GMIME_OBJECT(message_), crlf_);
     // The tree is changed now: read it again before anything else uses it.
     plain_.reset();

@@ -99,7 +99,7 @@ private:
 
     std::shared_ptr<Tree> tree_;
     GMimeMessage* message_ = nullptr; // null: the file has no headers
-    std::string raw_;                 // the file's bytes (top-level messages only)
+    std::string_view raw_;            // the file's bytes, in tree_ (top-level messages only)
     bool crlf_ = false;
     Summary summary_;
     std::vector<AttachmentInfo> attachments_;
