@@ -415,6 +415,9 @@ public:
     virtual HRESULT SaveRawMessage(const std::string& /*bytes*/, bool /*read*/) {
         return MAPI_E_NO_SUPPORT;
     }
+    // The same with the bytes read from `source` to its end: a folder that can
+    // store them as they come never holds the whole message.
+    virtual HRESULT SaveRawStream(IStream& source, bool read);
 };
 
 class IAttach : public IMAPIProp {};

@@ -39,6 +39,28 @@ std::string WithAttachment(const std::string& subject) {
            "Content-Transfer-Encoding: base64\n\nJVBERi0xLjQK\n--b--\n";
 }
 
+// base64 with CR LF every 76 characters, as mailers write attachments.
+std::string Base64Lines(const std::string& bytes) {
+    static const char* kAlphabet =
+        "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/";
+    std::string out;
+    out.reserve(bytes.size() / 3 * 4 + bytes.size() / 28 + 8);
+    for (std::size_t i = 0; i < bytes.size(); i += 3) {
+        const auto b = [&](std::size_t k) {
+            return k < bytes.size() ? static_cast<unsigned char>(bytes[k]) : 0u;
+        };
+        const unsigned v = (b(i) << 16) | (b(i + 1) << 8) | b(i + 2);
+        out += kAlphabet[(v >> 18) & 63];
+        out += kAlphabet[(v >> 12) & 63];
+        out += i + 1 < bytes.size() ? kAlphabet[(v >> 6) & 63] : '=';
+        out += i + 2 < bytes.size() ? kAlphabet[v & 63] : '=';
+        if ((i / 3 + 1) % 19 == 0) {
+            out += "\n";
+        }
+    }
+    return out + "\n";
+}
+
 class ImapTest : public MaildirTest {
 protected:
     void SetUp() override {
@@ -351,6 +373,34 @@ TEST_F(ImapTest, MovesBetweenAMaildirAndTheAccountGoBothWays) {
         localFiles[0].filename().string().substr(localFiles[0].filename().string().rfind(',')),
         ",S");
     EXPECT_EQ(ReadFile(localFiles[0]), Message("To the Maildir"));
+
+    // A large message goes to the Maildir as it is read, a piece at a time.
+    std::string pdf(3u << 20, '\0');
+    for (std::size_t i = 0; i < pdf.size(); ++i) {
+        pdf[i] = static_cast<char>((i * 69069u) >> 9);
+    }
+    const std::string big = "From: ann@example.org\nSubject: Big\nMIME-Version: 1.0\n"
+                            "Content-Type: application/pdf; name=\"cv.pdf\"\n"
+                            "Content-Transfer-Encoding: base64\n\n" +
+                            Base64Lines(pdf);
+    Put(big, "3000.M3P1.test");
+    EntryList bigOne;
+    for (const auto& r : Contents(*inbox, {PR_SUBJECT, PR_ENTRYID})) {
+        if (*r[0].Text() == "Big") {
+            bigOne.push_back(*r[1].Bin());
+        }
+    }
+    ASSERT_EQ(bigOne.size(), 1u);
+    imap::Connection::ResetLargestAnswer();
+    ASSERT_EQ(inbox->CopyMessages(bigOne, Iid::None, localInbox, 0, nullptr, MESSAGE_MOVE), S_OK);
+    EXPECT_LT(imap::Connection::LargestAnswer(), 2u << 20);
+    EXPECT_EQ(Subjects(*inbox), (std::vector<std::string>{"To the server"}));
+    EXPECT_EQ(Subjects(*localInbox), (std::vector<std::string>{"Big", "To the Maildir"}));
+    int whole = 0;
+    for (const auto& f : MessageFiles(local)) {
+        whole += ReadFile(f) == big ? 1 : 0;
+    }
+    EXPECT_EQ(whole, 1);
 }
 
 TEST_F(ImapTest, AChangedSubjectAndBodyReplaceTheMessage) {
@@ -474,28 +524,6 @@ TEST_F(ImapTest, AMessageExpungedByAnotherClientIsReportedGone) {
     std::shared_ptr<IUnknown> obj;
     EXPECT_EQ(Store().OpenEntry(*rows[0][0].Bin(), Iid::IMessage, 0, nullptr, obj),
               MAPI_E_NOT_FOUND);
-}
-
-// base64 with CR LF every 76 characters, as mailers write attachments.
-std::string Base64Lines(const std::string& bytes) {
-    static const char* kAlphabet =
-        "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/";
-    std::string out;
-    out.reserve(bytes.size() / 3 * 4 + bytes.size() / 28 + 8);
-    for (std::size_t i = 0; i < bytes.size(); i += 3) {
-        const auto b = [&](std::size_t k) {
-            return k < bytes.size() ? static_cast<unsigned char>(bytes[k]) : 0u;
-        };
-        const unsigned v = (b(i) << 16) | (b(i + 1) << 8) | b(i + 2);
-        out += kAlphabet[(v >> 18) & 63];
-        out += kAlphabet[(v >> 12) & 63];
-        out += i + 1 < bytes.size() ? kAlphabet[(v >> 6) & 63] : '=';
-        out += i + 2 < bytes.size() ? kAlphabet[v & 63] : '=';
-        if ((i / 3 + 1) % 19 == 0) {
-            out += "\n";
-        }
-    }
-    return out + "\n";
 }
 
 // A 20 MB attachment read part by part over the server: the bytes are the

@@ -649,7 +649,8 @@ HRESULT Connection::FetchPart(std::uint32_t uid, const std::vector<std::uint32_t
     mailimap_fetch_type_new_fetch_att_list_add(type.get(), mailimap_fetch_att_new_uid());
     mailimap_fetch_type_new_fetch_att_list_add(
         type.get(), mailimap_fetch_att_new_body_peek_section_partial(
-                        PartSection(section), static_cast<std::uint32_t>(offset), length));
+                        section.empty() ? mailimap_section_new(nullptr) : PartSection(section),
+                        static_cast<std::uint32_t>(offset), length));
     ListAnswer<mailimap_fetch_list_free> answer;
     HRESULT hr = Check(mailimap_uid_fetch(imap_, set.get(), type.get(), &answer.list),
                        "Reading a part of a message of \"" + selected_ + "\"");

@@ -112,8 +112,8 @@ public:
                           std::map<std::string, std::string>& sections);
     // Up to `length` bytes of a part's content as they lie on the wire, from
     // `offset` on (BODY.PEEK[section]<offset.length>); `section` numbers the
-    // part as BODYSTRUCTURE does ({2} or {1, 3}).  Fewer bytes at the end of the
-    // part; MAPI_E_NOT_FOUND when the message is gone.
+    // part as BODYSTRUCTURE does ({2} or {1, 3}; {} the whole message).  Fewer
+    // bytes at the end of the part; MAPI_E_NOT_FOUND when the message is gone.
     HRESULT FetchPart(std::uint32_t uid, const std::vector<std::uint32_t>& section,
                       std::uint64_t offset, std::uint32_t length, std::string& bytes);
     // Several whole messages in one command; those gone are left out.  With a

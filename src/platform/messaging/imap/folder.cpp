@@ -2,6 +2,7 @@
 // copying messages between mailboxes of one account.
 #include "platform/messaging/imap/objects.h"
 #include "platform/messaging/maildir/recovery.h"
+#include "platform/messaging/mime/streams.h"
 #include "platform/messaging/modified_utf7.h"
 
 #include <algorithm>
@@ -316,14 +317,34 @@ HRESULT ImapFolder::CopyToOtherStore(const EntryId& id, IMAPIFolder& dest, bool 
     if (HRESULT hr = FindMessage(id, name); Failed(hr)) {
         return hr;
     }
+    // A large message goes to the destination as it is read, a piece at a time.
     Connection& c = store_->connection();
-    std::string bytes;
-    FetchedSummary facts;
-    HRESULT hr = store_->WithConnection([&] { return c.FetchMessage(name.uid, bytes, &facts); });
+    std::vector<FetchedSummary> found;
+    HRESULT hr =
+        store_->WithConnection([&] { return c.FetchMessages({name.uid}, found, kLargeMessage); });
     if (Failed(hr)) {
         return error_.Set(hr, c.Failure());
     }
-    if (hr = dest.SaveRawMessage(bytes, facts.seen); Failed(hr)) {
+    if (found.empty()) {
+        return error_.Set(MAPI_E_NOT_FOUND, "Message " + std::to_string(name.uid) +
+                                                " is no longer in folder \"" +
+                                                DecodeModifiedUtf7(mailbox_) + "\"");
+    }
+    const FetchedSummary& facts = found[0];
+    if (facts.hasBody) {
+        hr = dest.SaveRawMessage(facts.bytes, facts.seen);
+    } else {
+        mime::ChunkedDecodeStream source(
+            mime::TransferEncoding::Identity, kPartChunk,
+            [&](std::uint64_t offset, std::uint32_t length, std::string& chunk) {
+                HRESULT r = store_->SelectChecked(mailbox_, name.uidValidity);
+                return Failed(r) ? r : store_->WithConnection([&] {
+                    return c.FetchPart(name.uid, {}, offset, length, chunk);
+                });
+            });
+        hr = dest.SaveRawStream(source, facts.seen);
+    }
+    if (Failed(hr)) {
         std::optional<MapiErrorInfo> why;
         dest.GetLastError(hr, 0, why);
         return error_.Set(hr, why ? why->error : "The destination did not store the message");
