@@ -136,11 +136,20 @@ HRESULT ImapMessage::OpenRawStream(std::shared_ptr<IStream>& stream) {
     if (Failed(hr) || !content_->IsPartial()) {
         return Failed(hr) ? hr : MimeMessage::OpenRawStream(stream);
     }
-    std::string bytes;
-    if (Failed(hr = FindCurrent(bytes))) {
+    // The message as the server holds it now, read a piece at a time.
+    std::string header;
+    if (Failed(hr = FindCurrent(header, true))) {
         return hr;
     }
-    stream = std::make_shared<mime::ReadStream>(std::move(bytes));
+    stream = std::make_shared<mime::ChunkedDecodeStream>(
+        mime::TransferEncoding::Identity, kPartChunk,
+        [store = store_, mailbox = mailbox_,
+         name = name_](std::uint64_t offset, std::uint32_t length, std::string& chunk) {
+            HRESULT r = store->SelectChecked(mailbox, name.uidValidity);
+            return Failed(r) ? r : store->WithConnection([&] {
+                return store->connection().FetchPart(name.uid, {}, offset, length, chunk);
+            });
+        });
     return S_OK;
 }
 

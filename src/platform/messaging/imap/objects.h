@@ -173,7 +173,8 @@ public:
 
     HRESULT SetReadFlag(std::uint32_t flags) override;
     HRESULT SaveChanges(std::uint32_t flags) override;
-    // A message read in parts is read whole for its bytes.
+    // A message read in parts gives its bytes read from the server a piece at
+    // a time.
     HRESULT OpenRawStream(std::shared_ptr<IStream>& stream) override;
 
 protected:
