@@ -176,6 +176,7 @@ void ReadStatic(const mailimap_msg_att_static* st, bool withShape, FetchedSummar
         if (sec != nullptr && sec->sec_body_part != nullptr) {
             // BODY.PEEK[HEADER] in a listing, BODY.PEEK[] when a message is read.
             out.bytes = WithoutCr(sec->sec_body_part, sec->sec_length);
+            out.wireLength = sec->sec_length;
             out.hasBody = true;
         }
         break;
@@ -512,7 +513,9 @@ HRESULT Connection::FetchMessages(const std::vector<std::uint32_t>& uids,
     std::vector<FetchedSummary> answered;
     const HRESULT hr = UidFetch(uids, items, "Reading messages of \"" + selected_ + "\"", answered);
     for (FetchedSummary& s : answered) {
-        if (limit != 0 && s.size > limit) {
+        // A server that does not say the size: a message that filled the
+        // limit may have been cut there.
+        if (limit != 0 && (s.size > limit || s.wireLength >= limit)) {
             s.bytes.clear(); // only its start came
             s.hasBody = false;
             messages.push_back(std::move(s));

@@ -50,6 +50,7 @@ struct FetchedSummary {
     std::string bytes;                        // the header block, or the whole message read
     std::optional<bool> hasAttachments;       // from BODYSTRUCTURE
     bool hasBody = false;                     // the message's bytes came
+    std::size_t wireLength = 0;               // of those bytes as they came (CR LF)
     std::optional<PartShape> shape;           // FetchShape only
 };
 
