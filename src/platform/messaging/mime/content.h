@@ -67,6 +67,8 @@ public:
     // The decoded bytes as a stream: read from where they lie when the part
     // was left out, else from memory.
     std::shared_ptr<IStream> OpenAttachment(std::size_t index);
+    // The decoded size: counted as the content decodes (never held whole), or
+    // as the provider estimates it for a part left out.
     std::uint64_t AttachmentSize(std::size_t index);
     // True when contents were left out: RawBytes() is then empty, and only the
     // provider can give the message's bytes.
