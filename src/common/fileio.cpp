@@ -13,6 +13,7 @@
 #include <sys/stat.h>
 #include <sys/statvfs.h>
 #include <unistd.h>
+#include <utility>
 
 namespace qf {
 namespace {
@@ -142,42 +143,80 @@ std::string ReadFileBytes(const std::string& path, std::size_t maxBytes, FollowL
 
 void WriteFileAtomic(const std::string& path, std::string_view bytes, mode_t newFileMode,
                      FollowLinks links, Durability durability) {
-    const std::string target = WriteTarget(path, links);
+    AtomicFileWriter writer(path, newFileMode, links, durability);
+    writer.Write(bytes);
+    writer.Commit();
+}
+
+AtomicFileWriter::AtomicFileWriter(const std::string& path, mode_t newFileMode, FollowLinks links,
+                                   Durability durability)
+    : path_(path), target_(WriteTarget(path, links)), durability_(durability) {
     struct stat old {};
-    const bool replacing = ::lstat(target.c_str(), &old) == 0;
+    const bool replacing = ::lstat(target_.c_str(), &old) == 0;
     if (replacing && !S_ISREG(old.st_mode)) {
         throw FileError("Cannot create file " + path + ": it is not a regular file", EEXIST);
     }
-    const std::string tmp = TempNameBeside(target);
+    tmp_ = TempNameBeside(target_);
     // A replacement starts owner-only and gets the old file's mode once its
     // owner is settled: it is never readable by more people than either.
-    const int fd = ::open(tmp.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC | O_NOFOLLOW,
-                          replacing ? mode_t{0600} : newFileMode);
-    if (fd < 0) {
+    fd_ = ::open(tmp_.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC | O_NOFOLLOW,
+                 replacing ? mode_t{0600} : newFileMode);
+    if (fd_ < 0) {
         ThrowSystemError("Cannot create file", path, errno);
     }
-    int err = replacing ? KeepOwnerAndMode(fd, old) : 0;
-    const char* what = "Cannot create file";
-    if (err == 0 && (err = WriteAllAndSync(fd, bytes, durability == Durability::Immediate)) != 0) {
-        what = "Cannot write file";
+    if (const int err = replacing ? KeepOwnerAndMode(fd_, old) : 0; err != 0) {
+        Fail("Cannot create file", err);
     }
-    if (::close(fd) != 0 && err == 0) {
-        err = errno;
-        what = "Cannot write file";
+}
+
+AtomicFileWriter::~AtomicFileWriter() {
+    if (fd_ >= 0) {
+        ::close(fd_);
+        ::unlink(tmp_.c_str());
     }
-    if (err == 0 && ::rename(tmp.c_str(), target.c_str()) != 0) {
-        err = errno;
-        what = "Cannot create file";
+}
+
+void AtomicFileWriter::Fail(const char* what, int err) {
+    if (fd_ >= 0) {
+        ::close(fd_);
+        fd_ = -1;
     }
-    if (err != 0) {
-        ::unlink(tmp.c_str());
-        ThrowSystemError(what, path, err);
+    ::unlink(tmp_.c_str());
+    ThrowSystemError(what, path_, err);
+}
+
+void AtomicFileWriter::Write(std::string_view bytes) {
+    if (fd_ < 0) {
+        ThrowSystemError("Cannot write file", path_, EBADF);
     }
-    if (durability == Durability::Deferred) {
+    if (const int err = WriteAllAndSync(fd_, bytes, false); err != 0) {
+        Fail("Cannot write file", err);
+    }
+}
+
+void AtomicFileWriter::Commit() {
+    if (fd_ < 0) {
+        ThrowSystemError("Cannot write file", path_, EBADF);
+    }
+    if (const int err = WriteAllAndSync(fd_, {}, durability_ == Durability::Immediate); err != 0) {
+        Fail("Cannot write file", err);
+    }
+    const int fd = std::exchange(fd_, -1);
+    if (::close(fd) != 0) {
+        const int err = errno;
+        ::unlink(tmp_.c_str());
+        ThrowSystemError("Cannot write file", path_, err);
+    }
+    if (::rename(tmp_.c_str(), target_.c_str()) != 0) {
+        const int err = errno;
+        ::unlink(tmp_.c_str());
+        ThrowSystemError("Cannot create file", path_, err);
+    }
+    if (durability_ == Durability::Deferred) {
         return;
     }
     // Make the rename itself durable.
-    const int dfd = ::open(DirectoryOf(target).c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    const int dfd = ::open(DirectoryOf(target_).c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
     if (dfd >= 0) {
         ::fsync(dfd);
         ::close(dfd);

@@ -63,6 +63,38 @@ enum class Durability { Immediate, Deferred };
 void WriteFileAtomic(const std::string& path, std::string_view bytes, mode_t newFileMode = 0666,
                      FollowLinks links = FollowLinks::No,
                      Durability durability = Durability::Immediate);
+
+// A file written piece by piece and put in place whole, with the guarantees
+// of WriteFileAtomic (same permissions, links and durability): the pieces go
+// to a temporary file beside the target, and Commit renames it over the
+// target.  Destroyed without a Commit (a failed read of what was to be
+// written), it removes the temporary file and leaves the target untouched.
+class AtomicFileWriter {
+public:
+    // Throws FileError "Cannot create file <path>: <reason>".
+    explicit AtomicFileWriter(const std::string& path, mode_t newFileMode = 0666,
+                              FollowLinks links = FollowLinks::No,
+                              Durability durability = Durability::Immediate);
+    ~AtomicFileWriter();
+    AtomicFileWriter(const AtomicFileWriter&) = delete;
+    AtomicFileWriter& operator=(const AtomicFileWriter&) = delete;
+
+    // Throws FileError "Cannot write file <path>: <reason>".
+    void Write(std::string_view bytes);
+    // Flushes (unless deferred), closes and renames into place.  Throws
+    // FileError; the temporary file is gone then and the target untouched.
+    void Commit();
+
+private:
+    [[noreturn]] void Fail(const char* what, int err);
+
+    std::string path_;
+    std::string target_;
+    std::string tmp_;
+    Durability durability_;
+    int fd_ = -1;
+};
+
 // How many bytes longer than the target's path the temporary path of
 // WriteFileAtomic can be (its name is cut to fit the folder's name limit).
 inline constexpr std::size_t kTemporaryNameExtra = 22;

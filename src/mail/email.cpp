@@ -55,13 +55,13 @@ bool IsConflict(HRESULT hr) {
     return hr == MAPI_E_OBJECT_CHANGED || hr == MAPI_E_OBJECT_DELETED;
 }
 
-// Reads a stream to its end, 4095 bytes at a time.  A failed read shows the
-// stream notice and then raises the mail error with the same label, so that a
-// part of the data is never taken for the whole.
-template <class Details>
-std::string ReadWholeStream(IStream& stream, const std::string& firstLabel,
-                            const std::string& laterLabel, Details* details) {
-    std::string content;
+// Reads a stream to its end, 4095 bytes at a time, handing each piece to
+// `sink`.  A failed read shows the stream notice and then raises the mail
+// error with the same label, so that a part of the data is never taken for
+// the whole.
+template <class Details, class Sink>
+void CopyStream(IStream& stream, const std::string& firstLabel, const std::string& laterLabel,
+                Details* details, Sink&& sink) {
     std::array<char, kReadChunk + 1> buffer{};
     bool first = true;
     for (;;) {
@@ -79,8 +79,22 @@ std::string ReadWholeStream(IStream& stream, const std::string& firstLabel,
         if (delivered == 0) {
             break;
         }
-        content.append(buffer.data(), delivered);
+        sink(std::string_view(buffer.data(), delivered), label);
     }
+}
+
+template <class Details>
+std::string ReadWholeStream(IStream& stream, const std::string& firstLabel,
+                            const std::string& laterLabel, Details* details,
+                            std::size_t maxBytes = kNoSizeLimit) {
+    std::string content;
+    CopyStream(stream, firstLabel, laterLabel, details,
+               [&](std::string_view piece, const std::string& label) {
+                   if (piece.size() > maxBytes - content.size()) {
+                       CheckResult(details, label, MAPI_E_NOT_ENOUGH_MEMORY);
+                   }
+                   content.append(piece);
+               });
     return content;
 }
 
@@ -594,23 +608,15 @@ std::string Attachment::FieldValue(const std::string& name) const {
     return "%" + name;
 }
 
-std::string Attachment::ReadContent(IMAPIProp* detailsObject) {
-    if (ownerMessage == nullptr) {
-        CheckResultNoDetails("500", MAPI_E_INVALID_PARAMETER);
+std::string Attachment::EmbeddedText() {
+    std::string content = ownerMessage->EmbeddedStringProperty(attachNumber, PR_BODY);
+    if (content.empty()) {
+        content = ownerMessage->EmbeddedStringProperty(attachNumber, PR_BODY_HTML);
     }
-    if (attachMethod == static_cast<std::int32_t>(ATTACH_EMBEDDED_MSG)) {
-        std::string content = ownerMessage->EmbeddedStringProperty(attachNumber, PR_BODY);
-        if (content.empty()) {
-            content = ownerMessage->EmbeddedStringProperty(attachNumber, PR_BODY_HTML);
-        }
-        return content;
-    }
-    std::shared_ptr<IMsgStore> ownerStore;
-    IMAPIProp* details = detailsObject;
-    if (details == nullptr) {
-        ownerStore = ownerMessage->ErrorSource();
-        details = ownerStore.get();
-    }
+    return content;
+}
+
+std::shared_ptr<IStream> Attachment::OpenContentStream(IMAPIProp* details) {
     std::shared_ptr<IMessage> message = ownerMessage->OpenMessage();
     std::shared_ptr<IAttach> attach;
     CheckResult(details, "500",
@@ -645,13 +651,56 @@ std::string Attachment::ReadContent(IMAPIProp* detailsObject) {
     if (!stream) {
         CheckResult(details, label, MAPI_E_NO_SUPPORT);
     }
-    return ReadWholeStream(*stream, "530", "540", details);
+    return stream;
+}
+
+// The object failures are asked about: the one given, else the owner's store
+// (kept alive in `holder`).
+IMAPIProp* Attachment::Details(IMAPIProp* detailsObject, std::shared_ptr<IMsgStore>& holder) {
+    if (ownerMessage == nullptr) {
+        CheckResultNoDetails("500", MAPI_E_INVALID_PARAMETER);
+    }
+    if (detailsObject != nullptr) {
+        return detailsObject;
+    }
+    holder = ownerMessage->ErrorSource();
+    return holder.get();
+}
+
+std::string Attachment::ReadContent(IMAPIProp* detailsObject, std::size_t maxBytes) {
+    std::shared_ptr<IMsgStore> holder;
+    IMAPIProp* details = Details(detailsObject, holder);
+    if (attachMethod == static_cast<std::int32_t>(ATTACH_EMBEDDED_MSG)) {
+        return EmbeddedText();
+    }
+    std::shared_ptr<IStream> stream = OpenContentStream(details);
+    return ReadWholeStream(*stream, "530", "540", details, maxBytes);
 }
 
 void Attachment::SaveContentToFile(IMAPIProp* detailsObject, const std::string& path,
                                    FollowLinks links) {
-    const std::string content = ReadContent(detailsObject);
-    WriteFileAtomic(path, content, 0666, links);
+    std::shared_ptr<IMsgStore> holder;
+    IMAPIProp* details = Details(detailsObject, holder);
+    if (attachMethod == static_cast<std::int32_t>(ATTACH_EMBEDDED_MSG)) {
+        WriteFileAtomic(path, EmbeddedText(), 0666, links);
+        return;
+    }
+    std::shared_ptr<IStream> stream = OpenContentStream(details);
+    // The file is written as the content arrives, a few hundred kilobytes at
+    // a time; it takes its name only when the whole content was read.
+    constexpr std::size_t kWriteBatch = 256u << 10;
+    AtomicFileWriter file(path, 0666, links);
+    std::string pending;
+    pending.reserve(kWriteBatch);
+    CopyStream(*stream, "530", "540", details, [&](std::string_view piece, const std::string&) {
+        pending.append(piece);
+        if (pending.size() >= kWriteBatch) {
+            file.Write(pending);
+            pending.clear();
+        }
+    });
+    file.Write(pending);
+    file.Commit();
 }
 
 } // namespace qf

@@ -170,8 +170,19 @@ public:
     void SaveContentToFile(mapi::IMAPIProp* detailsObject, const std::string& fileName,
                            FollowLinks links = FollowLinks::No);
 
-    // The content as SaveContentToFile writes it.
-    std::string ReadContent(mapi::IMAPIProp* detailsObject);
+    // The content as SaveContentToFile writes it, held in memory: for callers
+    // that need it as text.  Content longer than `maxBytes` raises the mail
+    // error "540" (MAPI_E_NOT_ENOUGH_MEMORY) rather than filling memory;
+    // SaveContentToFile copies any size a piece at a time.
+    static constexpr std::size_t kMaxContentInMemory = 64u << 20;
+    std::string ReadContent(mapi::IMAPIProp* detailsObject,
+                            std::size_t maxBytes = kMaxContentInMemory);
+
+private:
+    std::string EmbeddedText();
+    std::shared_ptr<mapi::IStream> OpenContentStream(mapi::IMAPIProp* details);
+    mapi::IMAPIProp* Details(mapi::IMAPIProp* detailsObject,
+                             std::shared_ptr<mapi::IMsgStore>& holder);
 };
 
 } // namespace qf

@@ -136,6 +136,35 @@ TEST_F(FileIo, FailedReplaceLeavesNoTemporaryFileBehind) {
     EXPECT_EQ(std::distance(fs::directory_iterator(dir_), fs::directory_iterator()), 1);
 }
 
+// A file written in pieces appears only when committed, and a writer given
+// up on (its content could not be read to the end) leaves the old file as it
+// was and nothing beside it.
+TEST_F(FileIo, PiecewiseWritesAppearWholeOrNotAtAll) {
+    const std::string p = (dir_ / "cv.pdf").string();
+    WriteFileAtomic(p, "old", 0640);
+    {
+        AtomicFileWriter w(p);
+        w.Write("new ");
+        EXPECT_EQ(ReadFileBytes(p), "old");
+    } // abandoned
+    EXPECT_EQ(ReadFileBytes(p), "old");
+    EXPECT_EQ(std::distance(fs::directory_iterator(dir_), fs::directory_iterator()), 1);
+
+    AtomicFileWriter w(p, 0666, FollowLinks::No, Durability::Deferred);
+    std::string whole;
+    for (int i = 0; i < 100; ++i) {
+        const std::string piece(1000 + static_cast<std::size_t>(i),
+                                static_cast<char>('a' + i % 26));
+        w.Write(piece);
+        whole += piece;
+    }
+    w.Commit();
+    EXPECT_EQ(ReadFileBytes(p), whole);
+    EXPECT_EQ(ModeOf(p), 0640u); // kept
+    EXPECT_THROW(w.Write("more"), FileError);
+    EXPECT_EQ(std::distance(fs::directory_iterator(dir_), fs::directory_iterator()), 1);
+}
+
 TEST_F(FileIo, ErrorsNameThePath) {
     try {
         ReadFileBytes((dir_ / "missing").string());

@@ -525,6 +525,42 @@ TEST_F(FakeAttachments, ListedByNameAndSaved) {
     EXPECT_NO_THROW(embedded->FieldValue("CC"));
 }
 
+// An attachment is copied to its file a piece at a time: a large one comes
+// out whole, and one whose reading fails midway leaves the file that was
+// there untouched and no partial copy.  Held in memory, content is bounded.
+TEST_F(FakeAttachments, LargeContentIsCopiedInPiecesAndOnlyWhole) {
+    std::string big(1u << 20, '\0');
+    for (std::size_t i = 0; i < big.size(); ++i) {
+        big[i] = static_cast<char>(i * 31 >> 3);
+    }
+    message->attachments[0].data = big;
+    EmailMessage& email = ListFirst();
+    email.ListAttachments(attachments);
+    const auto dir =
+        std::filesystem::temp_directory_path() / ("qf_mail_pieces_" + std::to_string(::getpid()));
+    std::filesystem::create_directories(dir);
+    const std::string path = (dir / "cv.docx").string();
+    attachments[0]->SaveContentToFile(nullptr, path);
+    EXPECT_TRUE(ReadFileBytes(path) == big);
+
+    WriteFileAtomic(path, "kept");
+    NoticeCatcher notices;
+    world.faults.Fail("Stream.Read", STG_E_REVERTED, 100); // 400 kB into the content
+    EXPECT_EQ(MessageOf([&] { attachments[0]->SaveContentToFile(nullptr, path); }).substr(0, 13),
+              "Position:540 ");
+    EXPECT_EQ(ReadFileBytes(path), "kept");
+    EXPECT_EQ(std::distance(std::filesystem::directory_iterator(dir),
+                            std::filesystem::directory_iterator()),
+              1);
+    world.faults.table.clear();
+
+    EXPECT_EQ(attachments[0]->ReadContent(nullptr).size(), big.size());
+    EXPECT_EQ(
+        MessageOf([&] { attachments[0]->ReadContent(nullptr, big.size() - 1); }).substr(0, 13),
+        "Position:540 ");
+    std::filesystem::remove_all(dir);
+}
+
 TEST_F(FakeAttachments, NoneListedWithoutTheFlag) {
     message->props[PR_HASATTACH] = Flag(PR_HASATTACH, false);
     EmailMessage& email = ListFirst();

@@ -234,6 +234,21 @@ HRESULT MAPILogonEx(std::uintptr_t /*uiParam*/, const char* profileName, const c
     return S_OK;
 }
 
+HRESULT IMAPIFolder::SaveRawStream(IStream& source, bool read) {
+    std::string bytes;
+    char buffer[65536];
+    for (;;) {
+        std::uint32_t n = 0;
+        if (HRESULT hr = source.Read(buffer, sizeof buffer, &n); Failed(hr)) {
+            return hr;
+        }
+        if (n == 0) {
+            return SaveRawMessage(bytes, read);
+        }
+        bytes.append(buffer, n);
+    }
+}
+
 HRESULT HrGetOneProp(IMAPIProp& object, PropTag tag, std::optional<PropValue>& value) {
     value.reset();
     std::vector<PropValue> values;

@@ -415,6 +415,9 @@ public:
     virtual HRESULT SaveRawMessage(const std::string& /*bytes*/, bool /*read*/) {
         return MAPI_E_NO_SUPPORT;
     }
+    // The same with the bytes read from `source` to its end: a folder that can
+    // store them as they come never holds the whole message.
+    virtual HRESULT SaveRawStream(IStream& source, bool read);
     // Whether the folder holds the copy that a move from another store marked
     // with `token` (store_moves.h): how a move the process stopped in is
     // finished.  S_OK with the answer only when the folder could be searched.

@@ -3,7 +3,10 @@
 // and tag modes with mark-read and an email set aside with a manual note.
 // Both runs must write the same files and leave the mailbox the same; the
 // server's mailbox is checked through its Maildir on disk.  Also runs that
-// move between a Maildir and the account, killed in the middle of a move.
+// move between a Maildir and the account, killed in the middle of a move.  A
+// large attachment is saved byte for byte by a run whose memory stays far
+// below the attachment's size over IMAP, and below the message's size over a
+// Maildir.
 #include "app/batch/exit_code.h"
 #include "common/fileio.h"
 #include "support/dovecot_fixture.h"
@@ -13,9 +16,12 @@
 
 #include <csignal>
 #include <filesystem>
+#include <fstream>
 #include <map>
+
 #include <sys/stat.h>
 #include <sys/wait.h>
+#include <unistd.h>
 
 namespace qf::testing {
 namespace {
@@ -283,6 +289,231 @@ TEST(BatchRunOverImap, AMoveFromTheAccountKilledMidwayIsFinishedByTheRerun) {
     ASSERT_EQ(KilledMoveRun::Files(run.source()).size(), 3u) << "the original was not removed";
     ASSERT_EQ(run.Run(), static_cast<int>(ExitCode::Complete) << 8) << run.Err();
     run.ExpectEachEmailOnceAndTheFirstWrittenOnce();
+}
+
+// The bytes of a large attachment, made a piece at a time so that the test
+// itself never holds them (the run's peak memory is measured against a
+// baseline, and a child starts with its parent's).
+char LargeByte(std::size_t i) {
+    return static_cast<char>((i * 2654435761u) >> 13);
+}
+
+// Writes a message with a `size`-byte attachment "cv.bin" into the inbox.
+void DeliverLarge(MaildirFixture& box, std::size_t size) {
+    static const char* k = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/";
+    AtomicFileWriter file(box.FolderPath("") + "/cur/2000000.M9P1.test:2,");
+    file.Write("Received: from mx.example by brindle.example; Tue, 01 Dec 2026 11:00:00 +0000\n"
+               "From: Ann <ann@example.org>\nSubject: Big\nDate: Tue, 01 Dec 2026 10:00:00 "
+               "+0000\nMIME-Version: 1.0\nContent-Type: multipart/mixed; boundary=\"b\"\n\n"
+               "--b\nContent-Type: text/plain\n\nMy CV.\n--b\n"
+               "Content-Type: application/octet-stream; name=\"cv.bin\"\n"
+               "Content-Disposition: attachment; filename=\"cv.bin\"\n"
+               "Content-Transfer-Encoding: base64\n\n");
+    std::string lines;
+    for (std::size_t at = 0; at < size; at += 57) { // 57 bytes make a line of 76
+        for (std::size_t i = at; i < std::min(at + 57, size); i += 3) {
+            const auto b = [&](std::size_t n) {
+                return n < size ? static_cast<unsigned char>(LargeByte(n)) : 0u;
+            };
+            const unsigned v = (b(i) << 16) | (b(i + 1) << 8) | b(i + 2);
+            lines += {k[(v >> 18) & 63], k[(v >> 12) & 63], i + 1 < size ? k[(v >> 6) & 63] : '=',
+                      i + 2 < size ? k[v & 63] : '='};
+        }
+        lines += '\n';
+        if (lines.size() > (1u << 20)) {
+            file.Write(lines);
+            lines.clear();
+        }
+    }
+    file.Write(lines + "--b--\n");
+    file.Commit();
+}
+
+// True when the file holds exactly the large attachment's `size` bytes.
+bool IsLargeAttachment(const std::string& path, std::size_t size) {
+    FileReader reader(path);
+    std::size_t at = 0;
+    std::string piece;
+    while (reader.ReadSome(piece, 1u << 16) > 0) {
+        for (const char c : piece) {
+            if (at >= size || c != LargeByte(at++)) {
+                return false;
+            }
+        }
+        piece.clear();
+    }
+    return at == size;
+}
+
+// The peak resident size of a process's own memory (VmHWM), 0 when it has
+// none (it is gone).  Unlike the peak wait4 reports, it leaves out the child
+// processes (the word processor) and the parent the process was forked from.
+long PeakResidentKb(pid_t pid) {
+    std::ifstream in("/proc/" + std::to_string(pid) + "/status");
+    std::string line;
+    while (std::getline(in, line)) {
+        if (line.rfind("VmHWM:", 0) == 0) {
+            return std::atol(line.c_str() + 6);
+        }
+    }
+    return 0;
+}
+
+// What a run in leave mode over the server did, and its peak memory.
+struct LargeRun {
+    int exitCode = -1;
+    std::string err;
+    long peakKb = 0;
+    std::size_t outputs = 0;
+    std::vector<std::string> manualCopies;
+    int largeCopies = 0;   // copies that hold the large attachment exactly
+    std::string large;     // the large message afterwards, LF line ends
+    std::string largeText; // and with its text parts decoded
+    bool largeRead = false;
+};
+
+// quillfence-batch over a private Dovecot (or the Maildir itself, without
+// `imap`) serving a small message with a .bin attachment and, with
+// `largeSize`, a message with a large one; .bin attachments are saved to the
+// manual folder.  The run's peak resident size
+// is its last VmHWM seen (the shell execs the program, and the peak only
+// grows): the attachments are handled long before the run ends, since the
+// word processor takes a while to quit.
+LargeRun RunWithLargeMail(std::size_t largeSize, int emailsTo = Settings::kLeaveEmails,
+                          const std::string& binAction = "5", bool imap = true) {
+    MaildirFixture box;
+    ::chmod(box.temp.path().c_str(), 0755);
+    Mail small;
+    small.subject = "Small";
+    small.parts = {{"note.bin", "a small note"}};
+    box.Deliver(small);
+    if (largeSize > 0) {
+        DeliverLarge(box, largeSize);
+    }
+    std::unique_ptr<DovecotServer> server;
+    if (imap) {
+        server = std::make_unique<DovecotServer>(box.root);
+        std::string why;
+        EXPECT_TRUE(server->Start(why)) << why;
+        server->WriteProfiles(box.temp.path() + "profiles.ini");
+    }
+    Settings s = box.settings();
+    s.includeAttachments = true;
+    s.extensions = {".bin"};
+    s.extensionActions = {binAction}; // 5: saved as a file for a person
+    s.emailsTo = emailsTo;
+    s.readStatus = true;
+    s.SaveToFile(box.temp.path() + "run.qfo");
+    const std::string dir = box.temp.path();
+    const std::string cmd = "cd '" + dir + "' && exec '" QF_BATCH_EXE "' run.qfo >'" + dir +
+                            "out' 2>'" + dir + "err' </dev/null";
+    LargeRun r;
+    const pid_t pid = ::fork();
+    if (pid == 0) {
+        ::execl("/bin/sh", "sh", "-c", cmd.c_str(), static_cast<char*>(nullptr));
+        ::_exit(127);
+    }
+    int status = 0;
+    while (::waitpid(pid, &status, WNOHANG) == 0) {
+        if (const long hwm = PeakResidentKb(pid); hwm > 0) {
+            r.peakKb = hwm;
+        }
+        ::usleep(10000);
+    }
+    r.exitCode = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+    r.err = ReadFileBytes(dir + "err");
+    for (const auto& e : std::filesystem::directory_iterator(box.manual)) {
+        const std::string ext = e.path().extension().string();
+        if (ext == ".bin" || ext == ".BIN") {
+            r.manualCopies.push_back(e.path().filename().string());
+            r.largeCopies += largeSize > 0 && IsLargeAttachment(e.path().string(), largeSize);
+        }
+    }
+    r.outputs = box.OutputNames().size();
+    for (const auto& f : box.Messages()) {
+        std::string text = ReadFileBytes(f);
+        text.erase(std::remove(text.begin(), text.end(), '\r'), text.end());
+        if (text.find("\nSubject: Big") != std::string::npos ||
+            text.find("\nSubject: *QF* Big") != std::string::npos) {
+            r.largeText = MaildirFixture::StoredText(f);
+            r.large = std::move(text);
+            r.largeRead = f.substr(f.rfind(":2,")).find('S') != std::string::npos;
+        }
+    }
+    return r;
+}
+
+// The large attachment as it lies in a message: its base64 lines to the end.
+std::string EncodedAttachment(const std::string& message) {
+    const std::string start = "Content-Transfer-Encoding: base64\n\n";
+    const std::size_t at = message.rfind(start);
+    return at == std::string::npos ? std::string() : message.substr(at + start.size());
+}
+
+// A 50 MB attachment (68 MB on the wire) is saved byte for byte, and the run
+// grows by a few pieces of it, not by the message: read whole, the message's
+// bytes alone would pass the bound.
+TEST(BatchRunOverImap, ALargeAttachmentIsSavedWholeInBoundedMemory) {
+    const LargeRun baseline = RunWithLargeMail(0);
+    ASSERT_EQ(baseline.exitCode, static_cast<int>(ExitCode::Complete)) << baseline.err;
+    constexpr std::size_t kSize = 50u << 20;
+    const LargeRun run = RunWithLargeMail(kSize);
+    EXPECT_EQ(run.exitCode, static_cast<int>(ExitCode::Complete)) << run.err;
+    EXPECT_EQ(run.outputs, 2u);
+    EXPECT_EQ(run.manualCopies.size(), 2u);
+    EXPECT_EQ(run.largeCopies, 1);
+    EXPECT_LT(run.peakKb - baseline.peakKb, 24 * 1024)
+        << "peak " << run.peakKb << " kB against " << baseline.peakKb << " kB";
+}
+
+// Over a Maildir the message file is read into memory, but nothing more the
+// size of the attachment: no copy of the file for the MIME parser, no
+// decoded copy, no copy of the content on its way to the file.
+TEST(BatchRunOverMaildir, ALargeAttachmentCostsNoMoreThanItsMessage) {
+    const LargeRun baseline = RunWithLargeMail(0, Settings::kLeaveEmails, "5", false);
+    ASSERT_EQ(baseline.exitCode, static_cast<int>(ExitCode::Complete)) << baseline.err;
+    constexpr std::size_t kSize = 30u << 20;
+    const LargeRun run = RunWithLargeMail(kSize, Settings::kLeaveEmails, "5", false);
+    EXPECT_EQ(run.exitCode, static_cast<int>(ExitCode::Complete)) << run.err;
+    EXPECT_EQ(run.largeCopies, 1);
+    const long messageKb = static_cast<long>(kSize / 3 * 4 / 76 * 77 / 1024);
+    EXPECT_LT(run.peakKb - baseline.peakKb, messageKb + 24 * 1024)
+        << "peak " << run.peakKb << " kB against " << baseline.peakKb << " kB";
+}
+
+// A large message tagged and marked read, or given a manual note (its
+// attachment flagged for a person, which leaves it untagged), changes on the
+// server around its attachment: that stays the same to the byte, and the
+// run's memory stays bounded.
+void ExpectChangedAroundTheAttachment(const std::string& binAction) {
+    const LargeRun baseline = RunWithLargeMail(0, Settings::kTagSubject, binAction);
+    ASSERT_EQ(baseline.exitCode, static_cast<int>(ExitCode::Complete)) << baseline.err;
+    constexpr std::size_t kSize = 20u << 20;
+    const LargeRun run = RunWithLargeMail(kSize, Settings::kTagSubject, binAction);
+    EXPECT_EQ(run.exitCode, static_cast<int>(ExitCode::Complete)) << run.err;
+    EXPECT_EQ(run.outputs, 2u);
+    EXPECT_TRUE(run.largeRead);
+    MaildirFixture original;
+    DeliverLarge(original, kSize);
+    const std::string sent = EncodedAttachment(ReadFileBytes(original.Messages().at(0)));
+    EXPECT_GT(sent.size(), kSize);
+    EXPECT_TRUE(EncodedAttachment(run.large) == sent);
+    EXPECT_LT(run.peakKb - baseline.peakKb, 24 * 1024)
+        << "peak " << run.peakKb << " kB against " << baseline.peakKb << " kB";
+    if (binAction == "2") {
+        EXPECT_NE(run.largeText.find("Quillfence: Manual intervention is required"),
+                  std::string::npos);
+    } else {
+        EXPECT_NE(run.large.find("\nSubject: *QF* Big\n"), std::string::npos);
+    }
+}
+
+TEST(BatchRunOverImap, ALargeMessageIsTaggedInBoundedMemory) {
+    ExpectChangedAroundTheAttachment("5");
+}
+
+TEST(BatchRunOverImap, ALargeMessageIsNotedInBoundedMemory) {
+    ExpectChangedAroundTheAttachment("2");
 }
 
 } // namespace

@@ -28,7 +28,10 @@ protected:
                 S_OK);
             std::shared_ptr<IUnknown> obj;
             ASSERT_EQ(a->OpenProperty(PR_ATTACH_DATA_BIN, Iid::IStream, 0, 0, obj), S_OK);
-            ReadStream(*As<IStream>(obj));
+            // The content read as a stream is as long as its size says
+            // (which the whole decoding gives).
+            ASSERT_TRUE(r[5].Long());
+            EXPECT_EQ(ReadStream(*As<IStream>(obj)).size(), static_cast<std::size_t>(*r[5].Long()));
             if (*r[2].Long() == static_cast<std::int32_t>(ATTACH_EMBEDDED_MSG) && depth < 4) {
                 ASSERT_EQ(a->OpenProperty(PR_ATTACH_DATA_OBJ, Iid::IMessage, 0, 0, obj), S_OK);
                 ReadAll(*As<IMessage>(obj), depth + 1);

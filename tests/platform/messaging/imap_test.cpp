@@ -6,8 +6,10 @@
 // certificate failures.
 #include "maildir_fixture.h"
 
+#include "common/fileio.h"
 #include "platform/messaging/entryid.h"
 #include "platform/messaging/imap/connection.h"
+#include "platform/messaging/mime/streams.h"
 #include "platform/messaging/store_moves.h"
 #include "support/dovecot_fixture.h"
 
@@ -50,6 +52,28 @@ AccountSettings AccountOf(const DovecotServer& server) {
     account.user = DovecotServer::kUser;
     account.tls = TlsMode::None;
     return account;
+}
+
+// base64 with CR LF every 76 characters, as mailers write attachments.
+std::string Base64Lines(const std::string& bytes) {
+    static const char* kAlphabet =
+        "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/";
+    std::string out;
+    out.reserve(bytes.size() / 3 * 4 + bytes.size() / 28 + 8);
+    for (std::size_t i = 0; i < bytes.size(); i += 3) {
+        const auto b = [&](std::size_t k) {
+            return k < bytes.size() ? static_cast<unsigned char>(bytes[k]) : 0u;
+        };
+        const unsigned v = (b(i) << 16) | (b(i + 1) << 8) | b(i + 2);
+        out += kAlphabet[(v >> 18) & 63];
+        out += kAlphabet[(v >> 12) & 63];
+        out += i + 1 < bytes.size() ? kAlphabet[(v >> 6) & 63] : '=';
+        out += i + 2 < bytes.size() ? kAlphabet[v & 63] : '=';
+        if ((i / 3 + 1) % 19 == 0) {
+            out += "\n";
+        }
+    }
+    return out + "\n";
 }
 
 class ImapTest : public MaildirTest {
@@ -155,9 +179,16 @@ protected:
         return nullptr;
     }
 
+    // A session of another client with the account.
+    std::unique_ptr<imap::Connection> OtherClient() {
+        return std::make_unique<imap::Connection>(AccountOf(*server_), DovecotServer::kPassword,
+                                                  "other client");
+    }
+
     // Another client removes every message of the inbox.
     void ExpungeElsewhere() {
-        imap::Connection other(AccountOf(*server_), DovecotServer::kPassword, "other client");
+        auto client = OtherClient();
+        imap::Connection& other = *client;
         ASSERT_EQ(other.Open(), S_OK) << other.Failure();
         imap::SelectedInfo info;
         ASSERT_EQ(other.Select("INBOX", info), S_OK);
@@ -409,6 +440,34 @@ TEST_F(ImapTest, MovesBetweenAMaildirAndTheAccountGoBothWays) {
         ",S");
     EXPECT_EQ(WithoutMoveHeader(ReadFile(localFiles[0])), Message("To the Maildir"));
     EXPECT_EQ(WithoutMoveHeader(ReadFile(serverFiles[0])), Message("To the server"));
+    // A large message goes to the Maildir as it is read, a piece at a time.
+    std::string pdf(3u << 20, '\0');
+    for (std::size_t i = 0; i < pdf.size(); ++i) {
+        pdf[i] = static_cast<char>((i * 69069u) >> 9);
+    }
+    const std::string big = "From: ann@example.org\nSubject: Big\nMIME-Version: 1.0\n"
+                            "Content-Type: application/pdf; name=\"cv.pdf\"\n"
+                            "Content-Transfer-Encoding: base64\n\n" +
+                            Base64Lines(pdf);
+    Put(big, "3000.M3P1.test");
+    EntryList bigOne;
+    for (const auto& r : Contents(*inbox, {PR_SUBJECT, PR_ENTRYID})) {
+        if (*r[0].Text() == "Big") {
+            bigOne.push_back(*r[1].Bin());
+        }
+    }
+    ASSERT_EQ(bigOne.size(), 1u);
+    imap::Connection::ResetLargestAnswer();
+    ASSERT_EQ(inbox->CopyMessages(bigOne, Iid::None, localInbox, 0, nullptr, MESSAGE_MOVE), S_OK);
+    EXPECT_LT(imap::Connection::LargestAnswer(), 2u << 20);
+    EXPECT_EQ(Subjects(*inbox), (std::vector<std::string>{"To the server"}));
+    EXPECT_EQ(Subjects(*localInbox), (std::vector<std::string>{"Big", "To the Maildir"}));
+    int whole = 0;
+    for (const auto& f : MessageFiles(local)) {
+        const std::string bytes = ReadFile(f); // carrying the move's token
+        whole += bytes != big && WithoutMoveHeader(bytes) == big ? 1 : 0;
+    }
+    EXPECT_EQ(whole, 1);
 }
 
 // A move from the Maildir to the account that the process stopped in: when the
@@ -646,6 +705,266 @@ TEST_F(ImapTest, AMessageExpungedByAnotherClientIsReportedGone) {
     std::shared_ptr<IUnknown> obj;
     EXPECT_EQ(Store().OpenEntry(*rows[0][0].Bin(), Iid::IMessage, 0, nullptr, obj),
               MAPI_E_NOT_FOUND);
+}
+
+// A 20 MB attachment read part by part over the server: the bytes are the
+// attachment's, and no more than a chunk or two was held at any time.
+TEST_F(ImapTest, ALargeAttachmentIsReadInChunksOfItsPart) {
+    std::string pdf(20u << 20, '\0');
+    for (std::size_t i = 0; i < pdf.size(); ++i) {
+        pdf[i] = static_cast<char>((i * 7919u) >> 5);
+    }
+    Put("From: ann@example.org\nSubject: Big CV\nMIME-Version: 1.0\n"
+        "Content-Type: multipart/mixed; boundary=\"b\"\n\n--b\nContent-Type: text/plain\n\n"
+        "See the CV.\n--b\nContent-Type: application/pdf; name=\"cv.pdf\"\n"
+        "Content-Transfer-Encoding: base64\n\n" +
+            Base64Lines(pdf) + "--b--\n",
+        "1000.M1P1.test");
+    auto client = OtherClient();
+    ASSERT_EQ(client->Open(), S_OK) << client->Failure();
+    imap::SelectedInfo info;
+    ASSERT_EQ(client->Select("INBOX", info), S_OK);
+    std::vector<std::uint32_t> uids;
+    ASSERT_EQ(client->Uids(uids), S_OK);
+    ASSERT_EQ(uids.size(), 1u);
+
+    constexpr std::uint32_t kChunk = 256u << 10;
+    std::size_t largestChunk = 0;
+    mime::ChunkedDecodeStream stream(
+        mime::TransferEncoding::Base64, kChunk,
+        [&](std::uint64_t offset, std::uint32_t length, std::string& chunk) {
+            const HRESULT hr = client->FetchPart(uids[0], {2}, offset, length, chunk);
+            largestChunk = std::max(largestChunk, chunk.size());
+            return hr;
+        });
+    std::string read;
+    std::string buffer(1u << 16, '\0');
+    std::uint32_t n = 0;
+    do {
+        ASSERT_EQ(stream.Read(buffer.data(), 1u << 16, &n), S_OK) << client->Failure();
+        read.append(buffer.data(), n);
+    } while (n > 0);
+    EXPECT_TRUE(read == pdf) << read.size() << " bytes read of " << pdf.size();
+    EXPECT_EQ(largestChunk, kChunk);
+    EXPECT_LE(stream.LargestHeld(), 2u * kChunk);
+
+    // The text part by its number; a message that is gone is reported so.
+    std::string text;
+    ASSERT_EQ(client->FetchPart(uids[0], {1}, 0, 100, text), S_OK);
+    EXPECT_EQ(text, "See the CV.");
+    ASSERT_EQ(client->Remove(uids[0]), S_OK);
+    EXPECT_EQ(client->FetchPart(uids[0], {2}, 0, 100, text), MAPI_E_NOT_FOUND);
+}
+
+// Quoted-printable with soft line breaks, as mailers write long texts.
+std::string QuotedPrintableLines(const std::string& text) {
+    static const char* kHex = "0123456789ABCDEF";
+    std::string out;
+    std::size_t column = 0;
+    for (const char ch : text) {
+        const auto c = static_cast<unsigned char>(ch);
+        if (c == '\n') {
+            out += '\n';
+            column = 0;
+            continue;
+        }
+        if (column >= 72) {
+            out += "=\n";
+            column = 0;
+        }
+        if (c >= 33 && c <= 126 && c != '=') {
+            out += ch;
+            ++column;
+        } else {
+            out += {'=', kHex[c >> 4], kHex[c & 15]};
+            column += 3;
+        }
+    }
+    return out + "\n";
+}
+
+// A message of many megabytes is read without its large attachments: they
+// come from the server a piece at a time when opened, byte for byte, and
+// never in one answer; the body, the small parts, an attached message and the
+// message's own bytes are as when read whole.
+TEST_F(ImapTest, ALargeMessageLeavesItsLargeAttachmentsOnTheServerUntilRead) {
+    std::string pdf(12u << 20, '\0');
+    for (std::size_t i = 0; i < pdf.size(); ++i) {
+        pdf[i] = static_cast<char>((i * 7919u) >> 5);
+    }
+    std::string letter;
+    for (int i = 0; letter.size() < (600u << 10); ++i) {
+        letter += "Line " + std::to_string(i) + ": a=b, caf\xc3\xa9 and tabs\t and more text\n";
+    }
+    const std::string reference = Message("Reference", "A reference.\n");
+    const std::string original =
+        "From: ann@example.org\nSubject: Big CV\nMIME-Version: 1.0\n"
+        "Content-Type: multipart/mixed; boundary=\"out\"\n\nPreamble.\n--out\n"
+        "Content-Type: multipart/alternative; boundary=\"alt\"\n\n--alt\n"
+        "Content-Type: text/plain; charset=utf-8\n\nSee the CV.\n--alt\n"
+        "Content-Type: text/html\n\n<p>See the CV.</p>\n--alt--\n--out\n"
+        "Content-Type: application/pdf; name=\"cv.pdf\"\nContent-Transfer-Encoding: base64\n\n" +
+        Base64Lines(pdf) +
+        "--out\nContent-Type: text/plain; name=\"notes.txt\"\n\nsmall notes\n--out\n"
+        "Content-Type: message/rfc822\n\n" +
+        reference +
+        "--out\nContent-Type: text/plain; charset=utf-8\nContent-Disposition: attachment; "
+        "filename=\"letter.txt\"\nContent-Transfer-Encoding: quoted-printable\n\n" +
+        QuotedPrintableLines(letter) + "--out--\n";
+    Put(original, "1000.M1P1.test");
+
+    imap::Connection::ResetLargestAnswer();
+    auto message = OnlyMessage();
+    ASSERT_TRUE(message);
+    EXPECT_EQ(Body(*message), "See the CV."); // the line end belongs to the boundary
+    std::shared_ptr<IMAPITable> table;
+    ASSERT_EQ(message->GetAttachmentTable(0, table), S_OK);
+    RowSet rows;
+    const PropTagArray cols{PR_ATTACH_LONG_FILENAME, PR_ATTACH_METHOD, PR_ATTACH_SIZE};
+    ASSERT_EQ(HrQueryAllRows(*table, &cols, nullptr, 0, rows), S_OK);
+    ASSERT_EQ(rows.size(), 4u);
+    EXPECT_EQ(*rows[0][0].Text(), "cv.pdf");
+    EXPECT_NEAR(*rows[0][2].Long(), static_cast<double>(pdf.size()), pdf.size() / 100.0);
+    EXPECT_EQ(*rows[1][0].Text(), "notes.txt");
+    EXPECT_EQ(*rows[2][1].Long(), static_cast<std::int32_t>(ATTACH_EMBEDDED_MSG));
+    EXPECT_EQ(*rows[3][0].Text(), "letter.txt");
+
+    auto content = [&](std::uint32_t number) {
+        std::shared_ptr<IAttach> attach;
+        EXPECT_EQ(message->OpenAttach(number, Iid::IAttachment, 0, attach), S_OK);
+        std::shared_ptr<IUnknown> obj;
+        EXPECT_EQ(attach->OpenProperty(PR_ATTACH_DATA_BIN, Iid::IStream, 0, 0, obj), S_OK);
+        auto stream = As<IStream>(obj);
+        return stream ? ReadStream(*stream) : std::string("<no stream>");
+    };
+    EXPECT_TRUE(content(0) == pdf);
+    EXPECT_EQ(content(1), "small notes");
+    EXPECT_TRUE(content(3) == letter);
+    std::shared_ptr<IAttach> attach;
+    ASSERT_EQ(message->OpenAttach(2, Iid::IAttachment, 0, attach), S_OK);
+    std::shared_ptr<IUnknown> inner;
+    ASSERT_EQ(attach->OpenProperty(PR_ATTACH_DATA_OBJ, Iid::IMessage, 0, 0, inner), S_OK);
+    EXPECT_EQ(Text(*As<IMessage>(inner), PR_SUBJECT), "Reference");
+    // Its own bytes (for a move to another store) are the message whole.
+    std::shared_ptr<IStream> raw;
+    ASSERT_EQ(message->OpenRawStream(raw), S_OK);
+    EXPECT_TRUE(ReadStream(*raw) == original);
+    // Nothing the size of the attachment travelled in one answer.
+    EXPECT_LT(imap::Connection::LargestAnswer(), 2u << 20);
+    auto files = MessageFiles(root_);
+    ASSERT_EQ(files.size(), 1u);
+    EXPECT_EQ(files[0].filename().string().find(",S"), std::string::npos) << files[0];
+}
+
+// A large message that is one attachment alone (its body is part 1), and one
+// whose large text the server takes for an attachment but the MIME reading
+// takes for the body (an odd parameter name): the first is read in parts,
+// the second whole, so that its body is never lost.
+TEST_F(ImapTest, LargeMessagesOfOtherShapesReadAsWhenReadWhole) {
+    std::string data(2u << 20, '\0');
+    for (std::size_t i = 0; i < data.size(); ++i) {
+        data[i] = static_cast<char>((i * 2246822519u) >> 11);
+    }
+    Put("From: ann@example.org\nSubject: Alone\nMIME-Version: 1.0\nContent-Type: "
+        "application/zip; name=\"all.zip\"\nContent-Transfer-Encoding: base64\n\n" +
+            Base64Lines(data),
+        "1000.M1P1.test");
+    std::string text;
+    for (int i = 0; text.size() < (2u << 20); ++i) {
+        text += "Line " + std::to_string(i) + " of a long letter.\n";
+    }
+    Put("From: ann@example.org\nSubject: Long\nMIME-Version: 1.0\nContent-Type: multipart/mixed; "
+        "boundary=\"b\"\n\n--b\nContent-Type: text/plain; namesake=\"x\"\n\n" +
+            text + "--b--\n",
+        "1001.M2P1.test");
+    std::map<std::string, std::shared_ptr<IMessage>> bySubject;
+    for (const auto& r : Contents(*Inbox(), {PR_SUBJECT, PR_ENTRYID})) {
+        bySubject[*r[0].Text()] = OpenMessage(*r[1].Bin());
+    }
+    ASSERT_EQ(bySubject.size(), 2u);
+
+    imap::Connection::ResetLargestAnswer();
+    IMessage& alone = *bySubject.at("Alone");
+    std::shared_ptr<IAttach> attach;
+    ASSERT_EQ(alone.OpenAttach(0, Iid::IAttachment, 0, attach), S_OK);
+    EXPECT_EQ(Text(*attach, PR_ATTACH_LONG_FILENAME), "all.zip");
+    std::shared_ptr<IUnknown> obj;
+    ASSERT_EQ(attach->OpenProperty(PR_ATTACH_DATA_BIN, Iid::IStream, 0, 0, obj), S_OK);
+    EXPECT_TRUE(ReadStream(*As<IStream>(obj)) == data);
+    EXPECT_LT(imap::Connection::LargestAnswer(), 2u << 20);
+
+    EXPECT_TRUE(Body(*bySubject.at("Long")) == text.substr(0, text.size() - 1));
+}
+
+// A new subject or body of a large message: the server puts the new texts
+// and the old large parts together, so the message never travels; a server
+// that cannot do that gets the whole message as before.  Either way the rest
+// of the message is the same to the byte and the read flag stays.
+TEST_F(ImapTest, ChangesToALargeMessageKeepItsLargePartsOnTheServer) {
+    std::string pdf(3u << 20, '\0');
+    for (std::size_t i = 0; i < pdf.size(); ++i) {
+        pdf[i] = static_cast<char>((i * 40503u) >> 7);
+    }
+    const std::string body =
+        "--b\nContent-Type: text/plain\n\nSee the CV.\n--b\nContent-Type: application/pdf; "
+        "name=\"cv.pdf\"\nContent-Transfer-Encoding: base64\n\n" +
+        Base64Lines(pdf) + "--b--\n";
+    const std::string original = "From: ann@example.org\nSubject: Big CV\nMIME-Version: 1.0\n"
+                                 "Content-Type: multipart/mixed; boundary=\"b\"\n\n" +
+                                 body;
+    for (const bool catenate : {true, false}) {
+        SCOPED_TRACE(catenate ? "CATENATE" : "without CATENATE");
+        if (!catenate) {
+            server_.reset();
+            server_ = std::make_unique<DovecotServer>(root_.string());
+            server_->AnnounceCapabilities("IMAP4rev1 LITERAL+ SASL-IR ID ENABLE IDLE UIDPLUS MOVE");
+            std::string why;
+            ASSERT_TRUE(server_->Start(why)) << why;
+            UseAccount("store tls = none\n");
+        }
+        for (const auto& f : MessageFiles(root_)) {
+            fs::remove(f);
+        }
+        Put(original, catenate ? "1000.M1P1.test" : "1001.M2P1.test", {}, "S");
+        auto message = OnlyMessage();
+        ASSERT_TRUE(message);
+        imap::Connection::ResetLargestAnswer();
+        ASSERT_EQ(HrSetOneProp(*message, PropValue{PR_SUBJECT, std::string("*QF* Big CV")}), S_OK);
+        ASSERT_EQ(message->SaveChanges(0), S_OK);
+        if (catenate) {
+            EXPECT_LT(imap::Connection::LargestAnswer(), 2u << 20);
+        }
+        EXPECT_EQ(Subjects(*Inbox()), (std::vector<std::string>{"*QF* Big CV"}));
+        const auto files = MessageFiles(root_);
+        ASSERT_EQ(files.size(), 1u);
+        EXPECT_NE(files[0].filename().string().find(",S"), std::string::npos);
+        std::string stored = ReadFileBytes(files[0].string());
+        stored.erase(std::remove(stored.begin(), stored.end(), '\r'), stored.end());
+        const std::size_t blank = stored.find("\n\n");
+        ASSERT_NE(blank, std::string::npos);
+        EXPECT_NE(stored.substr(0, blank).find("Subject: *QF* Big CV"), std::string::npos);
+        EXPECT_TRUE(stored.substr(blank + 2) == body) << stored.size() << " bytes stored";
+        EXPECT_EQ(Text(*message, PR_SUBJECT), "*QF* Big CV");
+
+        // A note before the body: the new text goes around the attachment.
+        imap::Connection::ResetLargestAnswer();
+        ASSERT_EQ(HrSetOneProp(*message, PropValue{PR_BODY, std::string("Note.\nSee the CV.")}),
+                  S_OK);
+        ASSERT_EQ(message->SaveChanges(0), S_OK);
+        if (catenate) {
+            EXPECT_LT(imap::Connection::LargestAnswer(), 2u << 20);
+        }
+        auto changed = OnlyMessage();
+        ASSERT_TRUE(changed);
+        EXPECT_EQ(Body(*changed), "Note.\nSee the CV.");
+        EXPECT_EQ(Text(*changed, PR_SUBJECT), "*QF* Big CV");
+        std::shared_ptr<IAttach> attach;
+        ASSERT_EQ(changed->OpenAttach(0, Iid::IAttachment, 0, attach), S_OK);
+        std::shared_ptr<IUnknown> obj;
+        ASSERT_EQ(attach->OpenProperty(PR_ATTACH_DATA_BIN, Iid::IStream, 0, 0, obj), S_OK);
+        EXPECT_TRUE(ReadStream(*As<IStream>(obj)) == pdf);
+        EXPECT_EQ(MessageFiles(root_).size(), 1u);
+    }
 }
 
 TEST_F(ImapTest, LogonFailuresSayWhy) {

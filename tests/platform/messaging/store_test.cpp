@@ -10,7 +10,9 @@
 #include "platform/messaging/modified_utf7.h"
 #include "platform/messaging/store_moves.h"
 
+#include <algorithm>
 #include <chrono>
+#include <cstring>
 #include <sys/stat.h>
 
 namespace qf::mapi::testing {
@@ -261,6 +263,46 @@ TEST_F(StoreTest, RawStreamHandsOverTheMessageAsStored) {
     std::shared_ptr<IStream> s;
     EXPECT_EQ(gone->OpenRawStream(s), MAPI_E_OBJECT_DELETED);
     EXPECT_FALSE(s);
+}
+
+// A message handed over as a stream is written as it is read; one whose
+// reading fails midway leaves nothing behind, not even in tmp/.
+TEST_F(StoreTest, AMessageStoredFromAStreamIsThereWholeOrNotAtAll) {
+    struct Source : IStream {
+        std::string bytes;
+        std::size_t at = 0;
+        std::size_t failAt = std::string::npos;
+        HRESULT Read(void* buffer, std::uint32_t count, std::uint32_t* read) override {
+            *read = 0;
+            if (at >= failAt) {
+                return MAPI_E_NETWORK_ERROR;
+            }
+            const std::size_t n = std::min<std::size_t>({count, bytes.size() - at, 100000});
+            std::memcpy(buffer, bytes.data() + at, n);
+            at += n;
+            *read = static_cast<std::uint32_t>(n);
+            return S_OK;
+        }
+        HRESULT Write(const void*, std::uint32_t, std::uint32_t*) override {
+            return STG_E_ACCESSDENIED;
+        }
+        HRESULT Commit(std::uint32_t) override { return S_OK; }
+    };
+    Source broken;
+    broken.bytes = "Subject: Big\n\n" + std::string(1u << 20, 'x');
+    broken.failAt = 500000;
+    auto inbox = Inbox();
+    EXPECT_EQ(inbox->SaveRawStream(broken, true), MAPI_E_NETWORK_ERROR);
+    EXPECT_TRUE(MessageFiles(root_).empty());
+    EXPECT_TRUE(fs::is_empty(root_ / "tmp"));
+
+    Source good;
+    good.bytes = broken.bytes;
+    ASSERT_EQ(inbox->SaveRawStream(good, true), S_OK);
+    const auto files = MessageFiles(root_);
+    ASSERT_EQ(files.size(), 1u);
+    EXPECT_TRUE(ReadFile(files[0]) == good.bytes);
+    EXPECT_EQ(files[0].string().substr(files[0].string().rfind(',')), ",S");
 }
 
 TEST_F(StoreTest, BodyOfAnHtmlOnlyMessageIsAddedBesideTheHtml) {

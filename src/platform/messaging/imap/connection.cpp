@@ -5,6 +5,10 @@
 
 #include <algorithm>
 #include <arpa/inet.h>
+#include <atomic>
+#include <cctype>
+#include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <ctime>
 #include <libetpan/libetpan.h>
@@ -19,6 +23,33 @@ namespace {
 
 // How long one answer of the server may take before the connection counts as lost.
 constexpr time_t kTimeoutSeconds = 30;
+
+std::atomic<std::size_t> largestAnswer{0};
+
+// Notes the message bytes of one answer.
+void NoteAnswer(std::size_t bytes) {
+    std::size_t seen = largestAnswer.load();
+    while (bytes > seen && !largestAnswer.compare_exchange_weak(seen, bytes)) {
+    }
+}
+
+// The message bytes an answer carries (body sections).
+std::size_t BodyBytesOf(clist* answer) {
+    std::size_t total = 0;
+    for (clistiter* it = answer ? clist_begin(answer) : nullptr; it != nullptr;
+         it = clist_next(it)) {
+        const auto* att = static_cast<mailimap_msg_att*>(clist_content(it));
+        for (clistiter* i = clist_begin(att->att_list); i != nullptr; i = clist_next(i)) {
+            const auto* item = static_cast<mailimap_msg_att_item*>(clist_content(i));
+            if (item->att_type == MAILIMAP_MSG_ATT_ITEM_STATIC &&
+                item->att_data.att_static->att_type == MAILIMAP_MSG_ATT_BODY_SECTION &&
+                item->att_data.att_static->att_data.att_body_section != nullptr) {
+                total += item->att_data.att_static->att_data.att_body_section->sec_length;
+            }
+        }
+    }
+    return total;
+}
 
 template <class T, void (*Free)(T*)> struct Deleter {
     void operator()(T* p) const {
@@ -123,7 +154,7 @@ void ReadFlags(const mailimap_msg_att_dynamic* dyn, FetchedSummary& out) {
     }
 }
 
-void ReadStatic(const mailimap_msg_att_static* st, FetchedSummary& out) {
+void ReadStatic(const mailimap_msg_att_static* st, bool withShape, FetchedSummary& out) {
     switch (st->att_type) {
     case MAILIMAP_MSG_ATT_UID:
         out.uid = st->att_data.att_uid;
@@ -139,6 +170,9 @@ void ReadStatic(const mailimap_msg_att_static* st, FetchedSummary& out) {
     case MAILIMAP_MSG_ATT_BODYSTRUCTURE:
         if (st->att_data.att_bodystructure != nullptr) {
             out.hasAttachments = HasAttachments(*st->att_data.att_bodystructure);
+            if (withShape) {
+                out.shape = ShapeOf(*st->att_data.att_bodystructure);
+            }
         }
         break;
     case MAILIMAP_MSG_ATT_BODY_SECTION: {
@@ -146,6 +180,7 @@ void ReadStatic(const mailimap_msg_att_static* st, FetchedSummary& out) {
         if (sec != nullptr && sec->sec_body_part != nullptr) {
             // BODY.PEEK[HEADER] in a listing, BODY.PEEK[] when a message is read.
             out.bytes = WithoutCr(sec->sec_body_part, sec->sec_length);
+            out.wireLength = sec->sec_length;
             out.hasBody = true;
         }
         break;
@@ -155,14 +190,14 @@ void ReadStatic(const mailimap_msg_att_static* st, FetchedSummary& out) {
     }
 }
 
-FetchedSummary ReadMessage(const mailimap_msg_att* att) {
+FetchedSummary ReadMessage(const mailimap_msg_att* att, bool withShape) {
     FetchedSummary out;
     for (clistiter* it = clist_begin(att->att_list); it != nullptr; it = clist_next(it)) {
         const auto* item = static_cast<mailimap_msg_att_item*>(clist_content(it));
         if (item->att_type == MAILIMAP_MSG_ATT_ITEM_DYNAMIC) {
             ReadFlags(item->att_data.att_dyn, out);
         } else if (item->att_type == MAILIMAP_MSG_ATT_ITEM_STATIC) {
-            ReadStatic(item->att_data.att_static, out);
+            ReadStatic(item->att_data.att_static, withShape, out);
         }
     }
     return out;
@@ -315,6 +350,8 @@ HRESULT Connection::Login() {
     }
     hasMove_ = mailimap_has_extension(imap_, const_cast<char*>("MOVE")) != 0;
     hasUidPlus_ = mailimap_has_extension(imap_, const_cast<char*>("UIDPLUS")) != 0;
+    hasCatenate_ = mailimap_has_extension(imap_, const_cast<char*>("CATENATE")) != 0 &&
+                   mailimap_has_extension(imap_, const_cast<char*>("LITERAL+")) != 0;
     return S_OK;
 }
 
@@ -423,9 +460,17 @@ HRESULT Connection::SearchKeyword(const std::string& keyword, std::vector<std::u
     return UidSearch(mailimap_search_key_new_keyword(strdup(keyword.c_str())), "Searching", uids);
 }
 
+std::size_t Connection::LargestAnswer() {
+    return largestAnswer.load();
+}
+
+void Connection::ResetLargestAnswer() {
+    largestAnswer.store(0);
+}
+
 HRESULT Connection::UidFetch(const std::vector<std::uint32_t>& uids,
                              const std::vector<mailimap_fetch_att*>& items, const std::string& what,
-                             std::vector<FetchedSummary>& out) {
+                             std::vector<FetchedSummary>& out, bool withShape) {
     FetchTypePtr type(mailimap_fetch_type_new_fetch_att_list_empty());
     mailimap_fetch_type_new_fetch_att_list_add(type.get(), mailimap_fetch_att_new_uid());
     for (mailimap_fetch_att* item : items) {
@@ -437,8 +482,10 @@ HRESULT Connection::UidFetch(const std::vector<std::uint32_t>& uids,
     if (Failed(hr) || answer.list == nullptr) {
         return hr;
     }
+    NoteAnswer(BodyBytesOf(answer.list));
     for (clistiter* it = clist_begin(answer.list); it != nullptr; it = clist_next(it)) {
-        FetchedSummary s = ReadMessage(static_cast<mailimap_msg_att*>(clist_content(it)));
+        FetchedSummary s =
+            ReadMessage(static_cast<mailimap_msg_att*>(clist_content(it)), withShape);
         if (s.uid != 0) {
             out.push_back(std::move(s));
         }
@@ -460,24 +507,220 @@ HRESULT Connection::FetchSummaries(const std::vector<std::uint32_t>& uids,
 }
 
 HRESULT Connection::FetchMessages(const std::vector<std::uint32_t>& uids,
-                                  std::vector<FetchedSummary>& messages) {
+                                  std::vector<FetchedSummary>& messages, std::uint32_t limit) {
     messages.clear();
     if (uids.empty()) {
         return S_OK;
     }
+    std::vector<mailimap_fetch_att*> items = {mailimap_fetch_att_new_flags(),
+                                              mailimap_fetch_att_new_internaldate()};
+    if (limit == 0) {
+        items.push_back(mailimap_fetch_att_new_body_peek_section(mailimap_section_new(nullptr)));
+    } else {
+        items.push_back(mailimap_fetch_att_new_rfc822_size());
+        items.push_back(mailimap_fetch_att_new_body_peek_section_partial(
+            mailimap_section_new(nullptr), 0, limit));
+    }
     std::vector<FetchedSummary> answered;
-    const HRESULT hr =
-        UidFetch(uids,
-                 {mailimap_fetch_att_new_flags(), mailimap_fetch_att_new_internaldate(),
-                  mailimap_fetch_att_new_body_peek_section(mailimap_section_new(nullptr))},
-                 "Reading messages of \"" + selected_ + "\"", answered);
+    const HRESULT hr = UidFetch(uids, items, "Reading messages of \"" + selected_ + "\"", answered);
     for (FetchedSummary& s : answered) {
-        if (s.hasBody) {
+        // A server that does not say the size: a message that filled the
+        // limit may have been cut there.
+        if (limit != 0 && (s.size > limit || s.wireLength >= limit)) {
+            s.bytes.clear(); // only its start came
+            s.hasBody = false;
+            messages.push_back(std::move(s));
+        } else if (s.hasBody) {
             s.size = static_cast<std::uint32_t>(s.bytes.size());
             messages.push_back(std::move(s));
         }
     }
     return hr;
+}
+
+HRESULT Connection::FetchShape(std::uint32_t uid, FetchedSummary& facts) {
+    std::vector<FetchedSummary> found;
+    HRESULT hr = UidFetch(
+        {uid},
+        {mailimap_fetch_att_new_flags(), mailimap_fetch_att_new_rfc822_size(),
+         mailimap_fetch_att_new_internaldate(), mailimap_fetch_att_new_bodystructure(),
+         mailimap_fetch_att_new_body_peek_section(mailimap_section_new_header())},
+        "Reading message " + std::to_string(uid) + " of \"" + selected_ + "\"", found, true);
+    if (Failed(hr)) {
+        return hr;
+    }
+    for (auto& f : found) {
+        if (f.uid == uid && f.shape) {
+            facts = std::move(f);
+            return S_OK;
+        }
+    }
+    failure_ = "Message " + std::to_string(uid) + " is no longer in folder \"" + selected_ + "\"";
+    return MAPI_E_NOT_FOUND;
+}
+
+namespace {
+
+mailimap_section_part* PartNumbers(const std::vector<std::uint32_t>& section) {
+    clist* ids = clist_new();
+    for (std::uint32_t n : section) {
+        auto* id = static_cast<std::uint32_t*>(std::malloc(sizeof(std::uint32_t)));
+        *id = n;
+        clist_append(ids, id);
+    }
+    return mailimap_section_part_new(ids);
+}
+
+mailimap_section* PartSection(const std::vector<std::uint32_t>& section) {
+    return mailimap_section_new_part(PartNumbers(section));
+}
+
+// A section from its name: "HEADER", "2.1" or "2.1.MIME"; null for others.
+mailimap_section* SectionFromName(const std::string& name) {
+    if (name == "HEADER") {
+        return mailimap_section_new_header();
+    }
+    std::vector<std::uint32_t> numbers;
+    bool mime = false;
+    std::size_t begin = 0;
+    while (begin <= name.size()) {
+        const std::size_t end = std::min(name.find('.', begin), name.size());
+        const std::string piece = name.substr(begin, end - begin);
+        if (piece == "MIME" && end == name.size() && !numbers.empty()) {
+            mime = true;
+        } else if (!piece.empty() && piece.size() < 10 &&
+                   piece.find_first_not_of("0123456789") == std::string::npos) {
+            numbers.push_back(static_cast<std::uint32_t>(std::stoul(piece)));
+        } else {
+            return nullptr;
+        }
+        begin = end + 1;
+    }
+    return mime ? mailimap_section_new_part_mime(PartNumbers(numbers)) : PartSection(numbers);
+}
+
+// The name of a section an answer carries, as SectionFromName reads it.
+std::string NameOfSection(const mailimap_section* section) {
+    const mailimap_section_spec* spec = section != nullptr ? section->sec_spec : nullptr;
+    if (spec == nullptr) {
+        return "";
+    }
+    if (spec->sec_type == MAILIMAP_SECTION_SPEC_SECTION_MSGTEXT) {
+        const mailimap_section_msgtext* text = spec->sec_data.sec_msgtext;
+        return text != nullptr && text->sec_type == MAILIMAP_SECTION_MSGTEXT_HEADER ? "HEADER"
+                                                                                    : "?";
+    }
+    std::vector<std::uint32_t> numbers;
+    if (spec->sec_data.sec_part != nullptr && spec->sec_data.sec_part->sec_id != nullptr) {
+        for (clistiter* it = clist_begin(spec->sec_data.sec_part->sec_id); it != nullptr;
+             it = clist_next(it)) {
+            numbers.push_back(*static_cast<std::uint32_t*>(clist_content(it)));
+        }
+    }
+    const bool mime =
+        spec->sec_text != nullptr && spec->sec_text->sec_type == MAILIMAP_SECTION_TEXT_MIME;
+    return SectionName(numbers) + (mime ? ".MIME" : "");
+}
+
+// Hands each body section of the message `uid` in an answer to `take`; false
+// when the message is not in the answer.
+template <class Take> bool ForEachSection(clist* answer, std::uint32_t uid, Take&& take) {
+    for (clistiter* it = answer ? clist_begin(answer) : nullptr; it != nullptr;
+         it = clist_next(it)) {
+        const auto* att = static_cast<mailimap_msg_att*>(clist_content(it));
+        std::uint32_t found = 0;
+        std::vector<const mailimap_msg_att_body_section*> sections;
+        for (clistiter* i = clist_begin(att->att_list); i != nullptr; i = clist_next(i)) {
+            const auto* item = static_cast<mailimap_msg_att_item*>(clist_content(i));
+            if (item->att_type != MAILIMAP_MSG_ATT_ITEM_STATIC) {
+                continue;
+            }
+            const mailimap_msg_att_static* st = item->att_data.att_static;
+            if (st->att_type == MAILIMAP_MSG_ATT_UID) {
+                found = st->att_data.att_uid;
+            } else if (st->att_type == MAILIMAP_MSG_ATT_BODY_SECTION &&
+                       st->att_data.att_body_section != nullptr) {
+                sections.push_back(st->att_data.att_body_section);
+            }
+        }
+        if (found == uid && !sections.empty()) {
+            for (const auto* section : sections) {
+                take(*section);
+            }
+            return true;
+        }
+    }
+    return false;
+}
+
+} // namespace
+
+HRESULT Connection::FetchPart(std::uint32_t uid, const std::vector<std::uint32_t>& section,
+                              std::uint64_t offset, std::uint32_t length, std::string& bytes) {
+    bytes.clear();
+    SetPtr set = SetOf({uid});
+    FetchTypePtr type(mailimap_fetch_type_new_fetch_att_list_empty());
+    mailimap_fetch_type_new_fetch_att_list_add(type.get(), mailimap_fetch_att_new_uid());
+    mailimap_fetch_type_new_fetch_att_list_add(
+        type.get(), mailimap_fetch_att_new_body_peek_section_partial(
+                        section.empty() ? mailimap_section_new(nullptr) : PartSection(section),
+                        static_cast<std::uint32_t>(offset), length));
+    ListAnswer<mailimap_fetch_list_free> answer;
+    HRESULT hr = Check(mailimap_uid_fetch(imap_, set.get(), type.get(), &answer.list),
+                       "Reading a part of a message of \"" + selected_ + "\"");
+    if (Failed(hr)) {
+        return hr;
+    }
+    NoteAnswer(BodyBytesOf(answer.list));
+    const bool found =
+        ForEachSection(answer.list, uid, [&](const mailimap_msg_att_body_section& part) {
+            if (part.sec_body_part != nullptr) {
+                bytes.assign(part.sec_body_part, part.sec_length); // the wire's bytes, CR LF kept
+            }
+        });
+    if (found) {
+        return S_OK;
+    }
+    failure_ = "Message " + std::to_string(uid) + " is no longer in folder \"" + selected_ + "\"";
+    return MAPI_E_NOT_FOUND;
+}
+
+HRESULT Connection::FetchSections(std::uint32_t uid, const std::vector<std::string>& names,
+                                  std::map<std::string, std::string>& sections) {
+    sections.clear();
+    if (names.empty()) {
+        return S_OK; // a message that is one large attachment
+    }
+    SetPtr set = SetOf({uid});
+    FetchTypePtr type(mailimap_fetch_type_new_fetch_att_list_empty());
+    mailimap_fetch_type_new_fetch_att_list_add(type.get(), mailimap_fetch_att_new_uid());
+    for (const std::string& name : names) {
+        mailimap_section* section = SectionFromName(name);
+        if (section == nullptr) {
+            failure_ = "No such part of a message: " + name;
+            return MAPI_E_INVALID_PARAMETER;
+        }
+        mailimap_fetch_type_new_fetch_att_list_add(
+            type.get(), mailimap_fetch_att_new_body_peek_section(section));
+    }
+    ListAnswer<mailimap_fetch_list_free> answer;
+    HRESULT hr = Check(mailimap_uid_fetch(imap_, set.get(), type.get(), &answer.list),
+                       "Reading message " + std::to_string(uid) + " of \"" + selected_ + "\"");
+    if (Failed(hr)) {
+        return hr;
+    }
+    NoteAnswer(BodyBytesOf(answer.list));
+    const bool found =
+        ForEachSection(answer.list, uid, [&](const mailimap_msg_att_body_section& part) {
+            sections[NameOfSection(part.sec_section)] =
+                part.sec_body_part != nullptr ? WithoutCr(part.sec_body_part, part.sec_length)
+                                              : std::string();
+        });
+    if (found) {
+        return S_OK;
+    }
+    failure_ = "Message " + std::to_string(uid) + " is no longer in folder \"" + selected_ + "\"";
+    return MAPI_E_NOT_FOUND;
 }
 
 HRESULT Connection::FetchMessage(std::uint32_t uid, std::string& bytes, FetchedSummary* facts) {
@@ -558,6 +801,86 @@ HRESULT Connection::Remove(std::uint32_t uid) {
         hr = Check(mailimap_uid_expunge(imap_, set.get()), what);
     }
     return hr;
+}
+
+namespace {
+
+// A quoted string of IMAP.
+std::string Quoted(const std::string& text) {
+    std::string out = "\"";
+    for (const char c : text) {
+        if (c == '"' || c == '\\') {
+            out += '\\';
+        }
+        out += c;
+    }
+    return out + "\"";
+}
+
+// An IMAP URL's mailbox: everything but letters, digits and a few marks escaped.
+std::string UrlEscaped(const std::string& text) {
+    static const char* kHex = "0123456789ABCDEF";
+    std::string out;
+    for (const char ch : text) {
+        const auto c = static_cast<unsigned char>(ch);
+        if (std::isalnum(c) != 0 || std::strchr("-._~!$'()*+,&=:@", ch) != nullptr) {
+            out += ch;
+        } else {
+            out += {'%', kHex[c >> 4], kHex[c & 15]};
+        }
+    }
+    return out;
+}
+
+// "01-Dec-2026 09:00:00 +0000", as APPEND takes a date.
+std::string AppendDate(std::int64_t unixTime) {
+    static const char* kMonths[] = {"Jan", "Feb", "Mar", "Apr", "May", "Jun",
+                                    "Jul", "Aug", "Sep", "Oct", "Nov", "Dec"};
+    const std::time_t t = static_cast<std::time_t>(unixTime);
+    std::tm tm{};
+    gmtime_r(&t, &tm);
+    char text[40];
+    std::snprintf(text, sizeof text, "%02d-%s-%04d %02d:%02d:%02d +0000", tm.tm_mday,
+                  kMonths[tm.tm_mon], tm.tm_year + 1900, tm.tm_hour, tm.tm_min, tm.tm_sec);
+    return text;
+}
+
+} // namespace
+
+HRESULT Connection::AppendCatenated(const std::string& mailbox,
+                                    const std::vector<CatenatePiece>& pieces, bool seen,
+                                    std::optional<std::int64_t> internalDate,
+                                    std::uint32_t uidValidity, std::uint32_t uid) {
+    if (!hasCatenate_) {
+        failure_ = "The server " + settings_.host + " cannot put a message together (CATENATE)";
+        return MAPI_E_NO_SUPPORT;
+    }
+    const std::string source = "/" + UrlEscaped(selected_) +
+                               ";UIDVALIDITY=" + std::to_string(uidValidity) +
+                               "/;UID=" + std::to_string(uid) + "/;SECTION=";
+    std::string command = "APPEND " + Quoted(mailbox) + (seen ? " (\\Seen)" : " ()");
+    if (internalDate) {
+        command += " \"" + AppendDate(*internalDate) + "\"";
+    }
+    command += " CATENATE (";
+    bool first = true;
+    for (const CatenatePiece& piece : pieces) {
+        const std::string text = piece.section.empty() ? WithCrlf(piece.text) : std::string();
+        if (piece.section.empty() && text.empty()) {
+            continue;
+        }
+        if (text.find('\0') != std::string::npos) {
+            failure_ = "A message with a NUL byte in its text cannot be put together";
+            return MAPI_E_NO_SUPPORT;
+        }
+        command += first ? "" : " ";
+        first = false;
+        command += piece.section.empty() ? "TEXT {" + std::to_string(text.size()) + "+}\r\n" + text
+                                         : "URL " + Quoted(source + piece.section);
+    }
+    command += ")";
+    return Check(mailimap_custom_command(imap_, command.c_str()),
+                 "Storing a message in \"" + mailbox + "\"");
 }
 
 HRESULT Connection::Append(const std::string& mailbox, const std::string& bytes, bool seen,

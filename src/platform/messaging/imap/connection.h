@@ -13,10 +13,12 @@
 // repeated is the caller's business (objects.h).
 #pragma once
 
+#include "platform/messaging/imap/structure.h"
 #include "platform/messaging/mapi.h"
 #include "platform/messaging/profiles.h"
 
 #include <cstdint>
+#include <map>
 #include <optional>
 #include <string>
 #include <utility>
@@ -51,6 +53,16 @@ struct FetchedSummary {
     std::string bytes;                        // the header block, or the whole message read
     std::optional<bool> hasAttachments;       // from BODYSTRUCTURE
     bool hasBody = false;                     // the message's bytes came
+    std::size_t wireLength = 0;               // of those bytes as they came (CR LF)
+    std::optional<PartShape> shape;           // FetchShape only
+};
+
+// A piece of a message the server puts together: a text (LF line ends), or a
+// section of a message on the server ("TEXT" for its body, "2.1" for a part's
+// content as it lies there).
+struct CatenatePiece {
+    std::string text;
+    std::string section;
 };
 
 class Connection {
@@ -67,6 +79,9 @@ public:
     bool IsOpen() const { return imap_ != nullptr; }
     const std::string& Failure() const { return failure_; }
     bool HasMove() const { return hasMove_; }
+    // The server puts a message together from a text and a part of another
+    // message (CATENATE, sent with LITERAL+).
+    bool HasCatenate() const { return hasCatenate_; }
     // The messages (mailbox, UID) whose flags or place changed since the last
     // call, so that what was read of them before can be dropped.
     std::vector<std::pair<std::string, std::uint32_t>> TakeChanged() {
@@ -91,9 +106,30 @@ public:
                            std::vector<FetchedSummary>& out);
     // The whole message (BODY.PEEK[]); MAPI_E_NOT_FOUND when it is gone.
     HRESULT FetchMessage(std::uint32_t uid, std::string& bytes, FetchedSummary* facts = nullptr);
-    // Several whole messages in one command; those gone are left out.
+    // What FetchSummaries gives of one message, with its shape; MAPI_E_NOT_FOUND
+    // when it is gone.
+    HRESULT FetchShape(std::uint32_t uid, FetchedSummary& facts);
+    // Sections of one message in one command, by their names as FETCH writes
+    // them ("HEADER", "2", "2.1.MIME"), with LF line ends as whole messages;
+    // MAPI_E_NOT_FOUND when the message is gone.
+    HRESULT FetchSections(std::uint32_t uid, const std::vector<std::string>& names,
+                          std::map<std::string, std::string>& sections);
+    // Up to `length` bytes of a part's content as they lie on the wire, from
+    // `offset` on (BODY.PEEK[section]<offset.length>); `section` numbers the
+    // part as BODYSTRUCTURE does ({2} or {1, 3}; {} the whole message).  Fewer
+    // bytes at the end of the part; MAPI_E_NOT_FOUND when the message is gone.
+    HRESULT FetchPart(std::uint32_t uid, const std::vector<std::uint32_t>& section,
+                      std::uint64_t offset, std::uint32_t length, std::string& bytes);
+    // Several whole messages in one command; those gone are left out.  With a
+    // `limit`, a message larger than that (by RFC822.SIZE) comes without its
+    // bytes (hasBody false), and no more than `limit` bytes of it travel.
     HRESULT FetchMessages(const std::vector<std::uint32_t>& uids,
-                          std::vector<FetchedSummary>& messages);
+                          std::vector<FetchedSummary>& messages, std::uint32_t limit = 0);
+
+    // The most message bytes (bodies and parts) one answer of a server has
+    // brought in this process: what reading a message held at once.
+    static std::size_t LargestAnswer();
+    static void ResetLargestAnswer();
     // UIDs of the selected mailbox whose header `name` contains `value`.
     HRESULT SearchHeader(const std::string& name, const std::string& value,
                          std::vector<std::uint32_t>& uids);
@@ -111,6 +147,11 @@ public:
     HRESULT Remove(std::uint32_t uid);
     HRESULT Append(const std::string& mailbox, const std::string& bytes, bool seen,
                    std::optional<std::int64_t> internalDate);
+    // Appends a message the server puts together (CATENATE) from texts and
+    // sections of message `uid` of the selected mailbox: those never travel.
+    HRESULT AppendCatenated(const std::string& mailbox, const std::vector<CatenatePiece>& pieces,
+                            bool seen, std::optional<std::int64_t> internalDate,
+                            std::uint32_t uidValidity, std::uint32_t uid);
 
 private:
     HRESULT Connect();
@@ -125,7 +166,7 @@ private:
     // answered, those gone left out.  Takes ownership of `items`.
     HRESULT UidFetch(const std::vector<std::uint32_t>& uids,
                      const std::vector<mailimap_fetch_att*>& items, const std::string& what,
-                     std::vector<FetchedSummary>& out);
+                     std::vector<FetchedSummary>& out, bool withShape = false);
 
     AccountSettings settings_;
     std::string password_;
@@ -133,6 +174,7 @@ private:
     mailimap* imap_ = nullptr;
     bool hasMove_ = false;
     bool hasUidPlus_ = false;
+    bool hasCatenate_ = false;
     std::string selected_;
     SelectedInfo selectedInfo_;
     std::string failure_;

@@ -2,6 +2,7 @@
 // copying messages between mailboxes of one account.
 #include "platform/messaging/imap/objects.h"
 #include "platform/messaging/maildir/recovery.h"
+#include "platform/messaging/mime/streams.h"
 #include "platform/messaging/modified_utf7.h"
 #include "platform/messaging/store_moves.h"
 
@@ -138,6 +139,54 @@ HRESULT HoldsMessage(Connection& c, const std::string& header, const std::string
     });
     return hr;
 }
+
+// A header line put before the bytes of another stream (the move's header
+// before a message copied as it is read), ending as the message's first line
+// ends.
+class PrefixedStream : public IStream {
+public:
+    PrefixedStream(std::string line, IStream& rest) : line_(std::move(line)), rest_(rest) {}
+    HRESULT Read(void* buffer, std::uint32_t count, std::uint32_t* read) override {
+        if (!started_) {
+            started_ = true;
+            std::string first(64u << 10, '\0');
+            std::uint32_t n = 0;
+            if (HRESULT hr = rest_.Read(first.data(), static_cast<std::uint32_t>(first.size()), &n);
+                Failed(hr)) {
+                return hr;
+            }
+            first.resize(n);
+            const std::size_t eol = first.find('\n');
+            pending_ =
+                line_ +
+                (eol != std::string::npos && eol > 0 && first[eol - 1] == '\r' ? "\r\n" : "\n") +
+                first;
+        }
+        if (at_ < pending_.size()) {
+            const auto n =
+                static_cast<std::uint32_t>(std::min<std::size_t>(count, pending_.size() - at_));
+            std::memcpy(buffer, pending_.data() + at_, n);
+            at_ += n;
+            *read = n;
+            return S_OK;
+        }
+        return rest_.Read(buffer, count, read);
+    }
+    HRESULT Write(const void*, std::uint32_t, std::uint32_t* written) override {
+        if (written != nullptr) {
+            *written = 0;
+        }
+        return STG_E_ACCESSDENIED;
+    }
+    HRESULT Commit(std::uint32_t) override { return S_OK; }
+
+private:
+    std::string line_;
+    IStream& rest_;
+    bool started_ = false;
+    std::string pending_; // the line and the message's first bytes
+    std::size_t at_ = 0;
+};
 
 } // namespace
 
@@ -403,17 +452,23 @@ HRESULT ImapFolder::CopyToOtherStore(const EntryId& id, IMAPIFolder& dest, bool 
     if (HRESULT hr = FindMessage(id, name); Failed(hr)) {
         return hr;
     }
+    // A large message goes to the destination as it is read, a piece at a time.
     Connection& c = store_->connection();
-    std::string bytes;
-    FetchedSummary facts;
-    HRESULT hr = store_->WithConnection([&] { return c.FetchMessage(name.uid, bytes, &facts); });
+    std::vector<FetchedSummary> found;
+    HRESULT hr =
+        store_->WithConnection([&] { return c.FetchMessages({name.uid}, found, kLargeMessage); });
     if (Failed(hr)) {
         return error_.Set(hr, c.Failure());
     }
-    if (move) {
-        return MoveToOtherStore(name, bytes, facts, dest);
+    if (found.empty()) {
+        return error_.Set(MAPI_E_NOT_FOUND, "Message " + std::to_string(name.uid) +
+                                                " is no longer in folder \"" +
+                                                DecodeModifiedUtf7(mailbox_) + "\"");
     }
-    if (hr = dest.SaveRawMessage(bytes, facts.seen); Failed(hr)) {
+    if (move) {
+        return MoveToOtherStore(name, found[0], dest);
+    }
+    if (hr = SaveCopy(name, found[0], "", dest); Failed(hr)) {
         std::optional<MapiErrorInfo> why;
         dest.GetLastError(hr, 0, why);
         return error_.Set(hr, why ? why->error : "The destination did not store the message");
@@ -421,13 +476,38 @@ HRESULT ImapFolder::CopyToOtherStore(const EntryId& id, IMAPIFolder& dest, bool 
     return S_OK;
 }
 
+// Stores the message's bytes in `dest`, carrying the move's `token` when there
+// is one.  A message read without its large parts goes to the destination as
+// it is read from the server, a piece at a time.
+HRESULT ImapFolder::SaveCopy(const MessageName& name, const FetchedSummary& facts,
+                             const std::string& token, IMAPIFolder& dest) {
+    if (facts.hasBody) {
+        return dest.SaveRawMessage(
+            token.empty() ? facts.bytes : MarkAsMovedCopy(facts.bytes, token), facts.seen);
+    }
+    Connection& c = store_->connection();
+    mime::ChunkedDecodeStream source(
+        mime::TransferEncoding::Identity, kPartChunk,
+        [&](std::uint64_t offset, std::uint32_t length, std::string& chunk) {
+            HRESULT r = store_->SelectChecked(mailbox_, name.uidValidity);
+            return Failed(r) ? r : store_->WithConnection([&] {
+                return c.FetchPart(name.uid, {}, offset, length, chunk);
+            });
+        });
+    if (token.empty()) {
+        return dest.SaveRawStream(source, facts.seen);
+    }
+    PrefixedStream marked(std::string(kMoveHeader) + ": " + token, source);
+    return dest.SaveRawStream(marked, facts.seen);
+}
+
 // The original is marked with the destination's keyword before the copy is
 // stored, and the copy carries the move's token, so that a listing finishes a
 // move the process stopped in (store_moves.h).  A mark an earlier, interrupted
 // move to the same folder left is settled first: when its copy arrived, the
 // move is done.  A server that keeps no keywords moves without the mark.
-HRESULT ImapFolder::MoveToOtherStore(const MessageName& name, const std::string& bytes,
-                                     const FetchedSummary& facts, IMAPIFolder& dest) {
+HRESULT ImapFolder::MoveToOtherStore(const MessageName& name, const FetchedSummary& facts,
+                                     IMAPIFolder& dest) {
     std::optional<PropValue> destId;
     if (Failed(HrGetOneProp(dest, PR_ENTRYID, destId)) || destId->Bin() == nullptr) {
         return error_.Set(MAPI_E_INVALID_PARAMETER, "The destination folder has no identifier");
@@ -442,7 +522,7 @@ HRESULT ImapFolder::MoveToOtherStore(const MessageName& name, const std::string&
     }
     store_->WithConnection([&] { return c.SetKeyword(name.uid, keyword, true); });
     ReachedMoveStep(MoveStep::NoteWritten);
-    if (HRESULT hr = dest.SaveRawMessage(MarkAsMovedCopy(bytes, token), facts.seen); Failed(hr)) {
+    if (HRESULT hr = SaveCopy(name, facts, token, dest); Failed(hr)) {
         std::optional<MapiErrorInfo> why;
         dest.GetLastError(hr, 0, why);
         return error_.Set(hr, why ? why->error : "The destination did not store the message");

@@ -14,6 +14,7 @@
 
 #include "platform/messaging/entryid.h"
 #include "platform/messaging/imap/connection.h"
+#include "platform/messaging/imap/parts.h"
 #include "platform/messaging/mime/message.h"
 #include "platform/messaging/profiles.h"
 #include "platform/messaging/props.h"
@@ -65,11 +66,12 @@ public:
     // Whole messages are read ahead in the order the last listing of their
     // mailbox gave, a batch to a command; a message read ahead is handed out
     // once, and dropped when this store changes its flags or its place.
-    // MAPI_E_NOT_FOUND when the message is gone.
+    // MAPI_E_NOT_FOUND when the message is gone.  A message larger than
+    // kLargeMessage comes without its bytes (`large`): it is read in parts.
     void RememberListing(const std::string& mailbox, std::uint32_t uidValidity,
                          std::vector<std::uint32_t> uids);
     HRESULT ReadMessage(const std::string& mailbox, const MessageName& name, std::string& bytes,
-                        FetchedSummary& facts);
+                        FetchedSummary& facts, bool& large);
 
     // The account's folders.
     const std::string& Root() const { return root_; }
@@ -160,8 +162,10 @@ public:
 private:
     HRESULT FindMessage(const EntryId& id, MessageName& name);
     HRESULT CopyToOtherStore(const EntryId& id, IMAPIFolder& dest, bool move);
-    HRESULT MoveToOtherStore(const MessageName& name, const std::string& bytes,
-                             const FetchedSummary& facts, IMAPIFolder& dest);
+    HRESULT MoveToOtherStore(const MessageName& name, const FetchedSummary& facts,
+                             IMAPIFolder& dest);
+    HRESULT SaveCopy(const MessageName& name, const FetchedSummary& facts, const std::string& token,
+                     IMAPIFolder& dest);
     HRESULT RemoveOriginal(const MessageName& name);
     std::string MoveToken(const MessageName& name) const;
     HRESULT FinishReplacements(std::vector<std::uint32_t>& uids);
@@ -174,8 +178,8 @@ private:
     LastError error_;
 };
 
-// A message of a mailbox, read on demand through BODY.PEEK[] and changed as
-// message.cpp says.
+// A message of a mailbox, read on demand through BODY.PEEK[] (a large one in
+// parts, see parts.h) and changed as message.cpp says.
 class ImapMessage : public mime::MimeMessage {
 public:
     ImapMessage(std::shared_ptr<ImapStore> store, std::string mailbox, MessageName name);
@@ -185,6 +189,9 @@ public:
 
     HRESULT SetReadFlag(std::uint32_t flags) override;
     HRESULT SaveChanges(std::uint32_t flags) override;
+    // A message read in parts gives its bytes read from the server a piece at
+    // a time.
+    HRESULT OpenRawStream(std::shared_ptr<IStream>& stream) override;
 
 protected:
     HRESULT Load() override;
@@ -194,8 +201,14 @@ protected:
 
 private:
     std::string Where() const;
-    HRESULT FindCurrent(std::string& bytes);
-    HRESULT AppendReplacement(const std::string& bytes);
+    HRESULT Loaded(HRESULT hr, const std::string& doing);
+    HRESULT LoadInParts();
+    std::map<std::size_t, mime::OmittedContent> OmittedContents(const PartsPlan& plan) const;
+    HRESULT FindCurrent(std::string& bytes, bool headerOnly = false);
+    HRESULT ChangedInParts(std::vector<CatenatePiece>& pieces);
+    // Runs `append`; when the connection was lost, again only if no
+    // replacement of this message reached the mailbox.
+    HRESULT AppendReplacement(const std::function<HRESULT(Connection&)>& append);
     HRESULT RemoveOld();
 
     std::shared_ptr<ImapStore> store_;

@@ -175,7 +175,8 @@ void ImapStore::RememberListing(const std::string& mailbox, std::uint32_t uidVal
 }
 
 HRESULT ImapStore::ReadMessage(const std::string& mailbox, const MessageName& name,
-                               std::string& bytes, FetchedSummary& facts) {
+                               std::string& bytes, FetchedSummary& facts, bool& large) {
+    large = false;
     const bool listed = mailbox == listedMailbox_ && name.uidValidity == listedUidValidity_;
     if (!listed) {
         readAhead_.clear();
@@ -204,7 +205,8 @@ HRESULT ImapStore::ReadMessage(const std::string& mailbox, const MessageName& na
         }
     }
     std::vector<FetchedSummary> fetched;
-    HRESULT hr = WithConnection([&] { return connection_.FetchMessages(batch, fetched); });
+    HRESULT hr =
+        WithConnection([&] { return connection_.FetchMessages(batch, fetched, kLargeMessage); });
     if (Failed(hr)) {
         return hr;
     }
@@ -214,9 +216,10 @@ HRESULT ImapStore::ReadMessage(const std::string& mailbox, const MessageName& na
         if (f.uid == name.uid) {
             bytes = std::move(f.bytes);
             f.bytes.clear();
+            large = !f.hasBody;
             facts = std::move(f);
             result = S_OK;
-        } else if (kept + f.bytes.size() <= kReadAheadBytes) {
+        } else if (f.hasBody && kept + f.bytes.size() <= kReadAheadBytes) {
             kept += f.bytes.size();
             readAhead_[f.uid] = std::move(f);
         }

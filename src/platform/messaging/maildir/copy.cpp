@@ -262,12 +262,47 @@ HRESULT MaildirFolder::SaveRawMessage(const std::string& bytes, bool read) {
     return WriteCopy(bytes, *this, NewUniqueName(false), read ? "S" : "");
 }
 
-// Writes the copy completely to the destination's tmp/, then renames it into cur/.
+// The message is written as it is read, a piece at a time.
+HRESULT MaildirFolder::SaveRawStream(IStream& source, bool read) {
+    ImmediateChanges immediate; // durable on return, as SaveRawMessage
+    EnsureFolder(Path() + "/tmp");
+    constexpr std::uint32_t kPiece = 256u << 10;
+    HRESULT readFailure = S_OK;
+    std::string buffer(kPiece, '\0');
+    auto next = [&](std::string_view& piece) {
+        std::uint32_t n = 0;
+        readFailure = source.Read(buffer.data(), kPiece, &n);
+        piece = std::string_view(buffer.data(), Succeeded(readFailure) ? n : 0);
+        return Succeeded(readFailure);
+    };
+    const HRESULT hr = WriteCopyFrom(next, *this, NewUniqueName(false), read ? "S" : "");
+    if (Failed(readFailure)) {
+        return error_.Set(readFailure, "Cannot read the message to store in " + Path());
+    }
+    return hr;
+}
+
 HRESULT MaildirFolder::WriteCopy(const std::string& bytes, MaildirFolder& dest,
                                  const std::string& unique, const std::string& flags) {
+    bool given = false;
+    return WriteCopyFrom(
+        [&](std::string_view& piece) {
+            piece = given ? std::string_view() : std::string_view(bytes);
+            given = true;
+            return true;
+        },
+        dest, unique, flags);
+}
+
+// Writes the copy completely to the destination's tmp/, then renames it into cur/.
+HRESULT MaildirFolder::WriteCopyFrom(const std::function<bool(std::string_view&)>& next,
+                                     MaildirFolder& dest, const std::string& unique,
+                                     const std::string& flags) {
     const std::string tmp = dest.Path() + "/tmp/" + unique;
     ::unlink(tmp.c_str()); // a copy a stopped process left unfinished
-    if (const int err = WriteNewFile(tmp, bytes); err != 0) {
+    if (const int err = WriteNewFileFrom(tmp, next); err == kSourceFailed) {
+        return MAPI_E_CALL_FAILED;
+    } else if (err != 0) {
         return error_.Set(WriteFailure(err), "Cannot write " + tmp, err);
     }
     const MessageFile copy = SplitFileName("cur", WithFlags(unique, flags));

@@ -57,6 +57,19 @@ long StepsTaken() {
 #endif
 
 int WriteNewFile(const std::string& path, std::string_view bytes, mode_t mode) {
+    bool given = false;
+    return WriteNewFileFrom(
+        path,
+        [&](std::string_view& piece) {
+            piece = given ? std::string_view() : bytes;
+            given = true;
+            return true;
+        },
+        mode);
+}
+
+int WriteNewFileFrom(const std::string& path, const std::function<bool(std::string_view&)>& next,
+                     mode_t mode) {
     const int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC | O_NOFOLLOW, 0600);
     if (fd < 0) {
         return errno;
@@ -70,18 +83,27 @@ int WriteNewFile(const std::string& path, std::string_view bytes, mode_t mode) {
     if (mode != 0600 && ::fchmod(fd, mode) != 0) {
         return fail(errno);
     }
-    std::size_t done = 0;
-    while (done < bytes.size()) {
-        const std::size_t chunk = std::min<std::size_t>(bytes.size() - done, 1 << 20);
-        const ssize_t n = ::write(fd, bytes.data() + done, chunk);
-        if (n < 0 && errno == EINTR) {
-            continue;
+    std::string_view bytes;
+    for (;;) {
+        if (!next(bytes)) {
+            return fail(kSourceFailed);
         }
-        if (n < 0) {
-            return fail(errno);
+        if (bytes.empty()) {
+            break;
         }
-        done += static_cast<std::size_t>(n);
-        Step();
+        std::size_t done = 0;
+        while (done < bytes.size()) {
+            const std::size_t chunk = std::min<std::size_t>(bytes.size() - done, 1 << 20);
+            const ssize_t n = ::write(fd, bytes.data() + done, chunk);
+            if (n < 0 && errno == EINTR) {
+                continue;
+            }
+            if (n < 0) {
+                return fail(errno);
+            }
+            done += static_cast<std::size_t>(n);
+            Step();
+        }
     }
     if (ChangeBatch* batch = ChangeBatch::Current()) {
         // Made durable by the batch's sync, before anything relies on it.

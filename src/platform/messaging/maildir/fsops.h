@@ -3,6 +3,7 @@
 // stop the process right after any of them and check what is left.
 #pragma once
 
+#include <functional>
 #include <string>
 #include <string_view>
 #include <sys/types.h>
@@ -13,6 +14,12 @@ namespace qf::mapi::maildir {
 // O_EXCL, fsync; the file gets exactly `mode` (a rewritten message keeps the
 // mode of the one it replaces).
 int WriteNewFile(const std::string& path, std::string_view bytes, mode_t mode = 0600);
+// The same with the bytes as `next` points at them, a piece at a time (an
+// empty piece ends them; each stays valid until the next call).  When `next`
+// fails (returns false) the file is removed and kSourceFailed returned.
+inline constexpr int kSourceFailed = -1;
+int WriteNewFileFrom(const std::string& path, const std::function<bool(std::string_view&)>& next,
+                     mode_t mode = 0600);
 int RenameNoReplace(const std::string& from, const std::string& to);
 int RemoveFile(const std::string& path);
 int SyncFolder(const std::string& path);

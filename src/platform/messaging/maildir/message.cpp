@@ -142,7 +142,8 @@ HRESULT StoredMessage::ChangedBytes(const MessageFile& now, std::string& bytes) 
         return error_.Set(MAPI_E_DISK_ERROR, "Cannot read " + PathOf(now), err);
     }
     if (pendingBody_) {
-        bytes = mime::ParsedContent::Parse(std::move(bytes))->WithNewBody(*pendingBody_);
+        // Parsed whole from the file, the message is never partial.
+        bytes = mime::ParsedContent::Parse(std::move(bytes))->WithNewBody(*pendingBody_).value();
     }
     bytes = MarkAsReplacement(bytes, pendingSubject_, now.unique);
     return S_OK;

@@ -137,6 +137,7 @@ public:
                          std::uintptr_t, void*, std::uint32_t flags) override;
     HRESULT SaveRawMessage(const std::string& bytes, bool read) override;
     HRESULT FindMovedCopy(const std::string& token, bool& found) override;
+    HRESULT SaveRawStream(IStream& source, bool read) override;
 
 private:
     // copy.cpp
@@ -150,6 +151,8 @@ private:
     HRESULT CopyAcross(const MessageFile& file, MaildirFolder& dest, bool move);
     HRESULT WriteCopy(const std::string& bytes, MaildirFolder& dest, const std::string& unique,
                       const std::string& flags);
+    HRESULT WriteCopyFrom(const std::function<bool(std::string_view&)>& next, MaildirFolder& dest,
+                          const std::string& unique, const std::string& flags);
 
     std::shared_ptr<MaildirStore> store_;
     std::string folder_;

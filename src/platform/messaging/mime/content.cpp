@@ -3,6 +3,7 @@
 #include "platform/messaging/mime/decode.h"
 #include "platform/messaging/mime/gmime_support.h"
 #include "platform/messaging/mime/html_text.h"
+#include "platform/messaging/mime/streams.h"
 
 #include "common/legacy_text.h"
 #include "common/text.h"
@@ -68,19 +69,6 @@ std::vector<RawHeader> HeadersOf(GMimeObject* object) {
     return headers;
 }
 
-GMimeMessage* ParseMessage(std::string_view bytes) {
-    GByteArray* arr = g_byte_array_sized_new(static_cast<guint>(bytes.size()));
-    g_byte_array_append(arr, reinterpret_cast<const guint8*>(bytes.data()),
-                        static_cast<guint>(bytes.size()));
-    GMimeStream* stream = g_mime_stream_mem_new_with_byte_array(arr);
-    GMimeParser* parser = g_mime_parser_new_with_stream(stream);
-    g_mime_parser_set_persist_stream(parser, TRUE);
-    GMimeMessage* message = g_mime_parser_construct_message(parser, ParserOptions());
-    g_object_unref(parser);
-    g_object_unref(stream);
-    return message;
-}
-
 // Sets a text part's text.  Base64 keeps carriage returns as they are;
 // quoted-printable would lose them.
 void SetPartText(GMimeTextPart* part, const std::string& body) {
@@ -92,13 +80,48 @@ void SetPartText(GMimeTextPart* part, const std::string& body) {
                                                GMIME_PART(part), GMIME_ENCODING_CONSTRAINT_7BIT));
 }
 
+// A stream's bytes to its end; what was read before a failure.
+std::string ReadAll(IStream& stream) {
+    std::string out;
+    char buffer[65536];
+    std::uint32_t n = 0;
+    while (Succeeded(stream.Read(buffer, sizeof buffer, &n)) && n > 0) {
+        out.append(buffer, n);
+    }
+    return out;
+}
+
 } // namespace
 
+// The parsed message and the bytes it was parsed from.  GMime reads the
+// bytes where they lie, through a byte array that only points at them (a
+// copy would double the memory a large message takes), and refers to them
+// for the content of each part: they live as long as the tree.
 struct ParsedContent::Tree {
+    std::string bytes;
     GMimeMessage* root = nullptr;
+    GByteArray* view = nullptr;
+
+    void ParseFrom(std::size_t offset) {
+        view = g_byte_array_new();
+        view->data = reinterpret_cast<guint8*>(bytes.data() + offset);
+        view->len = static_cast<guint>(bytes.size() - offset);
+        GMimeStream* stream = g_mime_stream_mem_new_with_byte_array(view);
+        g_mime_stream_mem_set_owner(GMIME_STREAM_MEM(stream), FALSE);
+        GMimeParser* parser = g_mime_parser_new_with_stream(stream);
+        g_mime_parser_set_persist_stream(parser, TRUE);
+        root = g_mime_parser_construct_message(parser, ParserOptions());
+        g_object_unref(parser);
+        g_object_unref(stream);
+    }
     ~Tree() {
         if (root != nullptr) {
             g_object_unref(root);
+        }
+        if (view != nullptr) {
+            view->data = nullptr; // the bytes are the string's
+            view->len = 0;
+            g_byte_array_free(view, TRUE);
         }
     }
 };
@@ -109,19 +132,38 @@ std::shared_ptr<ParsedContent> ParsedContent::Parse(std::string bytes) {
     ParserOptions();
     std::shared_ptr<ParsedContent> pc(new ParsedContent());
     pc->tree_ = std::make_shared<Tree>();
-    const HeaderBlock block = SplitHeaders(bytes);
+    pc->tree_->bytes = std::move(bytes);
+    const std::string_view all = pc->tree_->bytes;
+    const HeaderBlock block = SplitHeaders(all);
     pc->crlf_ = block.crlf;
     pc->summary_ = Summarize(block.headers);
     if (block.present) {
-        pc->tree_->root = ParseMessage(std::string_view(bytes).substr(block.prefixEnd));
+        pc->tree_->ParseFrom(block.prefixEnd);
     }
     pc->message_ = pc->tree_->root;
     if (pc->message_ == nullptr) {
-        pc->prologueBody_ = ToUtf8(std::string_view(bytes).substr(block.bodyOffset), nullptr);
+        pc->prologueBody_ = ToUtf8(all.substr(block.bodyOffset), nullptr);
     } else if (GMimeObject* top = g_mime_message_get_mime_part(pc->message_)) {
         pc->Walk(top, nullptr, -1);
     }
-    pc->raw_ = std::move(bytes);
+    pc->raw_ = all;
+    return pc;
+}
+
+std::shared_ptr<ParsedContent> ParsedContent::Parse(std::string bytes,
+                                                    std::map<std::size_t, OmittedContent> omitted) {
+    std::shared_ptr<ParsedContent> pc = Parse(std::move(bytes));
+    if (omitted.empty()) {
+        return pc;
+    }
+    pc->partial_ = true;
+    pc->raw_ = {};
+    for (std::size_t i = 0; i < pc->attachments_.size(); ++i) {
+        auto it = omitted.find(pc->attachments_[i].leaf);
+        if (it != omitted.end() && !pc->attachments_[i].embedded) {
+            pc->omitted_[i] = std::move(it->second);
+        }
+    }
     return pc;
 }
 
@@ -131,6 +173,9 @@ void ParsedContent::Walk(GMimeObject* object, GMimeObject* parent, int index) {
         return;
     }
     const std::string type = LowerTypeOf(object);
+    if (GMIME_IS_MESSAGE_PART(object) || GMIME_IS_PART(object)) {
+        ++leaves_;
+    }
     if (GMIME_IS_MESSAGE_PART(object)) {
         AddMessagePart(object, type);
     } else if (GMIME_IS_PART(object)) {
@@ -156,6 +201,7 @@ void ParsedContent::WalkMultipart(GMimeObject* object) {
 void ParsedContent::AddMessagePart(GMimeObject* object, const std::string& type) {
     AttachmentInfo a;
     a.part = object;
+    a.leaf = leaves_ - 1;
     a.embedded = g_mime_message_part_get_message(GMIME_MESSAGE_PART(object)) != nullptr;
     a.mimeType = type;
     const char* fn = g_mime_object_get_content_disposition_parameter(object, "filename");
@@ -193,6 +239,7 @@ void ParsedContent::AddLeafPart(GMimeObject* object, GMimeObject* parent, int in
     }
     AttachmentInfo a;
     a.part = object;
+    a.leaf = leaves_ - 1;
     a.mimeType = type;
     a.longName = named ? SafeFileName(fn) : std::string();
     if (a.longName.empty()) {
@@ -234,12 +281,110 @@ std::string ParsedContent::AttachmentData(std::size_t index) {
     if (index >= attachments_.size()) {
         return {};
     }
+    if (auto it = omitted_.find(index); it != omitted_.end()) {
+        return ReadAll(*it->second.open());
+    }
     const AttachmentInfo& a = attachments_[index];
     if (GMIME_IS_MESSAGE_PART(a.part)) {
         GMimeMessage* m = g_mime_message_part_get_message(GMIME_MESSAGE_PART(a.part));
         return m ? SerializeObject(GMIME_OBJECT(m), crlf_) : std::string();
     }
     return DecodedBytes(a.part);
+}
+
+namespace {
+
+// A part's content decoded as it is read, the way GMime writes it out whole
+// (g_mime_data_wrapper_write_to_stream): only a buffer's worth at a time.
+// It reads its own view of the part, so that two readers never disturb each
+// other, and keeps the parsed tree alive.
+class PartContentStream : public IStream {
+public:
+    PartContentStream(std::shared_ptr<void> tree, GMimeDataWrapper* content)
+        : tree_(std::move(tree)) {
+        GMimeStream* source = g_mime_data_wrapper_get_stream(content);
+        GMimeStream* view = g_mime_stream_substream(source, source->bound_start, source->bound_end);
+        filtered_ = g_mime_stream_filter_new(view);
+        g_object_unref(view);
+        const GMimeContentEncoding encoding = g_mime_data_wrapper_get_encoding(content);
+        if (encoding != GMIME_CONTENT_ENCODING_DEFAULT) {
+            GMimeFilter* decode = g_mime_filter_basic_new(encoding, FALSE);
+            g_mime_stream_filter_add(GMIME_STREAM_FILTER(filtered_), decode);
+            g_object_unref(decode);
+        }
+    }
+    ~PartContentStream() override { g_object_unref(filtered_); }
+    PartContentStream(const PartContentStream&) = delete;
+    PartContentStream& operator=(const PartContentStream&) = delete;
+
+    HRESULT Read(void* buffer, std::uint32_t count, std::uint32_t* read) override {
+        std::uint32_t done = 0;
+        auto* out = static_cast<char*>(buffer);
+        // A filter may give nothing for a piece it keeps back: read until
+        // something comes or the content ends.
+        while (done < count && !g_mime_stream_eos(filtered_)) {
+            const ssize_t n = g_mime_stream_read(filtered_, out + done, count - done);
+            if (n < 0) {
+                if (read != nullptr) {
+                    *read = done;
+                }
+                return MAPI_E_CALL_FAILED;
+            }
+            done += static_cast<std::uint32_t>(n);
+            if (n > 0) {
+                break;
+            }
+        }
+        if (read != nullptr) {
+            *read = done;
+        }
+        return S_OK;
+    }
+    HRESULT Write(const void*, std::uint32_t, std::uint32_t* written) override {
+        if (written != nullptr) {
+            *written = 0;
+        }
+        return STG_E_ACCESSDENIED;
+    }
+    HRESULT Commit(std::uint32_t) override { return S_OK; }
+
+private:
+    std::shared_ptr<void> tree_;
+    GMimeStream* filtered_ = nullptr;
+};
+
+} // namespace
+
+std::shared_ptr<IStream> ParsedContent::OpenAttachment(std::size_t index) {
+    if (auto it = omitted_.find(index); it != omitted_.end()) {
+        return it->second.open();
+    }
+    if (index < attachments_.size() && GMIME_IS_PART(attachments_[index].part)) {
+        if (GMimeDataWrapper* content =
+                g_mime_part_get_content(GMIME_PART(attachments_[index].part))) {
+            return std::make_shared<PartContentStream>(tree_, content);
+        }
+    }
+    return std::make_shared<ReadStream>(AttachmentData(index));
+}
+
+// Counted as the content is decoded, a piece at a time: a large attachment is
+// never held to learn its size.
+std::uint64_t ParsedContent::AttachmentSize(std::size_t index) {
+    if (auto it = omitted_.find(index); it != omitted_.end()) {
+        return it->second.size;
+    }
+    if (index >= attachments_.size() || !GMIME_IS_PART(attachments_[index].part)) {
+        return AttachmentData(index).size();
+    }
+    std::shared_ptr<IStream> stream = OpenAttachment(index);
+    std::uint64_t size = 0;
+    char buffer[65536];
+    std::uint32_t n = 0;
+    while (Succeeded(stream->Read(buffer, sizeof buffer, &n)) && n > 0) {
+        size += n;
+    }
+    return size;
 }
 
 std::shared_ptr<ParsedContent> ParsedContent::Embedded(std::size_t index) {
@@ -259,8 +404,11 @@ std::shared_ptr<ParsedContent> ParsedContent::Embedded(std::size_t index) {
 }
 
 std::string ParsedContent::RawBytes() {
+    if (partial_) {
+        return {};
+    }
     return message_ != nullptr && raw_.empty() ? SerializeObject(GMIME_OBJECT(message_), crlf_)
-                                               : raw_;
+                                               : std::string(raw_);
 }
 
 std::size_t ParsedContent::Size() {
@@ -273,14 +421,17 @@ std::size_t ParsedContent::Size() {
 // ---------------------------------------------------------------------------
 // A new plain body
 
-std::string ParsedContent::WithNewBody(std::string_view utf8Body) {
+std::optional<std::string> ParsedContent::WithNewBody(std::string_view utf8Body) {
+    if (partial_) {
+        return std::nullopt;
+    }
     const std::string body =
         IsValidUtf8(utf8Body) ? std::string(utf8Body) : FromWindows1252(utf8Body);
     if (message_ == nullptr) {
         return HeadersWithTextBody(body);
     }
     PlaceBody(body);
-    std::string out = raw_.substr(0, SplitHeaders(raw_).prefixEnd);
+    std::string out(raw_.substr(0, SplitHeaders(raw_).prefixEnd));
     out += SerializeObject(GMIME_OBJECT(message_), crlf_);
     // The tree is changed now: read it again before anything else uses it.
     plain_.reset();

@@ -61,8 +61,8 @@ std::vector<PropValue> MimeAttach::RowOf(ParsedContent& content, std::size_t ind
     if (!a.contentId.empty()) {
         row.push_back(MakeText(PR_ATTACH_CONTENT_ID, a.contentId));
     }
-    row.push_back(MakeLong(PR_ATTACH_SIZE, static_cast<std::int32_t>(std::min<std::size_t>(
-                                               content.AttachmentData(index).size(), INT32_MAX))));
+    row.push_back(MakeLong(PR_ATTACH_SIZE, static_cast<std::int32_t>(std::min<std::uint64_t>(
+                                               content.AttachmentSize(index), INT32_MAX))));
     row.push_back(MakeLong(PR_RENDERING_POSITION, -1));
     row.push_back(MakeLong(PR_OBJECT_TYPE, MAPI_ATTACH));
     return row;
@@ -102,7 +102,7 @@ HRESULT MimeAttach::OpenProperty(PropTag tag, Iid iid, std::uint32_t, std::uint3
         return error_.Set(MAPI_E_INTERFACE_NOT_SUPPORTED, "Attachment data opens as a stream");
     }
     if (tag == PR_ATTACH_DATA_BIN || (tag == PR_ATTACH_DATA_OBJ && a.embedded)) {
-        object = std::make_shared<ReadStream>(content_->AttachmentData(index_));
+        object = content_->OpenAttachment(index_);
         return S_OK;
     }
     return error_.Set(MAPI_E_NOT_FOUND, "The attachment has no such property");
@@ -247,6 +247,9 @@ HRESULT MimeMessage::OpenRawStream(std::shared_ptr<IStream>& stream) {
     HRESULT hr = Load();
     if (Failed(hr)) {
         return hr;
+    }
+    if (content_->IsPartial()) {
+        return error_.Set(MAPI_E_NO_SUPPORT, "The message was read in parts");
     }
     stream = std::make_shared<ReadStream>(content_->RawBytes());
     return S_OK;
