@@ -79,6 +79,8 @@ ExtractionRun::ExtractionRun(Settings settings, RunHost& host, RunServices servi
 ExtractionRun::~ExtractionRun() = default;
 
 RunOutcome ExtractionRun::Execute() {
+    // Each file written checks its name against its folder's limit.
+    FileNameLimitMemo nameLimits;
     try {
         Run();
     } catch (const std::exception& e) {

@@ -24,20 +24,22 @@ HRESULT StoredMessage::Load() {
         return S_OK;
     }
     std::string bytes;
-    int err = ReadWholeFile(PathOf(file_), bytes);
+    // The status of the file read (not of whatever the name leads to a moment
+    // later): a later save compares the inode to see whether it changed.
+    struct stat st {};
+    int err = ReadWholeFile(PathOf(file_), bytes, &st);
     if (err == ENOENT) {
         MessageFile now;
         if (store_->Locate(folder_, file_.unique, now)) {
             file_ = now;
-            err = ReadWholeFile(PathOf(file_), bytes);
+            err = ReadWholeFile(PathOf(file_), bytes, &st);
         }
     }
     if (err != 0) {
         return error_.Set(err == ENOENT ? MAPI_E_OBJECT_DELETED : MAPI_E_DISK_ERROR,
                           "Cannot read " + PathOf(file_), err);
     }
-    struct stat st {};
-    if (::lstat(PathOf(file_).c_str(), &st) == 0) {
+    if (st.st_ino != 0) {
         inode_ = st.st_ino;
         fileTime_ = FileTimeOf(st);
     }

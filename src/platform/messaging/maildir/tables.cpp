@@ -62,13 +62,11 @@ private:
                                                              Depth depth) {
         std::shared_ptr<mime::ParsedContent> full;
         if (!st.loaded || (depth > Depth::Headers && !st.hasAttach)) {
-            struct stat sb {};
-            if (::lstat(path.c_str(), &sb) == 0) {
-                st.size = sb.st_size;
-                st.fileTime = FileTimeOf(sb);
-            }
             if (!st.loaded) {
                 ReadHeaderBlock(st, path);
+            } else if (struct stat sb{}; ::lstat(path.c_str(), &sb) == 0) {
+                st.size = sb.st_size;
+                st.fileTime = FileTimeOf(sb);
             }
             if (st.known && depth > Depth::Headers && !st.hasAttach) {
                 full = ParseWhole(path);
@@ -82,11 +80,15 @@ private:
         return full;
     }
 
+    // Size and time come from the file read.
     static void ReadHeaderBlock(RowState& st, const std::string& path) {
         std::string bytes;
+        struct stat sb {};
         st.loaded = true;
-        st.known = ReadHeaderBytes(path, bytes) == 0;
+        st.known = ReadHeaderBytes(path, bytes, &sb) == 0;
         if (st.known) {
+            st.size = sb.st_size;
+            st.fileTime = FileTimeOf(sb);
             st.summary = mime::Summarize(mime::SplitHeaders(bytes).headers);
             st.hasAttach = mime::HasAttachmentsFromHeaders(st.summary);
         }
