@@ -222,6 +222,16 @@ void ExtractionRun::SortEmails() {
 }
 
 int ExtractionRun::ProcessEmails() {
+    readAhead_ = std::make_unique<EmailReadAhead>(
+        emails_, services_.readAhead,
+        [this](const EmailMessage& email) { return !TaggedByEarlierRun(email); },
+        services_.onEmailReadAhead);
+    // Stopped (and its thread gone) before this returns, whatever happens.
+    struct StopReadAhead {
+        std::unique_ptr<EmailReadAhead>& readAhead;
+        ~StopReadAhead() { readAhead.reset(); }
+    } stop{readAhead_};
+    EmailReadAhead& readAhead = *readAhead_;
     int index = 1;
     for (; index <= count_; ++index) {
         if (context_.Cancelled()) {
@@ -229,6 +239,7 @@ int ExtractionRun::ProcessEmails() {
         }
         context_.Pump();
         context_.BeginEmail();
+        readAhead.Take(static_cast<std::size_t>(index - 1));
         std::unique_ptr<EmailMessage>& email = emails_[static_cast<size_t>(index - 1)];
         ProcessEmail(email, index);
         email.reset();
@@ -412,6 +423,9 @@ void ExtractionRun::FinishBatchSync() {
         report.SetCurrentRow(written.reportRow);
         MarkReadWhenAsked(*written.email);
         DisposeOfEmail(written);
+        if (readAhead_) {
+            readAhead_->Release(std::move(written.email->mapiMessage));
+        }
         written.email.reset();
     }
     report.SetCurrentRow(inHand);
