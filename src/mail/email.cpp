@@ -649,9 +649,9 @@ std::string Attachment::ReadContent(IMAPIProp* detailsObject) {
 }
 
 void Attachment::SaveContentToFile(IMAPIProp* detailsObject, const std::string& path,
-                                   FollowLinks links) {
+                                   FollowLinks links, Durability durability) {
     const std::string content = ReadContent(detailsObject);
-    WriteFileAtomic(path, content, 0666, links);
+    WriteFileAtomic(path, content, 0666, links, durability);
 }
 
 } // namespace qf

@@ -115,6 +115,7 @@ private:
         bool manualIntervention = false;
         bool attachmentsCut = false;
         std::optional<std::size_t> reportRow;
+        std::vector<RunContext::Note> notes;
     };
     void OpenOutputFileSystems();
     bool BatchDue() const;
@@ -128,6 +129,11 @@ private:
     void FinishBatchSync();
     // Both, for the emails written so far.
     void CommitBatch();
+    // Writes the email's manual-intervention notes and adds their rows.
+    void WriteNotes(Written& written);
+    // The rows of the notes of `batch` that will not be written (the run
+    // failed first): the person who has to act hears of it all the same.
+    void ReportUnwrittenNotes(std::vector<Written>& batch);
     void DisposeOfEmail(Written& written);
     void RecordDisposition(Disposition disposition);
 

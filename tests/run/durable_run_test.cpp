@@ -7,6 +7,7 @@
 #include "mail/session.h"
 #include "run/extraction_run.h"
 #include "run/run_record.h"
+#include "support/fake_word_processor.h"
 #include "support/maildir_fixture.h"
 
 #include <gtest/gtest.h>
@@ -30,12 +31,19 @@ public:
         std::int32_t next;
         std::vector<std::string> outputs;
         std::vector<std::string> subjects;
+        std::size_t notes; // stored emails with a manual-intervention note
+        std::size_t rows;  // exception rows shown
     };
     const MaildirFixture* mail = nullptr;
     std::vector<Kept> kept;
 
     void KeepNextFileNumber(std::int32_t n) override {
-        kept.push_back({n, mail->OutputNames(), mail->Subjects()});
+        std::size_t notes = 0;
+        for (const std::string& file : mail->Messages()) {
+            notes += MaildirFixture::StoredText(file).find("Manual intervention is required") !=
+                     std::string::npos;
+        }
+        kept.push_back({n, mail->OutputNames(), mail->Subjects(), notes, rows.size()});
     }
 };
 
@@ -226,6 +234,43 @@ TEST_F(DurableRunTest, EmailsReadAheadAreToldOfWithTheirAttachmentsAndWrittenAsW
     EXPECT_EQ(mail.OutputNames(s.directory), names);
     for (const std::string& name : names) {
         EXPECT_EQ(ReadFileBytes(mail.output + name), ReadFileBytes(s.directory + name)) << name;
+    }
+}
+
+TEST_F(DurableRunTest, ManualInterventionNotesAreWrittenWithTheirBatchOnceTheOutputIsDurable) {
+    for (int i = 0; i < 3; ++i) {
+        Mail m;
+        m.subject = "Zipped " + std::to_string(i);
+        m.date = "Tue, 01 Dec 2026 09:0" + std::to_string(i) + ":00 +0000";
+        m.parts = {{"all" + std::to_string(i) + ".zip", "PK\x03\x04"},
+                   {"more" + std::to_string(i) + ".zip", "PK\x03\x04"}};
+        mail.Deliver(m);
+    }
+    Settings s = mail.settings();
+    s.includeAttachments = true;
+    FakeWordProcessor word;
+    ASSERT_EQ(Run(s, 1, 8u << 20, [&](RunServices& services) { services.wordProcessor = &word; }),
+              RunOutcome::Complete)
+        << (host.errors.empty() ? "" : host.errors[0]);
+    // When a batch's files are durable (its number kept), none of its notes
+    // is written or shown yet: only the earlier batches' are.
+    ASSERT_EQ(host.kept.size(), 3u);
+    for (std::size_t b = 0; b < host.kept.size(); ++b) {
+        SCOPED_TRACE(b);
+        EXPECT_EQ(host.kept[b].notes, b);
+        EXPECT_EQ(host.kept[b].rows, 2 * b);
+    }
+    // Both notes of an email, in one change, the last one on top; a row each.
+    ASSERT_EQ(host.rows.size(), 6u);
+    const auto messages = mail.Messages();
+    ASSERT_EQ(messages.size(), 3u);
+    for (const std::string& file : messages) {
+        const std::string text = MaildirFixture::StoredText(file);
+        const auto more = text.find("for attachment \"more");
+        const auto all = text.find("for attachment \"all");
+        ASSERT_NE(more, std::string::npos) << text;
+        EXPECT_LT(more, all) << text;
+        EXPECT_EQ(text.find("for attachment \"all", all + 1), std::string::npos) << "once";
     }
 }
 
