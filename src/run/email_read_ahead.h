@@ -41,7 +41,7 @@ public:
         std::size_t emails = 32;
         // ... and of at most this many bytes together (their listed sizes):
         // a parsed email takes about three times its size in memory.
-        std::size_t bytes = 8u << 20;
+        std::size_t bytes = 4u << 20;
     };
     // Told about an email once it has been read ahead, on the run's thread and
     // in the run's order, before the run comes to it: its attachments can be
