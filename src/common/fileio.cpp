@@ -9,6 +9,7 @@
 #include <cstring>
 #include <fcntl.h>
 #include <filesystem>
+#include <optional>
 #include <random>
 #include <sys/stat.h>
 #include <sys/statvfs.h>
@@ -43,13 +44,20 @@ std::string TempNameBeside(const std::string& path) {
 }
 
 // The file a write of `path` lands on: `path` itself or, when links are
-// followed, the end of its chain of symbolic links.
-std::string WriteTarget(const std::string& path, FollowLinks links) {
+// followed, the end of its chain of symbolic links.  `existing` gets that
+// file's status, or nothing when there is no such file yet.
+std::string WriteTarget(const std::string& path, FollowLinks links,
+                        std::optional<struct stat>& existing) {
     constexpr int kMaxLinks = 40; // as the kernel allows
     std::string target = path;
     for (int hops = 0;; ++hops) {
         struct stat st {};
-        if (::lstat(target.c_str(), &st) != 0 || !S_ISLNK(st.st_mode)) {
+        if (::lstat(target.c_str(), &st) != 0) {
+            existing.reset();
+            return target;
+        }
+        if (!S_ISLNK(st.st_mode)) {
+            existing = st;
             return target;
         }
         if (links == FollowLinks::No) {
@@ -105,9 +113,10 @@ FileReader::FileReader(const std::string& path, FollowLinks follow) : path_(path
     if (fd_ < 0) {
         ThrowSystemError("Cannot open file", path, errno);
     }
-    struct stat st {};
-    if (::fstat(fd_, &st) == 0 && st.st_size > 0) {
-        sizeHint_ = static_cast<std::size_t>(st.st_size);
+    if (::fstat(fd_, &status_) != 0) {
+        status_ = {};
+    } else if (status_.st_size > 0) {
+        sizeHint_ = static_cast<std::size_t>(status_.st_size);
     }
 }
 
@@ -150,9 +159,14 @@ void WriteFileAtomic(const std::string& path, std::string_view bytes, mode_t new
 
 AtomicFileWriter::AtomicFileWriter(const std::string& path, mode_t newFileMode, FollowLinks links,
                                    Durability durability)
-    : path_(path), target_(WriteTarget(path, links)), durability_(durability) {
+    : path_(path), durability_(durability) {
+    std::optional<struct stat> existing;
+    target_ = WriteTarget(path, links, existing);
+    const bool replacing = existing.has_value();
     struct stat old {};
-    const bool replacing = ::lstat(target_.c_str(), &old) == 0;
+    if (replacing) {
+        old = *existing;
+    }
     if (replacing && !S_ISREG(old.st_mode)) {
         throw FileError("Cannot create file " + path + ": it is not a regular file", EEXIST);
     }
@@ -223,7 +237,30 @@ void AtomicFileWriter::Commit() {
     }
 }
 
+namespace {
+thread_local FileNameLimitMemo* g_nameLimits = nullptr;
+} // namespace
+
+FileNameLimitMemo::FileNameLimitMemo() : outer_(g_nameLimits) {
+    g_nameLimits = this;
+}
+
+FileNameLimitMemo::~FileNameLimitMemo() {
+    g_nameLimits = outer_;
+}
+
 std::size_t FileNameLimit(const std::string& folder) {
+    if (g_nameLimits != nullptr) {
+        auto& limits = g_nameLimits->limits_;
+        if (const auto found = limits.find(folder); found != limits.end()) {
+            return found->second;
+        }
+        FileNameLimitMemo* memo = g_nameLimits;
+        g_nameLimits = nullptr; // asked afresh below
+        const std::size_t limit = FileNameLimit(folder);
+        g_nameLimits = memo;
+        return limits.emplace(folder, limit).first->second;
+    }
     std::string probe = folder.empty() ? "." : folder;
     struct statvfs fs {};
     while (::statvfs(probe.c_str(), &fs) != 0) {

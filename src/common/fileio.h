@@ -5,7 +5,9 @@
 #include <cstdint>
 #include <string>
 #include <string_view>
+#include <sys/stat.h>
 #include <sys/types.h>
+#include <unordered_map>
 
 namespace qf {
 
@@ -28,11 +30,15 @@ public:
     std::size_t ReadSome(std::string& out, std::size_t maxBytes);
     // The file's size when it was opened (0 when unknown): a hint for reserving.
     std::size_t SizeHint() const { return sizeHint_; }
+    // The status of the file opened (all zero when fstat failed): the file
+    // read, even when the name meanwhile leads to another one.
+    const struct stat& Status() const { return status_; }
 
 private:
     std::string path_;
     int fd_ = -1;
     std::size_t sizeHint_ = 0;
+    struct stat status_ {};
 };
 
 // Reads a whole file, or its first `maxBytes` bytes when it is longer (a caller
@@ -103,6 +109,23 @@ inline constexpr std::size_t kTemporaryNameExtra = 22;
 // (never more than the system's NAME_MAX).  A folder not there yet is judged
 // by its nearest existing parent.
 std::size_t FileNameLimit(const std::string& folder);
+
+// While one lives, FileNameLimit answers each folder asked about on this
+// thread from its first answer: a run asks about the same folder for every
+// file it writes (the name's check, then the temporary name), and the
+// folder's file system does not change under a run.  Memos nest.
+class FileNameLimitMemo {
+public:
+    FileNameLimitMemo();
+    ~FileNameLimitMemo();
+    FileNameLimitMemo(const FileNameLimitMemo&) = delete;
+    FileNameLimitMemo& operator=(const FileNameLimitMemo&) = delete;
+
+private:
+    friend std::size_t FileNameLimit(const std::string& folder);
+    FileNameLimitMemo* outer_;
+    std::unordered_map<std::string, std::size_t> limits_;
+};
 
 // Makes everything written to the file system that holds a folder durable
 // with one call (syncfs): a batch of files and renames at once.  The folder is

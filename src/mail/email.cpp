@@ -678,18 +678,18 @@ std::string Attachment::ReadContent(IMAPIProp* detailsObject, std::size_t maxByt
 }
 
 void Attachment::SaveContentToFile(IMAPIProp* detailsObject, const std::string& path,
-                                   FollowLinks links) {
+                                   FollowLinks links, Durability durability) {
     std::shared_ptr<IMsgStore> holder;
     IMAPIProp* details = Details(detailsObject, holder);
     if (attachMethod == static_cast<std::int32_t>(ATTACH_EMBEDDED_MSG)) {
-        WriteFileAtomic(path, EmbeddedText(), 0666, links);
+        WriteFileAtomic(path, EmbeddedText(), 0666, links, durability);
         return;
     }
     std::shared_ptr<IStream> stream = OpenContentStream(details);
     // The file is written as the content arrives, a few hundred kilobytes at
     // a time; it takes its name only when the whole content was read.
     constexpr std::size_t kWriteBatch = 256u << 10;
-    AtomicFileWriter file(path, 0666, links);
+    AtomicFileWriter file(path, 0666, links, durability);
     std::string pending;
     pending.reserve(kWriteBatch);
     CopyStream(*stream, "530", "540", details, [&](std::string_view piece, const std::string&) {

@@ -166,9 +166,11 @@ public:
     // is its plain body, else its HTML body.  `detailsObject` is asked about
     // failures to open the attachment.  A symbolic link at `fileName` is
     // refused unless `links` says to write where it leads (a name the user
-    // chose in a dialog).
+    // chose in a dialog).  With Durability::Deferred the caller makes the
+    // file durable (see WriteFileAtomic).
     void SaveContentToFile(mapi::IMAPIProp* detailsObject, const std::string& fileName,
-                           FollowLinks links = FollowLinks::No);
+                           FollowLinks links = FollowLinks::No,
+                           Durability durability = Durability::Immediate);
 
     // The content as SaveContentToFile writes it, held in memory: for callers
     // that need it as text.  Content longer than `maxBytes` raises the mail

@@ -188,6 +188,7 @@ void AttachmentHandler::Handle(EmailMessage& email, Attachment& attachment, std:
     const AttachmentAction action = AttachmentActionFromCode(code);
     const std::size_t textBefore = text.size();
     const std::size_t exceptionsBefore = context_.Report().ExceptionCount();
+    const std::size_t notesBefore = context_.NoteCount();
 
     switch (action) {
     case AttachmentAction::ConvertDocument:
@@ -211,7 +212,8 @@ void AttachmentHandler::Handle(EmailMessage& email, Attachment& attachment, std:
     context_.Report().AddAttachment(
         attachment.fileName,
         OutcomeOf(action, text.size() > textBefore,
-                  context_.Report().ExceptionCount() > exceptionsBefore),
+                  context_.Report().ExceptionCount() > exceptionsBefore ||
+                      context_.NoteCount() > notesBefore),
         item.copy);
 
     if (attachment.attachMethod == kEmbeddedMessage) {
@@ -331,13 +333,16 @@ void AttachmentHandler::ProcessEmbedded(EmailMessage& email, Attachment& attachm
 std::string AttachmentHandler::SaveTemporaryCopy(InHand& item) {
     const std::string name = DetachFileName(item.ext);
     context_.AddTempFile(name);
-    item.attachment.SaveContentToFile(ErrorDetails(item.email), name);
+    // Removed when the run ends, so never needed after a crash.
+    item.attachment.SaveContentToFile(ErrorDetails(item.email), name, FollowLinks::No,
+                                      Durability::Deferred);
     return name;
 }
 
 std::string AttachmentHandler::SaveManualCopy(InHand& item) {
     const std::string name = ManualFileName(item);
-    item.attachment.SaveContentToFile(ErrorDetails(item.email), name);
+    item.attachment.SaveContentToFile(ErrorDetails(item.email), name, FollowLinks::No,
+                                      context_.ManualCopyDurability());
     item.copy = name;
     return name;
 }
@@ -381,32 +386,25 @@ void AttachmentHandler::RecordManualIntervention(EmailMessage& email, Attachment
         stored = stored->Outer();
     }
     const std::string outputFile = OutputFileOf(*stored);
-    // The row is added even when the note cannot be written into the email:
-    // the person who has to act must hear of it either way.
-    std::string noteError;
-    try {
-        const std::string note =
-            stored == &email
-                ? TranslateFmt(8220,
-                               "Quillfence: Manual intervention is required (%s) for attachment "
-                               "\"%s\" (output file is \"%s\")\r\n",
-                               {reason, attachment.fileName, outputFile})
-                : TranslateFmt(8221,
-                               "Quillfence: Manual intervention is required (%s) for attachment "
-                               "\"%s\" of the attached email \"%s\" (output file is \"%s\")\r\n",
-                               {reason, attachment.fileName, email.subject, outputFile});
-        stored->PrependToBody(note);
-    } catch (const std::exception& e) {
-        noteError = e.what();
-    }
-    std::string row = TranslateFmt(8230,
-                                   "Email with subject \"%s\" requires manual intervention (%s) "
-                                   "for attachment \"%s\" (output file is \"%s\")",
-                                   {email.subject, reason, attachment.fileName, outputFile});
-    if (!noteError.empty()) {
-        row += " - " + noteError;
-    }
-    context_.AddException(row, &email);
+    // Written into the email with its batch: changing the email before its
+    // output file is durable would leave, after a crash, a note about a file
+    // that is not there, and a second note from the run after.
+    RunContext::Note note;
+    note.text =
+        stored == &email
+            ? TranslateFmt(8220,
+                           "Quillfence: Manual intervention is required (%s) for attachment "
+                           "\"%s\" (output file is \"%s\")\r\n",
+                           {reason, attachment.fileName, outputFile})
+            : TranslateFmt(8221,
+                           "Quillfence: Manual intervention is required (%s) for attachment "
+                           "\"%s\" of the attached email \"%s\" (output file is \"%s\")\r\n",
+                           {reason, attachment.fileName, email.subject, outputFile});
+    note.row = TranslateFmt(8230,
+                            "Email with subject \"%s\" requires manual intervention (%s) "
+                            "for attachment \"%s\" (output file is \"%s\")",
+                            {email.subject, reason, attachment.fileName, outputFile});
+    context_.AddNote(std::move(note));
 }
 
 } // namespace qf

@@ -12,6 +12,7 @@
 #include <algorithm>
 #include <cwchar>
 #include <cwctype>
+#include <utility>
 
 namespace qf {
 namespace {
@@ -79,6 +80,8 @@ ExtractionRun::ExtractionRun(Settings settings, RunHost& host, RunServices servi
 ExtractionRun::~ExtractionRun() = default;
 
 RunOutcome ExtractionRun::Execute() {
+    // Each file written checks its name against its folder's limit.
+    FileNameLimitMemo nameLimits;
     try {
         Run();
     } catch (const std::exception& e) {
@@ -94,6 +97,11 @@ RunOutcome ExtractionRun::Execute() {
         }
         if (syncDone_.valid()) {
             syncDone_.wait();
+        }
+        ReportUnwrittenNotes(syncing_);
+        ReportUnwrittenNotes(batch_);
+        for (const RunContext::Note& note : context_.TakeNotes()) {
+            context_.AddException(note.row, nullptr); // the email in hand
         }
         context_.Report().End(RunEnding::Failed, e.what(), LocalNow());
         context_.Host().ShowError(e.what());
@@ -220,6 +228,16 @@ void ExtractionRun::SortEmails() {
 }
 
 int ExtractionRun::ProcessEmails() {
+    readAhead_ = std::make_unique<EmailReadAhead>(
+        emails_, services_.readAhead,
+        [this](const EmailMessage& email) { return !TaggedByEarlierRun(email); },
+        services_.onEmailReadAhead);
+    // Stopped (and its thread gone) before this returns, whatever happens.
+    struct StopReadAhead {
+        std::unique_ptr<EmailReadAhead>& readAhead;
+        ~StopReadAhead() { readAhead.reset(); }
+    } stop{readAhead_};
+    EmailReadAhead& readAhead = *readAhead_;
     int index = 1;
     for (; index <= count_; ++index) {
         if (context_.Cancelled()) {
@@ -227,6 +245,7 @@ int ExtractionRun::ProcessEmails() {
         }
         context_.Pump();
         context_.BeginEmail();
+        readAhead.Take(static_cast<std::size_t>(index - 1));
         std::unique_ptr<EmailMessage>& email = emails_[static_cast<size_t>(index - 1)];
         ProcessEmail(email, index);
         email.reset();
@@ -267,7 +286,7 @@ void ExtractionRun::ProcessEmail(std::unique_ptr<EmailMessage>& email, int index
     batchBytes_ +=
         static_cast<std::size_t>(std::max<std::int32_t>(email->messageSize, 0)) + text.size();
     batch_.push_back(Written{std::move(email), outputFile, context_.ManualIntervention(),
-                             context_.AttachmentsCut(), reportRow});
+                             context_.AttachmentsCut(), reportRow, context_.TakeNotes()});
 }
 
 void ExtractionRun::ShowProgress(const EmailMessage& email, int index) {
@@ -335,6 +354,7 @@ void ExtractionRun::OpenOutputFileSystems() {
     // write-back failure of the run.
     outputSyncs_.push_back(std::make_unique<FileSystemSync>(settings_.directory));
     if (!settings_.includeAttachments || settings_.manualFolder == settings_.directory) {
+        context_.SetManualCopyDurability(Durability::Deferred);
         return;
     }
     std::unique_ptr<FileSystemSync> sync;
@@ -343,6 +363,8 @@ void ExtractionRun::OpenOutputFileSystems() {
     } catch (const FileError&) {
         return; // no copy can be saved there: each attachment that needs one is an exception
     }
+    // The batch's sync makes the copies there durable too.
+    context_.SetManualCopyDurability(Durability::Deferred);
     if (sync->Device() != outputSyncs_.front()->Device()) {
         outputSyncs_.push_back(std::move(sync));
     }
@@ -398,6 +420,7 @@ void ExtractionRun::FinishBatchSync() {
         // The failure is reported once: a later sync could succeed although
         // files of later batches were lost with this one.
         syncFailed_ = true;
+        ReportUnwrittenNotes(batch);
         throw;
     }
     context_.Host().KeepNextFileNumber(syncingNext_);
@@ -409,13 +432,51 @@ void ExtractionRun::FinishBatchSync() {
     for (Written& written : batch) {
         report.SetCurrentRow(written.reportRow);
         MarkReadWhenAsked(*written.email);
+        WriteNotes(written);
         DisposeOfEmail(written);
+        if (readAhead_) {
+            readAhead_->Release(std::move(written.email->mapiMessage));
+        }
         written.email.reset();
     }
     report.SetCurrentRow(inHand);
     if (const int err = changes.Commit(); err != 0) {
         ThrowSystemError("Cannot write file", settings_.messageSource, err);
     }
+}
+
+void ExtractionRun::WriteNotes(Written& written) {
+    if (written.notes.empty()) {
+        return;
+    }
+    // One change for all of them (the last one on top, as each goes before
+    // the body as it stands).
+    std::string text;
+    for (auto note = written.notes.rbegin(); note != written.notes.rend(); ++note) {
+        text += note->text;
+    }
+    std::string noteError;
+    try {
+        written.email->PrependToBody(text);
+    } catch (const std::exception& e) {
+        noteError = e.what();
+    }
+    for (const RunContext::Note& note : written.notes) {
+        context_.AddException(noteError.empty() ? note.row : note.row + " - " + noteError,
+                              written.email.get());
+    }
+}
+
+void ExtractionRun::ReportUnwrittenNotes(std::vector<Written>& batch) {
+    RunReport& report = context_.Report();
+    const std::optional<std::size_t> inHand = report.CurrentRow();
+    for (Written& written : batch) {
+        report.SetCurrentRow(written.reportRow);
+        for (const RunContext::Note& note : std::exchange(written.notes, {})) {
+            context_.AddException(note.row, written.email.get());
+        }
+    }
+    report.SetCurrentRow(inHand);
 }
 
 void ExtractionRun::DisposeOfEmail(Written& written) {

@@ -7,6 +7,7 @@
 #include "mail/store.h"
 #include "platform/wordproc/word_processor.h"
 #include "run/attachments.h"
+#include "run/email_read_ahead.h"
 #include "run/filter_tool.h"
 #include "run/run_context.h"
 #include "run/run_record.h"
@@ -45,6 +46,13 @@ struct RunServices {
     // ... or emails of this many bytes: the emails of a batch stay in memory
     // until it is committed, so this bounds the memory big emails take.
     std::size_t batchBytes = 8u << 20;
+    // The emails after the one in hand are read and parsed on a thread of
+    // their own, this many and this big at most (emails 0: none).
+    EmailReadAhead::Limits readAhead{};
+    // Told about each email once it has been read ahead, before the run comes
+    // to it (in order, on the run's thread): where converting its
+    // attachments ahead can start.
+    EmailReadAhead::ReadHook onEmailReadAhead{};
 };
 
 // How a run ended.
@@ -107,6 +115,7 @@ private:
         bool manualIntervention = false;
         bool attachmentsCut = false;
         std::optional<std::size_t> reportRow;
+        std::vector<RunContext::Note> notes;
     };
     void OpenOutputFileSystems();
     bool BatchDue() const;
@@ -120,6 +129,11 @@ private:
     void FinishBatchSync();
     // Both, for the emails written so far.
     void CommitBatch();
+    // Writes the email's manual-intervention notes and adds their rows.
+    void WriteNotes(Written& written);
+    // The rows of the notes of `batch` that will not be written (the run
+    // failed first): the person who has to act hears of it all the same.
+    void ReportUnwrittenNotes(std::vector<Written>& batch);
     void DisposeOfEmail(Written& written);
     void RecordDisposition(Disposition disposition);
 
@@ -140,6 +154,8 @@ private:
     OpenedFolderReference source_;
     OpenedFolderReference destination_;
     std::vector<std::unique_ptr<EmailMessage>> emails_;
+    // While the emails are processed: reads the next ones, frees those done.
+    std::unique_ptr<EmailReadAhead> readAhead_;
     RunRecord record_;
     std::vector<std::unique_ptr<FileSystemSync>> outputSyncs_;
     std::vector<Written> batch_;   // written, not yet being synced

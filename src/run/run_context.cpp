@@ -34,6 +34,7 @@ void RunContext::DeleteTempFiles() {
 void RunContext::BeginEmail() {
     manualIntervention_ = false;
     attachmentsCut_ = false;
+    notes_.clear();
 }
 
 void RunContext::SetStatus(const std::string& text) {

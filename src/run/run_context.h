@@ -2,6 +2,7 @@
 // document conversion, and the reporting operations they all use.
 #pragma once
 
+#include "common/fileio.h"
 #include "run/output_names.h"
 #include "run/run_host.h"
 #include "run/run_report.h"
@@ -9,6 +10,7 @@
 
 #include <cstdint>
 #include <string>
+#include <utility>
 #include <vector>
 
 namespace qf {
@@ -42,6 +44,11 @@ public:
     // run ends: completed, cancelled or failed (at the latest with the context).
     void AddTempFile(const std::string& path) { tempFiles_.push_back(path); }
     void DeleteTempFiles();
+    // How the copies in the manual folder are written: Deferred when the
+    // run's batch sync covers that folder's file system (the copy is durable
+    // before its email's note says where it is), else Immediate.
+    Durability ManualCopyDurability() const { return manualCopyDurability_; }
+    void SetManualCopyDurability(Durability d) { manualCopyDurability_ = d; }
 
     // --- The email in hand ---
     // Clears the email's flags before it is processed.
@@ -54,6 +61,18 @@ public:
     // were handled: its output is incomplete, so it is not moved or tagged.
     bool AttachmentsCut() const { return attachmentsCut_; }
     void FlagAttachmentsCut() { attachmentsCut_ = true; }
+    // A manual-intervention note for the stored email in hand, and the
+    // exception row that tells of it.  The note is written into the email
+    // with its batch, once the output file is durable; the row is added
+    // then, with the reason when the note could not be written.
+    struct Note {
+        std::string text;
+        std::string row;
+    };
+    void AddNote(Note note) { notes_.push_back(std::move(note)); }
+    std::size_t NoteCount() const { return notes_.size(); }
+    // The notes of the email in hand, handed over (none are left).
+    std::vector<Note> TakeNotes() { return std::exchange(notes_, {}); }
 
     // --- The run's report: a row per email handled, and the run's ending ---
     RunReport& Report() { return report_; }
@@ -76,8 +95,10 @@ private:
     std::vector<std::string> filesWritten_;
     WrittenNames namesWritten_;
     std::vector<std::string> tempFiles_;
+    Durability manualCopyDurability_ = Durability::Immediate;
     bool manualIntervention_ = false;
     bool attachmentsCut_ = false;
+    std::vector<Note> notes_;
     RunReport report_;
 };
 

@@ -223,6 +223,15 @@ RunRecord::~RunRecord() {
     }
 }
 
+std::optional<std::int32_t> RecordedNextNumber(const std::string& folder) {
+    try {
+        const auto parsed = ParseRunRecord(ReadFileBytes(folder + RunRecord::kFileName, 64 * 1024));
+        return parsed ? parsed->nextNumber : std::nullopt;
+    } catch (const FileError&) {
+        return std::nullopt;
+    }
+}
+
 std::optional<std::int32_t> RunRecord::Acquire(const std::string& folder) {
     path_ = folder + kFileName;
     lockFd_ = ::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);

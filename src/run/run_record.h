@@ -38,6 +38,10 @@ struct RunRecordContent {
 };
 
 std::string FormatRunRecord(const RunRecordContent& content);
+// The next number the run record of output folder `folder` (ending in '/')
+// holds, without taking the folder; nullopt when there is no readable record.
+// A run there starts at this number when it is above its settings' first.
+std::optional<std::int32_t> RecordedNextNumber(const std::string& folder);
 // Nullopt when `text` is not a run record of a version this program reads.
 std::optional<RunRecordContent> ParseRunRecord(std::string_view text);
 

@@ -175,8 +175,16 @@ bool Settings::Validate(const ValidationHooks& hooks) const {
             result = false;
         }
     }
+    // A run continues after the number an earlier run recorded in the folder.
+    std::int32_t start = firstNumber;
+    if (hooks.recordedNextNumber) {
+        if (const auto recorded = hooks.recordedNextNumber(NormalizeFolder(directory));
+            recorded && *recorded > start) {
+            start = *recorded;
+        }
+    }
     const std::string firstFile =
-        NormalizeFolder(directory) + FormatFileNumber(fileNameFormat, firstNumber);
+        NormalizeFolder(directory) + FormatFileNumber(fileNameFormat, start);
     if (FileExists(firstFile)) {
         if (!ask(TranslateFmt(8040, "The output file %s already exists. Continue?", {firstFile}))) {
             result = false;

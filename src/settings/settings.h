@@ -8,6 +8,7 @@
 
 #include <cstdint>
 #include <functional>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -31,6 +32,11 @@ struct ValidationHooks {
     // The filter tool's download page; empty: the one the settings name
     // (settings/maker_site.h).
     std::string filterToolDownloadPage;
+    // The number a run in output folder `folder` continues after, when an
+    // earlier run recorded one there (run/run_record.h); the question about
+    // an output file that exists is asked about the file the run will really
+    // write first.
+    std::function<std::optional<std::int32_t>(const std::string& folder)> recordedNextNumber;
 };
 
 class Settings {

@@ -6,6 +6,7 @@
 #include <filesystem>
 #include <gtest/gtest.h>
 #include <sys/stat.h>
+#include <thread>
 
 namespace qf {
 namespace {
@@ -254,6 +255,39 @@ TEST_F(FileIo, ReaderHandsOutTheFileInPieces) {
     EXPECT_EQ(reader.ReadSome(got, 100), 6u);
     EXPECT_EQ(reader.ReadSome(got, 100), 0u);
     EXPECT_EQ(got, "abcdefghij");
+}
+
+TEST_F(FileIo, ReaderStatusIsTheFileOpenedEvenWhenItsNameIsTakenOver) {
+    const std::string p = (dir_ / "message").string();
+    WriteFileAtomic(p, "first");
+    struct stat before {};
+    ASSERT_EQ(::stat(p.c_str(), &before), 0);
+    FileReader reader(p);
+    WriteFileAtomic(p, "second, longer"); // a new file renamed over the name
+    EXPECT_EQ(reader.Status().st_ino, before.st_ino);
+    EXPECT_EQ(reader.Status().st_size, 5);
+    std::string got;
+    reader.ReadSome(got, 100);
+    EXPECT_EQ(got, "first");
+}
+
+TEST_F(FileIo, NameLimitMemosNestAndStayOnTheirThread) {
+    const std::string folder = dir_.string();
+    const std::size_t limit = FileNameLimit(folder);
+    {
+        FileNameLimitMemo outer;
+        EXPECT_EQ(FileNameLimit(folder), limit);
+        {
+            FileNameLimitMemo inner;
+            EXPECT_EQ(FileNameLimit(folder + "/not-yet"), limit);
+        }
+        // The outer memo is in force again, and another thread has none.
+        EXPECT_EQ(FileNameLimit(folder), limit);
+        std::size_t other = 0;
+        std::thread([&] { other = FileNameLimit(folder); }).join();
+        EXPECT_EQ(other, limit);
+    }
+    EXPECT_EQ(FileNameLimit(folder), limit);
 }
 
 } // namespace

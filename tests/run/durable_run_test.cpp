@@ -3,14 +3,18 @@
 // run per output folder.
 #include "common/fileio.h"
 #include "fake_host.h"
+#include "mail/email.h"
 #include "mail/session.h"
 #include "run/extraction_run.h"
 #include "run/run_record.h"
+#include "support/fake_word_processor.h"
 #include "support/maildir_fixture.h"
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <filesystem>
+#include <functional>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -27,12 +31,19 @@ public:
         std::int32_t next;
         std::vector<std::string> outputs;
         std::vector<std::string> subjects;
+        std::size_t notes; // stored emails with a manual-intervention note
+        std::size_t rows;  // exception rows shown
     };
     const MaildirFixture* mail = nullptr;
     std::vector<Kept> kept;
 
     void KeepNextFileNumber(std::int32_t n) override {
-        kept.push_back({n, mail->OutputNames(), mail->Subjects()});
+        std::size_t notes = 0;
+        for (const std::string& file : mail->Messages()) {
+            notes += MaildirFixture::StoredText(file).find("Manual intervention is required") !=
+                     std::string::npos;
+        }
+        kept.push_back({n, mail->OutputNames(), mail->Subjects(), notes, rows.size()});
     }
 };
 
@@ -50,12 +61,16 @@ protected:
         return s;
     }
 
-    RunOutcome Run(const Settings& s, int batchEmails = 256, std::size_t batchBytes = 8u << 20) {
+    RunOutcome Run(const Settings& s, int batchEmails = 256, std::size_t batchBytes = 8u << 20,
+                   const std::function<void(RunServices&)>& more = {}) {
         MapiSession session;
         RunServices services{session, nullptr, {}, nullptr};
         services.batchEmails = batchEmails;
         services.batchBytes = batchBytes;
         services.batchTime = std::chrono::hours(1);
+        if (more) {
+            more(services);
+        }
         ExtractionRun run(s, host, services);
         return run.Execute();
     }
@@ -171,6 +186,92 @@ TEST_F(DurableRunTest, AnOutputFolderRemovedMidRunDisposesOfNothingUnwritten) {
     EXPECT_NE(host.errors[0].find(mail.output), std::string::npos) << host.errors[0];
     EXPECT_EQ(mail.Subjects(),
               (std::vector<std::string>{"Application 0", "Application 1", "Application 2"}));
+}
+
+TEST_F(DurableRunTest, EmailsReadAheadAreToldOfWithTheirAttachmentsAndWrittenAsWithout) {
+    for (int i = 0; i < 6; ++i) {
+        Mail m;
+        m.subject = "Application " + std::to_string(i);
+        m.date = "Tue, 01 Dec 2026 09:0" + std::to_string(i) + ":00 +0000";
+        m.body = "Dear team,\nmy CV number " + std::to_string(i) + ".\n";
+        if (i % 2 == 1) {
+            m.parts.push_back(Part{"cv" + std::to_string(i) + ".doc", "bytes"});
+        }
+        mail.Deliver(m);
+    }
+    Settings s = mail.settings();
+    // Without reading ahead first, into a folder of its own.
+    s.directory = mail.temp.path() + "Plain/";
+    fs::create_directories(s.directory);
+    ASSERT_EQ(Run(s, 256, 8u << 20, [](RunServices& services) { services.readAhead.emails = 0; }),
+              RunOutcome::Complete);
+
+    // Each email is told of before the run comes to it, attachments and all.
+    host.statuses.clear();
+    std::vector<std::string> told;
+    ASSERT_EQ(
+        Run(mail.settings(), 256, 8u << 20,
+            [&](RunServices& services) {
+                services.readAhead.emails = 2;
+                services.onEmailReadAhead = [&](EmailMessage& email) {
+                    // The emails before this one are all the run has begun.
+                    const auto begun = std::count_if(
+                        host.statuses.begin(), host.statuses.end(),
+                        [](const std::string& t) { return t.starts_with("Processing email "); });
+                    EXPECT_LE(static_cast<std::size_t>(begun), told.size());
+                    std::vector<std::unique_ptr<Attachment>> list;
+                    email.ListAttachments(list);
+                    told.push_back(email.subject + (list.empty() ? "" : " " + list[0]->fileName));
+                };
+            }),
+        RunOutcome::Complete);
+    EXPECT_EQ(told, (std::vector<std::string>{"Application 0", "Application 1 cv1.doc",
+                                              "Application 2", "Application 3 cv3.doc",
+                                              "Application 4", "Application 5 cv5.doc"}));
+    // The same files, word for word.
+    const auto names = mail.OutputNames();
+    ASSERT_EQ(names.size(), 6u);
+    EXPECT_EQ(mail.OutputNames(s.directory), names);
+    for (const std::string& name : names) {
+        EXPECT_EQ(ReadFileBytes(mail.output + name), ReadFileBytes(s.directory + name)) << name;
+    }
+}
+
+TEST_F(DurableRunTest, ManualInterventionNotesAreWrittenWithTheirBatchOnceTheOutputIsDurable) {
+    for (int i = 0; i < 3; ++i) {
+        Mail m;
+        m.subject = "Zipped " + std::to_string(i);
+        m.date = "Tue, 01 Dec 2026 09:0" + std::to_string(i) + ":00 +0000";
+        m.parts = {{"all" + std::to_string(i) + ".zip", "PK\x03\x04"},
+                   {"more" + std::to_string(i) + ".zip", "PK\x03\x04"}};
+        mail.Deliver(m);
+    }
+    Settings s = mail.settings();
+    s.includeAttachments = true;
+    FakeWordProcessor word;
+    ASSERT_EQ(Run(s, 1, 8u << 20, [&](RunServices& services) { services.wordProcessor = &word; }),
+              RunOutcome::Complete)
+        << (host.errors.empty() ? "" : host.errors[0]);
+    // When a batch's files are durable (its number kept), none of its notes
+    // is written or shown yet: only the earlier batches' are.
+    ASSERT_EQ(host.kept.size(), 3u);
+    for (std::size_t b = 0; b < host.kept.size(); ++b) {
+        SCOPED_TRACE(b);
+        EXPECT_EQ(host.kept[b].notes, b);
+        EXPECT_EQ(host.kept[b].rows, 2 * b);
+    }
+    // Both notes of an email, in one change, the last one on top; a row each.
+    ASSERT_EQ(host.rows.size(), 6u);
+    const auto messages = mail.Messages();
+    ASSERT_EQ(messages.size(), 3u);
+    for (const std::string& file : messages) {
+        const std::string text = MaildirFixture::StoredText(file);
+        const auto more = text.find("for attachment \"more");
+        const auto all = text.find("for attachment \"all");
+        ASSERT_NE(more, std::string::npos) << text;
+        EXPECT_LT(more, all) << text;
+        EXPECT_EQ(text.find("for attachment \"all", all + 1), std::string::npos) << "once";
+    }
 }
 
 } // namespace

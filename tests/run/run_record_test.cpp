@@ -74,9 +74,20 @@ TEST(RunRecordLock, AFolderIsTakenRecordedAndGivenUp) {
         EXPECT_EQ(released->nextNumber, 15);
         EXPECT_FALSE(released->owner);
     }
+    // What the question before a run reads, without taking the folder.
+    EXPECT_EQ(RecordedNextNumber(dir.path()), 15);
     RunRecord again;
     EXPECT_EQ(again.Acquire(dir.path()), 15);
+    EXPECT_EQ(RecordedNextNumber(dir.path()), 15) << "also while a run holds it";
     // Given up when it goes, keeping the recorded number.
+}
+
+TEST(RunRecordLock, ANumberIsReadOnlyFromARecordThere) {
+    TempDir dir;
+    EXPECT_EQ(RecordedNextNumber(dir.path()), std::nullopt);
+    WriteFileAtomic(dir.path() + RunRecord::kFileName, "next 5\n");
+    EXPECT_EQ(RecordedNextNumber(dir.path()), std::nullopt) << "a damaged record";
+    EXPECT_EQ(RecordedNextNumber(dir.path() + "missing/"), std::nullopt);
 }
 
 TEST(RunRecordLock, ALiveRunIsNamedAndAKilledOnesFolderIsTakenOver) {

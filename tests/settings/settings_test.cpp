@@ -283,6 +283,36 @@ TEST_F(ValidateTest, ExistingFirstOutputFileIsAskedEvenAfterANo) {
     EXPECT_TRUE(s_.Validate(hooks_));
 }
 
+TEST_F(ValidateTest, TheExistingFileAskedAboutIsTheOneTheRunWillWriteFirst) {
+    s_.firstNumber = 3;
+    const std::string out = dir_.path() + "/out/";
+    WriteFileAtomic(out + "00003.txt", "written by an earlier run");
+    std::optional<std::int32_t> recorded = 8;
+    std::string askedFolder;
+    hooks_.recordedNextNumber = [&](const std::string& folder) {
+        askedFolder = folder;
+        return recorded;
+    };
+    // The run continues at 8: 00003.txt is no question, 00008.txt would be.
+    EXPECT_TRUE(s_.Validate(hooks_));
+    EXPECT_TRUE(questions_.empty());
+    EXPECT_EQ(askedFolder, out);
+    WriteFileAtomic(out + "00008.txt", "also there");
+    answers_ = {false};
+    EXPECT_FALSE(s_.Validate(hooks_));
+    ASSERT_EQ(questions_.size(), 1u);
+    EXPECT_EQ(questions_[0], "The output file " + out + "00008.txt already exists. Continue?");
+    // A recorded number below the first one, or none: the first one counts.
+    for (const auto lower : {std::optional<std::int32_t>{2}, std::optional<std::int32_t>{}}) {
+        recorded = lower;
+        questions_.clear();
+        answers_ = {true};
+        EXPECT_TRUE(s_.Validate(hooks_));
+        ASSERT_EQ(questions_.size(), 1u);
+        EXPECT_EQ(questions_[0], "The output file " + out + "00003.txt already exists. Continue?");
+    }
+}
+
 TEST_F(ValidateTest, AFormatTheNumberFormattingRefusesEndsValidation) {
     s_.fileNameFormat = "%FROM_%d.txt";
     EXPECT_EQ(ErrorOf(), "Format '%FROM_%d.txt' invalid or incompatible with argument");

@@ -74,6 +74,7 @@ std::optional<ExitCode> RefuseInvalidSettings(Settings& settings, ConsoleHost& h
             std::fprintf(stderr, "Warning: %s\n", e.what());
         }
     };
+    hooks.recordedNextNumber = RecordedNextNumber;
     if (settings.Validate(hooks)) {
         return std::nullopt;
     }

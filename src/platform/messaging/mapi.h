@@ -439,6 +439,14 @@ public:
     // The message as its store holds it, as RFC 822 bytes (changes not yet saved
     // are not in them): what a move to a store of another provider writes there.
     virtual HRESULT OpenRawStream(std::shared_ptr<IStream>& stream) = 0;
+    // Reads the message and prepares its text ahead of its use, and may be
+    // called on a thread other than the one that uses the store: it touches
+    // only this message and what its store never changes, and reports
+    // nothing (whatever fails is met again, and reported, by the first real
+    // use).  Never called while another call on this message is under way.
+    // The default does nothing: a store whose messages come through one
+    // shared connection reads them when they are used.
+    virtual void ReadAhead() {}
 };
 
 class IMsgStore : public IMAPIProp {

@@ -34,19 +34,22 @@ TEST(BatchRun, CompletesSavesTheNextNumberAndAsksBeforeOverwriting) {
     }
     EXPECT_EQ(tagged, 12);
 
-    // Back to number 1: the first file exists, so the run asks; without
-    // --yes that stops before anything is done.
+    // Back to number 1: the run still continues after the files the run
+    // record counts, so 00001.txt is no question; the file it would write
+    // first is, and without --yes that stops before anything is done.
     Settings first = saved;
     first.firstNumber = 1;
     first.SaveToFile(run.options);
+    WriteFileAtomic(run.output + "00013.txt", "put there by hand");
     const std::string before = ReadFileBytes(run.output + "00001.txt");
     EXPECT_EQ(run.Run("run.qfo"), ExitCode::QuestionNeedsYes);
+    EXPECT_TRUE(Contains(run.err, "00013.txt already exists")) << run.err;
     EXPECT_TRUE(Contains(run.err, "--yes")) << run.err;
     EXPECT_EQ(ReadFileBytes(run.output + "00001.txt"), before);
 
     // With --yes it runs; every email carries the tag, so nothing is written.
     EXPECT_EQ(run.Run("run.qfo --yes"), ExitCode::Complete) << run.err;
-    EXPECT_EQ(run.Outputs().size(), 12u);
+    EXPECT_EQ(run.Outputs().size(), 13u);
     EXPECT_EQ(ReadFileBytes(run.output + "00001.txt"), before);
 }
 

@@ -5,6 +5,7 @@
 #include "i18n/translate.h"
 #include "mail/mail_time.h"
 #include "run/macros.h"
+#include "run/run_record.h"
 #include "settings/number_format.h"
 
 #include <algorithm>
@@ -426,6 +427,7 @@ WizardModel::GoStart WizardModel::StartGo() {
     hooks.shellOpen = [this](const std::string& address) {
         Guarded([&] { dialogs_.ShellOpen(address); });
     };
+    hooks.recordedNextNumber = RecordedNextNumber;
     bool valid = false;
     if (!Guarded([&] { valid = run.Validate(hooks); })) {
         return GoStart::Failed;

@@ -161,15 +161,26 @@ int SyncFolder(const std::string& path) {
     return err;
 }
 
-int ReadWholeFile(const std::string& path, std::string& bytes) {
-    bytes.clear();
-    return ErrnoOf([&] { bytes = ReadFileBytes(path, kNoSizeLimit, FollowLinks::No); });
-}
-
-int ReadHeaderBytes(const std::string& path, std::string& bytes) {
+int ReadWholeFile(const std::string& path, std::string& bytes, struct stat* status) {
     bytes.clear();
     return ErrnoOf([&] {
         FileReader reader(path, FollowLinks::No);
+        if (status != nullptr) {
+            *status = reader.Status();
+        }
+        bytes.reserve(reader.SizeHint());
+        while (reader.ReadSome(bytes, kNoSizeLimit) > 0) {
+        }
+    });
+}
+
+int ReadHeaderBytes(const std::string& path, std::string& bytes, struct stat* status) {
+    bytes.clear();
+    return ErrnoOf([&] {
+        FileReader reader(path, FollowLinks::No);
+        if (status != nullptr) {
+            *status = reader.Status();
+        }
         std::size_t scanned = 0;
         while (reader.ReadSome(bytes, 16384) > 0) {
             const std::size_t from = scanned > 0 ? scanned - 1 : 0;

@@ -6,6 +6,7 @@
 #include <functional>
 #include <string>
 #include <string_view>
+#include <sys/stat.h>
 #include <sys/types.h>
 
 namespace qf::mapi::maildir {
@@ -24,9 +25,10 @@ int RenameNoReplace(const std::string& from, const std::string& to);
 int RemoveFile(const std::string& path);
 int SyncFolder(const std::string& path);
 // Reads a whole file without following a symbolic link.  Returns 0 or errno.
-int ReadWholeFile(const std::string& path, std::string& bytes);
+// `status`, when given, gets the status of the file read.
+int ReadWholeFile(const std::string& path, std::string& bytes, struct stat* status = nullptr);
 // Reads the start of a file until the header block has ended (or the file has).
-int ReadHeaderBytes(const std::string& path, std::string& bytes);
+int ReadHeaderBytes(const std::string& path, std::string& bytes, struct stat* status = nullptr);
 
 #ifdef QF_FAULT_INJECTION
 // Only in the library variant built for crash-safety tests (qf_messaging_faults);

@@ -23,27 +23,44 @@ HRESULT StoredMessage::Load() {
     if (content_) {
         return S_OK;
     }
-    std::string bytes;
-    int err = ReadWholeFile(PathOf(file_), bytes);
+    int err = ReadFile();
     if (err == ENOENT) {
         MessageFile now;
         if (store_->Locate(folder_, file_.unique, now)) {
             file_ = now;
-            err = ReadWholeFile(PathOf(file_), bytes);
+            err = ReadFile();
         }
     }
     if (err != 0) {
         return error_.Set(err == ENOENT ? MAPI_E_OBJECT_DELETED : MAPI_E_DISK_ERROR,
                           "Cannot read " + PathOf(file_), err);
     }
+    return S_OK;
+}
+
+void StoredMessage::ReadAhead() {
+    // Only this object and the store's root are used here: the store's index
+    // and its last error belong to the thread that uses the store.
+    if (!content_ && ReadFile() == 0) {
+        content_->PlainBody();
+    }
+}
+
+int StoredMessage::ReadFile() {
+    std::string bytes;
+    // The status of the file read (not of whatever the name leads to a moment
+    // later): a later save compares the inode to see whether it changed.
     struct stat st {};
-    if (::lstat(PathOf(file_).c_str(), &st) == 0) {
+    if (const int err = ReadWholeFile(PathOf(file_), bytes, &st); err != 0) {
+        return err;
+    }
+    if (st.st_ino != 0) {
         inode_ = st.st_ino;
         fileTime_ = FileTimeOf(st);
     }
     size_ = static_cast<std::int64_t>(bytes.size());
     content_ = mime::ParsedContent::Parse(std::move(bytes));
-    return S_OK;
+    return 0;
 }
 
 mime::MessageFacts StoredMessage::Facts() {

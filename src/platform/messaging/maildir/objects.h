@@ -165,6 +165,9 @@ public:
 
     HRESULT SetReadFlag(std::uint32_t flags) override;
     HRESULT SaveChanges(std::uint32_t flags) override;
+    // Reads and parses the file under its known name, and decodes the body;
+    // a file gone or renamed is left to Load (it asks the store where it is).
+    void ReadAhead() override;
 
 protected:
     HRESULT Load() override;
@@ -176,6 +179,8 @@ private:
     std::string PathOf(const MessageFile& f) const {
         return FolderPath() + "/" + f.subdir + "/" + f.fileName;
     }
+    // Reads and parses the file at its known name; 0 or the errno.
+    int ReadFile();
     HRESULT FindCurrentFile(std::uint32_t flags, MessageFile& now);
     HRESULT ChangedBytes(const MessageFile& now, std::string& bytes);
     HRESULT WriteReplacement(const MessageFile& now, const std::string& bytes, MessageFile& next);

@@ -7,6 +7,8 @@
 
 #include <algorithm>
 #include <dirent.h>
+#include <exception>
+#include <thread>
 
 namespace qf::mapi::maildir {
 
@@ -25,6 +27,45 @@ public:
           rows_(files_.size()) {}
 
     std::size_t RowCount() override { return files_.size(); }
+
+    // Every row is about to be read: when the header blocks tell all that is
+    // asked for, they are read on two threads (each row by one of them; a
+    // row's reading touches nothing but the row and its file).
+    void Prepare(const PropTagArray& tags) override {
+        constexpr std::size_t kWorthASecondThread = 64;
+        if (mime::DepthOf(tags) != Depth::Headers || rows_.size() < kWorthASecondThread) {
+            return;
+        }
+        const std::string folderPath = store_->FolderPath(folder_);
+        auto readRows = [&](std::size_t from, std::size_t to) {
+            for (std::size_t row = from; row < to; ++row) {
+                if (!rows_[row].loaded) {
+                    const MessageFile& file = files_[row];
+                    ReadHeaderBlock(rows_[row],
+                                    folderPath + "/" + file.subdir + "/" + file.fileName);
+                }
+            }
+        };
+        const std::size_t half = rows_.size() / 2;
+        std::exception_ptr failure; // raised here, as a read on this thread would be
+        std::thread second([&] {
+            try {
+                readRows(half, rows_.size());
+            } catch (...) {
+                failure = std::current_exception();
+            }
+        });
+        try {
+            readRows(0, half);
+        } catch (...) {
+            second.join();
+            throw;
+        }
+        second.join();
+        if (failure) {
+            std::rethrow_exception(failure);
+        }
+    }
     PropTagArray DefaultColumns() override {
         return {PR_ENTRYID,      PR_SUBJECT,      PR_SENDER_EMAIL_ADDRESS, PR_MESSAGE_DELIVERY_TIME,
                 PR_MESSAGE_SIZE, PR_MESSAGE_FLAGS};
@@ -62,13 +103,11 @@ private:
                                                              Depth depth) {
         std::shared_ptr<mime::ParsedContent> full;
         if (!st.loaded || (depth > Depth::Headers && !st.hasAttach)) {
-            struct stat sb {};
-            if (::lstat(path.c_str(), &sb) == 0) {
-                st.size = sb.st_size;
-                st.fileTime = FileTimeOf(sb);
-            }
             if (!st.loaded) {
                 ReadHeaderBlock(st, path);
+            } else if (struct stat sb{}; ::lstat(path.c_str(), &sb) == 0) {
+                st.size = sb.st_size;
+                st.fileTime = FileTimeOf(sb);
             }
             if (st.known && depth > Depth::Headers && !st.hasAttach) {
                 full = ParseWhole(path);
@@ -82,11 +121,15 @@ private:
         return full;
     }
 
+    // Size and time come from the file read.
     static void ReadHeaderBlock(RowState& st, const std::string& path) {
         std::string bytes;
+        struct stat sb {};
         st.loaded = true;
-        st.known = ReadHeaderBytes(path, bytes) == 0;
+        st.known = ReadHeaderBytes(path, bytes, &sb) == 0;
         if (st.known) {
+            st.size = sb.st_size;
+            st.fileTime = FileTimeOf(sb);
             st.summary = mime::Summarize(mime::SplitHeaders(bytes).headers);
             st.hasAttach = mime::HasAttachmentsFromHeaders(st.summary);
         }
