@@ -8,6 +8,7 @@
 #include "run/macros.h"
 #include "run/mail_adapters.h"
 
+#include <algorithm>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -149,7 +150,12 @@ void AttachmentHandler::ProcessAttachments(EmailMessage& email, std::string& tex
             }
         }
     } forget{savedAhead_, attachments};
-    ConvertDocumentsAhead(email, attachments);
+    if (depth == 0) {
+        TakeUpcoming(email, attachments);
+    }
+    ConvertDocumentsAhead(email, attachments, [this](const Attachment& a, const std::string& name) {
+        savedAhead_[&a] = name;
+    });
     for (auto& attachment : attachments) {
         if (context_.Cancelled()) {
             context_.FlagAttachmentsCut();
@@ -221,12 +227,54 @@ void AttachmentHandler::Handle(EmailMessage& email, Attachment& attachment, std:
     }
 }
 
+void AttachmentHandler::ConvertUpcoming(EmailMessage& email) {
+    if (!documents_.ConvertsAhead() || context_.Cancelled()) {
+        return;
+    }
+    std::vector<std::unique_ptr<Attachment>> attachments;
+    try {
+        email.ListAttachments(attachments);
+    } catch (const std::exception&) {
+        return; // listed again in its turn, where a failure is recorded
+    }
+    Upcoming upcoming{&email, {}};
+    ConvertDocumentsAhead(email, attachments,
+                          [&upcoming](const Attachment& a, const std::string& name) {
+                              upcoming.copies[a.attachNumber] = name;
+                          });
+    if (!upcoming.copies.empty()) {
+        upcoming_.push_back(std::move(upcoming));
+    }
+}
+
+void AttachmentHandler::TakeUpcoming(const EmailMessage& email,
+                                     const std::vector<std::unique_ptr<Attachment>>& attachments) {
+    const auto mine = std::find_if(upcoming_.begin(), upcoming_.end(),
+                                   [&email](const Upcoming& u) { return u.email == &email; });
+    if (mine == upcoming_.end()) {
+        return;
+    }
+    for (const auto& attachment : attachments) {
+        if (const auto copy = mine->copies.find(attachment->attachNumber);
+            copy != mine->copies.end()) {
+            savedAhead_[attachment.get()] = copy->second;
+        }
+    }
+    // The copies of skipped emails are removed with the run's other
+    // temporary files.
+    upcoming_.erase(upcoming_.begin(), std::next(mine));
+}
+
 void AttachmentHandler::ConvertDocumentsAhead(
-    EmailMessage& email, const std::vector<std::unique_ptr<Attachment>>& attachments) {
+    EmailMessage& email, const std::vector<std::unique_ptr<Attachment>>& attachments,
+    const std::function<void(const Attachment&, const std::string&)>& saved) {
     if (!documents_.ConvertsAhead() || context_.Cancelled()) {
         return;
     }
     for (const auto& attachment : attachments) {
+        if (savedAhead_.count(attachment.get()) != 0) {
+            continue;
+        }
         std::string ext = AttachmentExtension(attachment->fileName);
         // PDFs go to the PDF reader when their turn comes.
         if (ext == ".PDF" || AttachmentActionFromCode(context_.RunSettings().ActionForExtension(
@@ -237,7 +285,9 @@ void AttachmentHandler::ConvertDocumentsAhead(
         try {
             name = DetachFileName(ext);
             context_.AddTempFile(name);
-            attachment->SaveContentToFile(ErrorDetails(email), name);
+            // Removed when the run ends, so never needed after a crash.
+            attachment->SaveContentToFile(ErrorDetails(email), name, FollowLinks::No,
+                                          Durability::Deferred);
         } catch (const std::exception&) {
             // Saved again in its turn, where a failure is recorded as for
             // any attachment.
@@ -246,7 +296,7 @@ void AttachmentHandler::ConvertDocumentsAhead(
             }
             continue;
         }
-        savedAhead_[attachment.get()] = name;
+        saved(*attachment, name);
         try {
             documents_.ConvertAhead(name);
         } catch (const std::exception&) {

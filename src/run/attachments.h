@@ -7,6 +7,7 @@
 #include "run/document_conversion.h"
 #include "run/run_context.h"
 
+#include <deque>
 #include <functional>
 #include <map>
 #include <memory>
@@ -57,6 +58,10 @@ public:
     // all of the email's documents are handed over first, so that they
     // convert side by side; their texts are taken in order.
     void ProcessAttachments(EmailMessage& email, std::string& text, int depth = 0);
+    // Saves and hands over ahead the documents of an email the run will come
+    // to soon (one read ahead), so that they convert while the emails before
+    // it are written; ProcessAttachments takes them up in the email's turn.
+    void ConvertUpcoming(EmailMessage& email);
     // Handles one attachment.  Never throws: a failure is recorded as a
     // manual intervention naming the error.
     void ProcessAttachment(EmailMessage& email, Attachment& attachment, std::string& text,
@@ -68,8 +73,16 @@ private:
     void Handle(EmailMessage& email, Attachment& attachment, std::string& text, int depth);
     // Saves the copies of the attachments to convert through the word
     // processor and hands them over ahead; notes each copy in savedAhead_.
-    void ConvertDocumentsAhead(EmailMessage& email,
-                               const std::vector<std::unique_ptr<Attachment>>& attachments);
+    // `saved` is told of each copy handed over.  Attachments already in
+    // savedAhead_ are left alone.
+    void
+    ConvertDocumentsAhead(EmailMessage& email,
+                          const std::vector<std::unique_ptr<Attachment>>& attachments,
+                          const std::function<void(const Attachment&, const std::string&)>& saved);
+    // Moves the copies ConvertUpcoming saved for `email` into savedAhead_;
+    // those of emails before it that never came (skipped) are dropped.
+    void TakeUpcoming(const EmailMessage& email,
+                      const std::vector<std::unique_ptr<Attachment>>& attachments);
     void ConvertDocument(InHand& item, std::string& text);
     void FlagForManualHandling(InHand& item, std::string& text);
     void PrintCopy(InHand& item, std::string& text);
@@ -98,6 +111,14 @@ private:
     PrintFn print_;
     // The copies saved and handed over ahead, until their attachment's turn.
     std::map<const Attachment*, std::string> savedAhead_;
+    // The copies saved for emails not yet in hand, in the run's order, by
+    // attachment number.  (Emails of the run live until they are done, so an
+    // address names one email while it is here.)
+    struct Upcoming {
+        const EmailMessage* email;
+        std::map<std::int32_t, std::string> copies;
+    };
+    std::deque<Upcoming> upcoming_;
 };
 
 // The extension of a file name from its last dot, upper-cased, made safe to

@@ -37,10 +37,13 @@ void EmailReadAhead::Take(std::size_t index) {
         }
     }
     HandOut();
+    // With a hook, the next email is waited for as well: what the hook starts
+    // for it (documents converting) then runs while this one is written.
+    const std::size_t wanted = onReadAhead_ && index + 1 < next_ ? index + 1 : index;
     std::size_t readUpTo = 0;
     {
         std::unique_lock lock(mutex_);
-        changed_.wait(lock, [&] { return readUpTo_ > index; });
+        changed_.wait(lock, [&] { return readUpTo_ > wanted; });
         readUpTo = readUpTo_;
     }
     TellHook(readUpTo);

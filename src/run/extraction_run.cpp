@@ -231,7 +231,16 @@ int ExtractionRun::ProcessEmails() {
     readAhead_ = std::make_unique<EmailReadAhead>(
         emails_, services_.readAhead,
         [this](const EmailMessage& email) { return !TaggedByEarlierRun(email); },
-        services_.onEmailReadAhead);
+        [this](EmailMessage& email) {
+            // Its documents start converting while the emails before it are
+            // written.
+            if (settings_.includeAttachments && email.hasAttachments) {
+                attachments_.ConvertUpcoming(email);
+            }
+            if (services_.onEmailReadAhead) {
+                services_.onEmailReadAhead(email);
+            }
+        });
     // Stopped (and its thread gone) before this returns, whatever happens.
     struct StopReadAhead {
         std::unique_ptr<EmailReadAhead>& readAhead;

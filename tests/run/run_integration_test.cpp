@@ -435,6 +435,43 @@ TEST_F(RunTest, DocumentsConvertedSideBySideLeaveWhatOneAtATimeLeaves) {
     EXPECT_EQ(two.blockedInVain, 0);
 }
 
+// The documents of an email read ahead convert while the emails before it
+// are written: the first email's only document waits until another instance
+// has given a text, which only the next email's document can.
+TEST_F(RunTest, DocumentsOfUpcomingEmailsConvertWhileEarlierOnesAreWritten) {
+    MaildirFixture box;
+    for (const auto& [subject, part] :
+         std::vector<std::pair<std::string, Part>>{{"First", {"first.doc", "BLOCK first"}},
+                                                   {"Second", {"second.doc", "Second"}},
+                                                   {"Third", {"third.rtf", "Third"}}}) {
+        Mail m;
+        m.subject = subject;
+        m.parts = {part};
+        box.Deliver(m);
+    }
+    Settings s = box.settings();
+    s.emailHeader = "Subject: %SUBJECT\r\n";
+    s.startTag = "[%FILENAME]";
+    s.endTag = "[end]";
+    s.includeAttachments = true;
+    FakeWordProcessor office;
+    office.instanceLimit = 2;
+    office.family->blockUntilAnotherText = true;
+    FakeHost h;
+    MapiSession session;
+    ExtractionRun run(s, h, RunServices{session, &office, {}, nullptr});
+    run.Execute();
+    ASSERT_EQ(run.Outcome(), RunOutcome::Complete);
+    EXPECT_EQ(office.family->blockedInVain, 0);
+    const auto names = box.OutputNames();
+    ASSERT_EQ(names.size(), 3u);
+    EXPECT_TRUE(
+        Contains(ReadFileBytes(box.output + names[0]), "[first.doc]Converted: BLOCK first[end]"));
+    EXPECT_TRUE(
+        Contains(ReadFileBytes(box.output + names[1]), "[second.doc]Converted: Second[end]"));
+    EXPECT_TRUE(Contains(ReadFileBytes(box.output + names[2]), "[third.rtf]Converted: Third[end]"));
+}
+
 TEST_F(RunTest, AnEmptyDocumentGivesEmptyTextAndTheEmailIsDisposed) {
     Mail m;
     m.subject = "Empty";
