@@ -61,11 +61,10 @@ public:
     EmailReadAhead& operator=(const EmailReadAhead&) = delete;
 
     // Called with 0, 1, 2... in turn as the run comes to each email (the
-    // run may stop early, never skip one): waits until
-    // email `index` has been read (when it was handed out; with a hook, the
-    // one after it too), tells the hook
-    // about every email read so far, and hands out the next ones as far as
-    // the limits allow.
+    // run may stop early, never skip one): waits until email `index` has
+    // been read (when it was handed out; with a hook, the one after it too),
+    // tells the hook about every email read so far, and hands out the next
+    // ones as far as the limits allow.
     void Take(std::size_t index);
 
     // Frees `message` on the reader's thread (at once, without read-ahead).
