@@ -658,7 +658,7 @@ template <class Take> bool ForEachSection(clist* answer, std::uint32_t uid, Take
 HRESULT Connection::FetchPart(std::uint32_t uid, const std::vector<std::uint32_t>& section,
                               std::uint64_t offset, std::uint32_t length, std::string& bytes) {
     bytes.clear();
-    SetPtr set = SetOf({uid});
+    SetPtr set = SetOf(uid);
     FetchTypePtr type(mailimap_fetch_type_new_fetch_att_list_empty());
     mailimap_fetch_type_new_fetch_att_list_add(type.get(), mailimap_fetch_att_new_uid());
     mailimap_fetch_type_new_fetch_att_list_add(
@@ -691,7 +691,7 @@ HRESULT Connection::FetchSections(std::uint32_t uid, const std::vector<std::stri
     if (names.empty()) {
         return S_OK; // a message that is one large attachment
     }
-    SetPtr set = SetOf({uid});
+    SetPtr set = SetOf(uid);
     FetchTypePtr type(mailimap_fetch_type_new_fetch_att_list_empty());
     mailimap_fetch_type_new_fetch_att_list_add(type.get(), mailimap_fetch_att_new_uid());
     for (const std::string& name : names) {
