@@ -5,6 +5,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <optional>
 #include <string>
 
 using namespace qf::mapi::mime;
@@ -33,7 +34,12 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     const std::string bytes(reinterpret_cast<const char*>(data), size);
     auto content = ParsedContent::Parse(bytes);
     ReadAll(*content, 0);
-    const std::string rewritten = content->WithNewBody("Note.\n" + content->PlainBody());
-    ReadAll(*ParsedContent::Parse(MarkAsReplacement(rewritten, std::string("Tagged"), "u1")), 0);
+    // A message parsed from its whole bytes can always be rewritten.
+    const std::optional<std::string> rewritten =
+        content->WithNewBody("Note.\n" + content->PlainBody());
+    if (!rewritten) {
+        __builtin_trap();
+    }
+    ReadAll(*ParsedContent::Parse(MarkAsReplacement(*rewritten, std::string("Tagged"), "u1")), 0);
     return 0;
 }
