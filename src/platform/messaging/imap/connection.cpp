@@ -601,24 +601,24 @@ mailimap_section* SectionFromName(const std::string& name) {
 
 // The name of a section an answer carries, as SectionFromName reads it.
 std::string NameOfSection(const mailimap_section* section) {
-    const mailimap_section_spec* spec = section != nullptr ? section->sec_spec : nullptr;
-    if (spec == nullptr) {
+    const mailimap_section_spec* what = section != nullptr ? section->sec_spec : nullptr;
+    if (what == nullptr) {
         return "";
     }
-    if (spec->sec_type == MAILIMAP_SECTION_SPEC_SECTION_MSGTEXT) {
-        const mailimap_section_msgtext* text = spec->sec_data.sec_msgtext;
+    if (what->sec_type == MAILIMAP_SECTION_SPEC_SECTION_MSGTEXT) {
+        const mailimap_section_msgtext* text = what->sec_data.sec_msgtext;
         return text != nullptr && text->sec_type == MAILIMAP_SECTION_MSGTEXT_HEADER ? "HEADER"
                                                                                     : "?";
     }
     std::vector<std::uint32_t> numbers;
-    if (spec->sec_data.sec_part != nullptr && spec->sec_data.sec_part->sec_id != nullptr) {
-        for (clistiter* it = clist_begin(spec->sec_data.sec_part->sec_id); it != nullptr;
+    if (what->sec_data.sec_part != nullptr && what->sec_data.sec_part->sec_id != nullptr) {
+        for (clistiter* it = clist_begin(what->sec_data.sec_part->sec_id); it != nullptr;
              it = clist_next(it)) {
             numbers.push_back(*static_cast<std::uint32_t*>(clist_content(it)));
         }
     }
     const bool mime =
-        spec->sec_text != nullptr && spec->sec_text->sec_type == MAILIMAP_SECTION_TEXT_MIME;
+        what->sec_text != nullptr && what->sec_text->sec_type == MAILIMAP_SECTION_TEXT_MIME;
     return SectionName(numbers) + (mime ? ".MIME" : "");
 }
 
